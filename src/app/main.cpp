@@ -1,0 +1,52 @@
+#include "app/cli/Command.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+// Each front end is listed once here; its implementation lives in cli/.
+constexpr std::array<quiro::cli::Command, 0> commands{{}};
+
+void printUsage(QTextStream& out)
+{
+    out << "Usage: quiro [COMMAND] [OPTIONS]\n\n"
+        << "Without a command, quiro starts the desktop app.\n\nCommands:\n";
+    for (const auto& command : commands)
+        out << "  " << QString::fromLatin1(command.name).leftJustified(10) << command.summary << '\n';
+    out << "\nRun 'quiro COMMAND --help' for the options of one command.\n";
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quiro"));
+    QCoreApplication::setApplicationName(QStringLiteral("quiro"));
+
+    if (argc < 2) {
+        QTextStream out(stdout);
+        out << "The desktop app is not part of this build yet; use one of the commands below.\n\n";
+        printUsage(out);
+        return quiro::cli::Success;
+    }
+    const char* name = argv[1];
+    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {
+        QTextStream out(stdout);
+        printUsage(out);
+        return quiro::cli::Success;
+    }
+    for (const auto& command : commands) {
+        if (std::strcmp(command.name, name) != 0)
+            continue;
+        QCoreApplication app(argc, argv);
+        QStringList arguments = app.arguments().mid(2);
+        return command.run(arguments);
+    }
+    QTextStream err(stderr);
+    err << "quiro: unknown command '" << name << "'. Run 'quiro --help' to see the commands.\n";
+    return quiro::cli::WrongUsage;
+}

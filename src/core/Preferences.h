@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace quiro::Preferences {
+
+// The user preferences (QSettings, organisation "Quiro", application "quiro").
+inline constexpr auto onboardingDoneKey = "onboarding_done_v2";
+inline constexpr auto emailKey = "quiro_email";
+inline constexpr auto nameKey = "quiro_name";
+
+bool onboardingDone();
+void setOnboardingDone(bool done);
+
+std::optional<QString> email();
+std::optional<QString> name();
+void setAccount(const QString& email, const QString& name);
+void clearAccount();
+
+} // namespace quiro::Preferences
