@@ -16,7 +16,10 @@ public:
 // A clock that stands still until a test moves it.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(double startSeconds = 1'800'000'000.0) : m_now(startSeconds) {}
+    explicit ManualClock(double startSeconds = 1'800'000'000.0)
+        : m_now(startSeconds)
+    {
+    }
     double now() const override { return m_now; }
     void set(double seconds) { m_now = seconds; }
     void advance(double seconds) { m_now += seconds; }

@@ -18,7 +18,10 @@ QString resolve(const EnvFile::Values& files, const char* key, const QString& fa
 }
 } // namespace
 
-Config Config::load() { return load(Paths::resourceDir() + QStringLiteral("/.env"), Paths::userEnvFile()); }
+Config Config::load()
+{
+    return load(Paths::resourceDir() + QStringLiteral("/.env"), Paths::userEnvFile());
+}
 
 Config Config::load(const QString& bundleEnvPath, const QString& userEnvPath)
 {

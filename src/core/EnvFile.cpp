@@ -12,7 +12,10 @@ namespace quiro::EnvFile {
 
 namespace {
 // Blanks and tabs (and other horizontal spaces) are trimmed; line breaks are not.
-bool isHorizontalSpace(QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; }
+bool isHorizontalSpace(QChar c)
+{
+    return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
+}
 
 QString trimmedHorizontally(const QString& text)
 {
@@ -71,8 +74,9 @@ void setValue(const QString& path, const QString& key, const QString& value)
 {
     QString text;
     if (read(path, text) == ReadResult::Unreadable) {
-        Log::line(QStringLiteral("Config"),
-                  QStringLiteral("Not writing %1: %2 exists but is not readable UTF-8; fix or remove it").arg(key, path));
+        Log::line(
+            QStringLiteral("Config"),
+            QStringLiteral("Not writing %1: %2 exists but is not readable UTF-8; fix or remove it").arg(key, path));
         return;
     }
     const QString prefix = key + QLatin1Char('=');

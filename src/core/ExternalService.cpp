@@ -16,7 +16,10 @@ std::optional<QUrl> endpoint(const QString& base, const QString& pathAndQuery)
     return url;
 }
 
-QByteArray bearer(const QString& token) { return "Bearer " + token.toUtf8(); }
+QByteArray bearer(const QString& token)
+{
+    return "Bearer " + token.toUtf8();
+}
 
 bool isLoopbackHost(const QString& host)
 {

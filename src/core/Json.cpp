@@ -52,6 +52,9 @@ std::optional<QJsonObject> parseObject(const QByteArray& bytes)
     return document.object();
 }
 
-QByteArray compact(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+QByteArray compact(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
 
 } // namespace quiro::Json

@@ -5,7 +5,10 @@
 
 namespace quiro {
 
-NotificationCenter::NotificationCenter(QObject* parent) : QObject(parent) {}
+NotificationCenter::NotificationCenter(QObject* parent)
+    : QObject(parent)
+{
+}
 
 NotificationCenter& NotificationCenter::instance()
 {
@@ -33,7 +36,8 @@ void NotificationCenter::post(const QString& name, const QVariant& object, const
         deliver(notification);
         return;
     }
-    QMetaObject::invokeMethod(this, [this, notification] { deliver(notification); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, notification] { deliver(notification); }, Qt::QueuedConnection);
 }
 
 void NotificationCenter::deliver(const Notification& notification)

@@ -10,7 +10,10 @@
 
 namespace quiro::Paths {
 
-QString home() { return QDir::homePath(); }
+QString home()
+{
+    return QDir::homePath();
+}
 
 bool ensurePrivateDir(const QString& path)
 {
@@ -32,12 +35,30 @@ QString appDir()
     return dir;
 }
 
-QString userEnvFile() { return appDir() + QStringLiteral("/.env"); }
-QString profileFile() { return appDir() + QStringLiteral("/profile.json"); }
-QString sessionsRoot() { return appDir() + QStringLiteral("/sessions"); }
-QString serviceDir() { return appDir() + QStringLiteral("/service"); }
-QString serviceCertFile() { return serviceDir() + QStringLiteral("/cert.pem"); }
-QString tokenFile() { return appDir() + QStringLiteral("/token"); }
+QString userEnvFile()
+{
+    return appDir() + QStringLiteral("/.env");
+}
+QString profileFile()
+{
+    return appDir() + QStringLiteral("/profile.json");
+}
+QString sessionsRoot()
+{
+    return appDir() + QStringLiteral("/sessions");
+}
+QString serviceDir()
+{
+    return appDir() + QStringLiteral("/service");
+}
+QString serviceCertFile()
+{
+    return serviceDir() + QStringLiteral("/cert.pem");
+}
+QString tokenFile()
+{
+    return appDir() + QStringLiteral("/token");
+}
 
 QString resourceDir()
 {

@@ -6,7 +6,10 @@
 namespace quiro::Preferences {
 
 namespace {
-QSettings settings() { return QSettings(QStringLiteral("Quiro"), QStringLiteral("quiro")); }
+QSettings settings()
+{
+    return QSettings(QStringLiteral("Quiro"), QStringLiteral("quiro"));
+}
 
 // The preferences hold the account's e-mail address: keep the file private like the rest.
 void syncPrivately(QSettings& s)
@@ -24,7 +27,10 @@ std::optional<QString> stringValue(const char* key)
 }
 } // namespace
 
-bool onboardingDone() { return settings().value(QLatin1String(onboardingDoneKey), false).toBool(); }
+bool onboardingDone()
+{
+    return settings().value(QLatin1String(onboardingDoneKey), false).toBool();
+}
 
 void setOnboardingDone(bool done)
 {
@@ -33,8 +39,14 @@ void setOnboardingDone(bool done)
     syncPrivately(s);
 }
 
-std::optional<QString> email() { return stringValue(emailKey); }
-std::optional<QString> name() { return stringValue(nameKey); }
+std::optional<QString> email()
+{
+    return stringValue(emailKey);
+}
+std::optional<QString> name()
+{
+    return stringValue(nameKey);
+}
 
 void setAccount(const QString& email, const QString& name)
 {

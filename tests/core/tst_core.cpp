@@ -49,16 +49,36 @@ void TestCore::envLineSyntax_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected"); // "<none>" when the key is not set
 
-    QTest::newRow("plain") << "A=1" << "A" << "1";
-    QTest::newRow("spaces around key, = and value") << "  \tA \t=  1 2 \t" << "A" << "1 2";
-    QTest::newRow("comment after leading spaces") << "   # A=1" << "A" << "<none>";
-    QTest::newRow("no equals sign") << "A 1" << "A" << "<none>";
-    QTest::newRow("empty value is skipped") << "A=1\nA=" << "A" << "1";
-    QTest::newRow("value keeps further equals signs") << "A=b=c==" << "A" << "b=c==";
-    QTest::newRow("quotes stay") << "A=\"x\"" << "A" << "\"x\"";
-    QTest::newRow("last line wins") << "A=1\nA=2" << "A" << "2";
-    QTest::newRow("keys are case-sensitive") << "a=1" << "A" << "<none>";
-    QTest::newRow("empty key is stored under empty") << "=v" << "" << "v";
+    QTest::newRow("plain") << "A=1"
+                           << "A"
+                           << "1";
+    QTest::newRow("spaces around key, = and value") << "  \tA \t=  1 2 \t"
+                                                    << "A"
+                                                    << "1 2";
+    QTest::newRow("comment after leading spaces") << "   # A=1"
+                                                  << "A"
+                                                  << "<none>";
+    QTest::newRow("no equals sign") << "A 1"
+                                    << "A"
+                                    << "<none>";
+    QTest::newRow("empty value is skipped") << "A=1\nA="
+                                            << "A"
+                                            << "1";
+    QTest::newRow("value keeps further equals signs") << "A=b=c=="
+                                                      << "A"
+                                                      << "b=c==";
+    QTest::newRow("quotes stay") << "A=\"x\""
+                                 << "A"
+                                 << "\"x\"";
+    QTest::newRow("last line wins") << "A=1\nA=2"
+                                    << "A"
+                                    << "2";
+    QTest::newRow("keys are case-sensitive") << "a=1"
+                                             << "A"
+                                             << "<none>";
+    QTest::newRow("empty key is stored under empty") << "=v"
+                                                     << ""
+                                                     << "v";
 }
 
 void TestCore::envLineSyntax()
@@ -79,8 +99,8 @@ void TestCore::configPrecedence_data()
 
     QTest::newRow("defaults") << QByteArray() << QByteArray() << QByteArray() << "en";
     QTest::newRow("environment") << QByteArray() << QByteArray() << QByteArray("de") << "de";
-    QTest::newRow("bundle over environment") << QByteArray("STT_LANGUAGE=fr") << QByteArray() << QByteArray("de")
-                                             << "fr";
+    QTest::newRow("bundle over environment")
+        << QByteArray("STT_LANGUAGE=fr") << QByteArray() << QByteArray("de") << "fr";
     QTest::newRow("user over bundle") << QByteArray("STT_LANGUAGE=fr") << QByteArray("STT_LANGUAGE=es")
                                       << QByteArray("de") << "es";
     QTest::newRow("empty user value falls back to bundle")
@@ -121,9 +141,12 @@ void TestCore::wsBaseAndApiUrl_data()
     QTest::addColumn<bool>("hasUrl");
 
     QTest::newRow("default") << Config::defaultAPIBase << "wss://localhost:8443" << true;
-    QTest::newRow("http with port") << "http://127.0.0.1:9000" << "ws://127.0.0.1:9000" << true;
-    QTest::newRow("no scheme passes through") << "localhost:8443" << "localhost:8443" << false;
-    QTest::newRow("not a URL") << "ht tp://bad base" << "ht tp://bad base" << false;
+    QTest::newRow("http with port") << "http://127.0.0.1:9000"
+                                    << "ws://127.0.0.1:9000" << true;
+    QTest::newRow("no scheme passes through") << "localhost:8443"
+                                              << "localhost:8443" << false;
+    QTest::newRow("not a URL") << "ht tp://bad base"
+                               << "ht tp://bad base" << false;
 }
 
 void TestCore::wsBaseAndApiUrl()
@@ -140,7 +163,8 @@ void TestCore::writerKeepsOtherLinesAndReplacesKey()
 {
     test::TempHome home;
     const QString path = Paths::userEnvFile();
-    test::writeFile(path, "# settings\nWIDGET_MODE=panel\n\nAPI_BASE=http://x:1\n WIDGET_MODE=kept\nWIDGET_MODE=island");
+    test::writeFile(path,
+                    "# settings\nWIDGET_MODE=panel\n\nAPI_BASE=http://x:1\n WIDGET_MODE=kept\nWIDGET_MODE=island");
     EnvFile::setValue(path, QStringLiteral("WIDGET_MODE"), QStringLiteral("island"));
     EnvFile::setValue(path, QStringLiteral("WIDGET_MODE"), QStringLiteral("panel"));
     QCOMPARE(test::readFile(path), QByteArray("# settings\nAPI_BASE=http://x:1\n WIDGET_MODE=kept\nWIDGET_MODE=panel"));
@@ -214,8 +238,8 @@ void TestCore::endpointJoinsTextAsItStands()
     QCOMPARE(ExternalService::endpoint(QStringLiteral("http://h:1/"), ExternalService::Path::hint)->toString(),
              QStringLiteral("http://h:1//hint"));
     QVERIFY(!ExternalService::endpoint(QStringLiteral("not a base"), ExternalService::Path::hint));
-    const auto request = ExternalService::request(QUrl(QStringLiteral("https://localhost:8443/me")),
-                                                  QStringLiteral("abc"));
+    const auto request =
+        ExternalService::request(QUrl(QStringLiteral("https://localhost:8443/me")), QStringLiteral("abc"));
     QCOMPARE(request.rawHeader("Authorization"), QByteArray("Bearer abc"));
 }
 

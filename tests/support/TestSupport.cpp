@@ -8,7 +8,9 @@
 
 namespace quiro::test {
 
-TempHome::TempHome() : m_oldHome(qgetenv("HOME")), m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
+TempHome::TempHome()
+    : m_oldHome(qgetenv("HOME"))
+    , m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
 {
     QVERIFY2(m_dir.isValid(), "cannot create a temporary home folder");
     qputenv("HOME", m_dir.path().toUtf8());
@@ -29,7 +31,8 @@ struct LogCapture::State {
     QStringList lines;
 };
 
-LogCapture::LogCapture() : m_state(new State)
+LogCapture::LogCapture()
+    : m_state(new State)
 {
     Log::setSink([state = m_state](const QString& line) {
         const QMutexLocker lock(&state->mutex);
