@@ -306,8 +306,8 @@ QString HintEngine::stripMarkdown(const QString& text)
 {
     QString cleaned = text;
     // Longest marks first, so that "**" is not read as two single "*".
-    for (const QString& mark : {QStringLiteral("**"), QStringLiteral("__"), QStringLiteral("*"), QStringLiteral("_"),
-                                QStringLiteral("`")})
+    for (const QString& mark :
+         {QStringLiteral("**"), QStringLiteral("__"), QStringLiteral("*"), QStringLiteral("_"), QStringLiteral("`")})
         cleaned.remove(mark);
     return trimmedBy(cleaned, isEdgeMark);
 }

@@ -1,3 +1,4 @@
+#include "coaching/DecisionEngine.h"
 #include "coaching/Playbook.h"
 
 #include <QTest>
@@ -17,6 +18,14 @@ private slots:
     void stageRelevanceSets();
     void mapCategory_data();
     void mapCategory();
+
+    void decisionScoring_data();
+    void decisionScoring();
+    void refusedCandidateLeavesClocksAlone();
+    void duplicateTextNormalisation_data();
+    void duplicateTextNormalisation();
+    void remembersLastFiveTexts();
+    void commitWithoutTextKeepsRememberedTexts();
 };
 
 void TestCoaching::labelsAreExactCharacters_data()
@@ -158,6 +167,144 @@ void TestCoaching::mapCategory()
     QFETCH(QString, intent);
     QFETCH(QString, category);
     QCOMPARE(Playbook::mapCategory(subType, intent), category);
+}
+
+void TestCoaching::decisionScoring_data()
+{
+    // Each commit is "category@seconds" after the start; the candidate is scored at `at`.
+    // A score of -1 means the engine refuses.
+    QTest::addColumn<QStringList>("commits");
+    QTest::addColumn<QString>("category");
+    QTest::addColumn<Stage>("stage");
+    QTest::addColumn<double>("at");
+    QTest::addColumn<double>("score");
+
+    const QStringList none;
+    QTest::newRow("fresh: price, no stage bonus") << none << "price" << Stage::discovery << 0.0 << 8.0;
+    QTest::newRow("fresh: buying signal in closing") << none << "buying_signal" << Stage::closing << 0.0 << 12.0;
+    QTest::newRow("fresh: talk less in opening") << none << "manager_talking" << Stage::opening << 0.0 << 7.0;
+    QTest::newRow("fresh: talk less in presentation")
+        << none << "manager_talking" << Stage::presentation << 0.0 << -1.0;
+    QTest::newRow("fresh: unprioritised category") << none << "overtalking" << Stage::objection << 0.0 << -1.0;
+    QTest::newRow("fresh: hesitation reaches the threshold exactly")
+        << none << "client_hesitation" << Stage::opening << 0.0 << 6.0;
+
+    const QStringList price{"price@0"};
+    QTest::newRow("cooldown: 5.9 s") << price << "need" << Stage::objection << 5.9 << -1.0;
+    QTest::newRow("cooldown: 6.0 s") << price << "need" << Stage::objection << 6.0 << 7.5;
+    QTest::newRow("short cooldown: 2.9 s") << price << "buying_signal" << Stage::closing << 2.9 << -1.0;
+    QTest::newRow("short cooldown: 3.0 s") << price << "buying_signal" << Stage::closing << 3.0 << 10.5;
+    QTest::newRow("short cooldown is for the candidate's priority")
+        << QStringList{"buying_signal@0"} << "price" << Stage::objection << 3.0 << -1.0;
+
+    QTest::newRow("repeat within 25 s") << price << "price" << Stage::objection << 10.0 << -1.0;
+    QTest::newRow("repeat at 24.9 s") << price << "price" << Stage::objection << 24.9 << -1.0;
+    QTest::newRow("repeat at 25.0 s") << price << "price" << Stage::objection << 25.0 << 8.5;
+    QTest::newRow("repeat at 26 s") << price << "price" << Stage::objection << 26.0 << 8.5;
+    QTest::newRow("frequency window at 29.9 s") << price << "price" << Stage::objection << 29.9 << 8.5;
+    QTest::newRow("frequency window at 30.0 s") << price << "price" << Stage::objection << 30.0 << 10.0;
+    QTest::newRow("frequency window at 31 s") << price << "price" << Stage::objection << 31.0 << 10.0;
+
+    const QStringList three{"price@0", "need@10", "urgency@20"};
+    QTest::newRow("three hints in 30 s cost 4.5") << three << "trust" << Stage::presentation << 29.9 << -1.0;
+    QTest::newRow("the oldest leaves the window") << three << "trust" << Stage::presentation << 30.0 << 6.0;
+
+    const QStringList talk{"manager_talking@0"};
+    QTest::newRow("talk less again at 24.9 s") << talk << "manager_talking" << Stage::discovery << 24.9 << -1.0;
+    QTest::newRow("talk less again at 29.9 s") << talk << "manager_talking" << Stage::discovery << 29.9 << -1.0;
+    QTest::newRow("talk less again at 30.0 s") << talk << "manager_talking" << Stage::discovery << 30.0 << 7.0;
+}
+
+void TestCoaching::decisionScoring()
+{
+    QFETCH(QStringList, commits);
+    QFETCH(QString, category);
+    QFETCH(Stage, stage);
+    QFETCH(double, at);
+    QFETCH(double, score);
+
+    const double start = 1'800'000'000.0;
+    ManualClock clock(start);
+    DecisionEngine engine(clock);
+    for (const QString& commit : commits) {
+        const QStringList parts = commit.split('@');
+        clock.set(start + parts.at(1).toDouble());
+        engine.commit(parts.at(0));
+    }
+    clock.set(start + at);
+    const std::optional<double> result = engine.shouldFire(category, stage);
+    if (score < 0) {
+        QVERIFY2(!result.has_value(), qPrintable(QString::number(result.value_or(0))));
+    } else {
+        QVERIFY(result.has_value());
+        QCOMPARE(*result, score);
+    }
+}
+
+void TestCoaching::refusedCandidateLeavesClocksAlone()
+{
+    ManualClock clock;
+    DecisionEngine engine(clock);
+    QVERIFY(engine.secondsSinceLastHint() > 1e9);
+    engine.commit(QStringLiteral("price"), QStringLiteral("Ask what ROI would justify this"));
+    clock.advance(4.0);
+    QVERIFY(!engine.shouldFire(QStringLiteral("need"), Stage::objection));
+    QVERIFY(!engine.shouldFire(QStringLiteral("overtalking"), Stage::objection));
+    QCOMPARE(engine.secondsSinceLastHint(), 4.0);
+    clock.advance(2.0);
+    QCOMPARE(engine.shouldFire(QStringLiteral("need"), Stage::objection), std::optional<double>(7.5));
+}
+
+void TestCoaching::duplicateTextNormalisation_data()
+{
+    QTest::addColumn<QString>("candidate");
+    QTest::addColumn<bool>("duplicate");
+    QTest::newRow("same text") << "Ask who else owns this decision" << true;
+    QTest::newRow("title case, two leading blanks") << "  Ask Who Else Owns This Decision" << true;
+    QTest::newRow("trailing tab") << "ask who else owns this decision\t" << true;
+    QTest::newRow("full stop at the end") << "Ask who else owns this decision." << false;
+    QTest::newRow("one word differs") << "Ask who else owns the decision" << false;
+    QTest::newRow("line breaks are not trimmed") << "\nAsk who else owns this decision" << false;
+    QTest::newRow("inner blanks are not collapsed") << "Ask who  else owns this decision" << false;
+}
+
+void TestCoaching::duplicateTextNormalisation()
+{
+    QFETCH(QString, candidate);
+    QFETCH(bool, duplicate);
+    ManualClock clock;
+    DecisionEngine engine(clock);
+    engine.commit(QStringLiteral("authority"), QStringLiteral("Ask who else owns this decision"));
+    QCOMPARE(engine.isDuplicateText(candidate), duplicate);
+}
+
+void TestCoaching::remembersLastFiveTexts()
+{
+    ManualClock clock;
+    DecisionEngine engine(clock);
+    for (int i = 1; i <= 6; ++i) {
+        clock.advance(60);
+        engine.commit(QStringLiteral("price"), QStringLiteral("text %1").arg(i));
+    }
+    QVERIFY(!engine.isDuplicateText(QStringLiteral("text 1")));
+    for (int i = 2; i <= 6; ++i)
+        QVERIFY2(engine.isDuplicateText(QStringLiteral("TEXT %1").arg(i)), qPrintable(QString::number(i)));
+}
+
+void TestCoaching::commitWithoutTextKeepsRememberedTexts()
+{
+    ManualClock clock;
+    DecisionEngine engine(clock);
+    for (int i = 1; i <= 5; ++i)
+        engine.commit(QStringLiteral("price"), QStringLiteral("text %1").arg(i));
+    for (int i = 0; i < 3; ++i)
+        engine.commit(QStringLiteral("manager_talking"));
+    for (int i = 1; i <= 5; ++i)
+        QVERIFY(engine.isDuplicateText(QStringLiteral("text %1").arg(i)));
+    QVERIFY(!engine.isDuplicateText(QString()));
+    // The text-less commit still moved the clocks.
+    clock.advance(1.0);
+    QCOMPARE(engine.secondsSinceLastHint(), 1.0);
 }
 
 QTEST_GUILESS_MAIN(TestCoaching)
