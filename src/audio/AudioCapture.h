@@ -1,0 +1,63 @@
+#pragma once
+
+#include "audio/ChunkPump.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace quiro {
+
+class PulseRecorder;
+
+// The seller's microphone: a record stream on the sound server's default input, delivered as
+// chunks of exactly 1600 samples (3200 bytes, 100 ms) of 16 kHz mono s16le.
+//
+// The capture runs its own thread ("quiro.audio"): the server's fragments are appended to the
+// pending buffer there, and a 100 ms pump on the same thread cuts at most one chunk per tick and
+// hands it to onChunk — on that thread, never on the caller's. When the default input changes
+// (a headset is plugged in) the capture moves to it and logs the device it now records from.
+class AudioCapture {
+public:
+    static constexpr double targetRate = 16000.0;
+    static constexpr qint64 chunkSamples = ChunkPump::chunkSamples;
+    static constexpr int pumpIntervalMs = 100;
+
+    using ChunkHandler = std::function<void(QByteArray chunk)>;
+
+    AudioCapture();
+    ~AudioCapture();
+    AudioCapture(const AudioCapture&) = delete;
+    AudioCapture& operator=(const AudioCapture&) = delete;
+
+    // The receiver of every chunk, called on the capture's thread. May be replaced while running.
+    void setOnChunk(ChunkHandler handler);
+
+    // Opens the default input and starts the pump. Blocks the caller for the round trips to the
+    // local sound server (milliseconds). Returns what went wrong, in one sentence, or nothing when
+    // the microphone is being captured. Starting a running capture does nothing.
+    [[nodiscard]] std::optional<QString> start();
+
+    // Stops the stream and the pump and drops pending samples. When it returns no chunk is being
+    // delivered and none will be. Safe on a capture that never started. Not from onChunk.
+    void stop();
+
+    bool isRunning() const { return m_recorder != nullptr; }
+
+    // The input being recorded ("Built-in Audio Analog Stereo"), empty when not running.
+    QString deviceDescription() const;
+    QString deviceName() const;
+
+private:
+    void pumpTick();
+
+    std::unique_ptr<PulseRecorder> m_recorder;
+    // Shared with the capture thread, guarded by the recorder's loop lock while it runs.
+    ChunkPump m_pump;
+    ChunkHandler m_onChunk;
+};
+
+} // namespace quiro

@@ -1,0 +1,519 @@
+#include "audio/PulseRecorder.h"
+
+#include "core/Log.h"
+
+#include <pulse/rtclock.h>
+
+namespace quiro {
+
+namespace {
+
+constexpr uint32_t targetRateHz = 16000;
+constexpr int maxReopensWithoutAudio = 3;
+
+pa_sample_spec targetSpec()
+{
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_S16LE;
+    spec.rate = targetRateHz;
+    spec.channels = 1;
+    return spec;
+}
+
+QString fromUtf8(const char* text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+} // namespace
+
+PulseRecorder::PulseRecorder(Device device, QByteArray threadName, int fragmentMs, Callbacks callbacks)
+    : m_device(device)
+    , m_threadName(std::move(threadName))
+    , m_fragmentMs(fragmentMs)
+    , m_callbacks(std::move(callbacks))
+{
+}
+
+PulseRecorder::~PulseRecorder()
+{
+    close();
+}
+
+void PulseRecorder::open(OpenHandler done)
+{
+    Q_ASSERT(m_phase == Phase::idle);
+    m_openDone = std::move(done);
+    m_phase = Phase::opening;
+
+    m_loop = pa_threaded_mainloop_new();
+    if (!m_loop) {
+        finishOpen(Failure{FailureKind::other, QStringLiteral("Could not create the audio thread")});
+        return;
+    }
+    pa_threaded_mainloop_set_name(m_loop, m_threadName.constData());
+    if (pa_threaded_mainloop_start(m_loop) < 0) {
+        pa_threaded_mainloop_free(m_loop);
+        m_loop = nullptr;
+        finishOpen(Failure{FailureKind::other, QStringLiteral("Could not start the audio thread")});
+        return;
+    }
+
+    pa_threaded_mainloop_lock(m_loop);
+    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Quiro");
+    if (!m_context) {
+        finishOpen(Failure{FailureKind::other, QStringLiteral("Could not create a sound server connection")});
+    } else {
+        pa_context_set_state_callback(m_context, &PulseRecorder::contextStateCallback, this);
+        // No server name: libpulse honours PULSE_SERVER, the X11 root property and the user's
+        // runtime folder, exactly like every other client of the desktop.
+        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
+            finishOpen(Failure{FailureKind::noServer,
+                               QStringLiteral("No sound server answers (%1) — start PulseAudio or PipeWire "
+                                              "(pipewire-pulse)")
+                                   .arg(contextError())});
+        } else {
+            m_openTimeout = pa_context_rttime_new(m_context, pa_rtclock_now() + pa_usec_t(openTimeoutMs) * 1000,
+                                                  &PulseRecorder::openTimeoutCallback, this);
+        }
+    }
+    pa_threaded_mainloop_unlock(m_loop);
+}
+
+std::optional<PulseRecorder::Failure> PulseRecorder::openAndWait()
+{
+    std::optional<std::optional<Failure>> outcome;
+    open([this, &outcome](std::optional<Failure> failure) {
+        outcome = std::move(failure);
+        if (m_loop)
+            pa_threaded_mainloop_signal(m_loop, 0);
+    });
+    if (m_loop) {
+        pa_threaded_mainloop_lock(m_loop);
+        while (!outcome)
+            pa_threaded_mainloop_wait(m_loop);
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+    std::optional<Failure> failure = outcome.value_or(std::nullopt);
+    if (failure)
+        close();
+    return failure;
+}
+
+void PulseRecorder::close()
+{
+    if (!m_loop) {
+        m_phase = Phase::closed;
+        if (auto pending = std::exchange(m_openDone, nullptr))
+            pending(Failure{FailureKind::other, QStringLiteral("The capture was stopped before it started")});
+        return;
+    }
+    if (pa_threaded_mainloop_in_thread(m_loop)) {
+        // Joining the loop from inside it would deadlock; the owner stops us from its own thread.
+        Log::line(QStringLiteral("Audio"), QStringLiteral("A capture was stopped from its own audio thread; ignored"));
+        return;
+    }
+
+    pa_threaded_mainloop_lock(m_loop);
+    OpenHandler pending = std::exchange(m_openDone, nullptr);
+    m_phase = Phase::closed;
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+    if (m_timer) {
+        api->time_free(m_timer);
+        m_timer = nullptr;
+    }
+    if (m_openTimeout) {
+        api->time_free(m_openTimeout);
+        m_openTimeout = nullptr;
+    }
+    dropStream();
+    if (m_context) {
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        m_context = nullptr;
+    }
+    pa_threaded_mainloop_unlock(m_loop);
+
+    // The loop thread is joined here: from now on no callback of ours can be running or start.
+    pa_threaded_mainloop_stop(m_loop);
+    pa_threaded_mainloop_free(m_loop);
+    m_loop = nullptr;
+
+    if (pending)
+        pending(Failure{FailureKind::other, QStringLiteral("The capture was stopped before it started")});
+}
+
+void PulseRecorder::startTimer(int intervalMs, std::function<void()> tick)
+{
+    withLock([&] {
+        if (!m_context || m_phase != Phase::running)
+            return;
+        if (m_timer)
+            pa_threaded_mainloop_get_api(m_loop)->time_free(m_timer);
+        m_tick = std::move(tick);
+        m_tickIntervalUs = uint64_t(intervalMs) * 1000;
+        m_nextTickUs = pa_rtclock_now() + m_tickIntervalUs;
+        m_timer = pa_context_rttime_new(m_context, m_nextTickUs, &PulseRecorder::timerCallback, this);
+    });
+}
+
+void PulseRecorder::withLock(const std::function<void()>& fn)
+{
+    if (!m_loop || pa_threaded_mainloop_in_thread(m_loop)) {
+        fn();
+        return;
+    }
+    pa_threaded_mainloop_lock(m_loop);
+    fn();
+    pa_threaded_mainloop_unlock(m_loop);
+}
+
+PulseRecorder::DeviceInfo PulseRecorder::device()
+{
+    DeviceInfo info;
+    withLock([&] { info = m_current; });
+    return info;
+}
+
+// --- loop thread ---------------------------------------------------------------------------
+
+void PulseRecorder::finishOpen(std::optional<Failure> failure)
+{
+    if (m_openTimeout && m_loop) {
+        pa_threaded_mainloop_get_api(m_loop)->time_free(m_openTimeout);
+        m_openTimeout = nullptr;
+    }
+    // After a failed open the loop idles until the owner closes it; callbacks ignore it.
+    m_phase = failure ? Phase::failed : Phase::running;
+    if (auto done = std::exchange(m_openDone, nullptr))
+        done(std::move(failure));
+}
+
+QString PulseRecorder::contextError() const
+{
+    if (!m_context)
+        return QStringLiteral("no connection");
+    return fromUtf8(pa_strerror(pa_context_errno(m_context)));
+}
+
+void PulseRecorder::contextStateCallback(pa_context* context, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY:
+        if (recorder->m_phase != Phase::opening)
+            return;
+        pa_context_set_subscribe_callback(context, &PulseRecorder::subscribeCallback, self);
+        if (pa_operation* op = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+            pa_operation_unref(op);
+        recorder->resolveDefault();
+        return;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        if (recorder->m_phase == Phase::opening) {
+            recorder->finishOpen(
+                Failure{FailureKind::noServer, QStringLiteral("No sound server answers (%1) — start PulseAudio or "
+                                                              "PipeWire (pipewire-pulse)")
+                                                   .arg(recorder->contextError())});
+        } else if (recorder->m_phase == Phase::running) {
+            recorder->m_phase = Phase::failed;
+            if (recorder->m_callbacks.streamError)
+                recorder->m_callbacks.streamError(
+                    QStringLiteral("lost the sound server (%1)").arg(recorder->contextError()));
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+void PulseRecorder::subscribeCallback(pa_context*, pa_subscription_event_type_t eventType, uint32_t, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    const auto facility = eventType & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    if (facility != PA_SUBSCRIPTION_EVENT_SERVER)
+        return;
+    // The server object changes when its default sink or source does (and on little else).
+    if (recorder->m_phase == Phase::running || recorder->m_phase == Phase::opening)
+        recorder->resolveDefault();
+}
+
+void PulseRecorder::resolveDefault()
+{
+    if (m_resolving) {
+        m_resolveAgain = true;
+        return;
+    }
+    m_resolving = true;
+    pa_operation* op = pa_context_get_server_info(m_context, &PulseRecorder::serverInfoCallback, this);
+    if (!op) {
+        resolved(Failure{FailureKind::other, contextError()});
+        return;
+    }
+    pa_operation_unref(op);
+}
+
+void PulseRecorder::serverInfoCallback(pa_context* context, const pa_server_info* info, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    if (recorder->m_phase != Phase::opening && recorder->m_phase != Phase::running) {
+        recorder->m_resolving = false;
+        return;
+    }
+    if (!info) {
+        recorder->resolved(Failure{FailureKind::other, recorder->contextError()});
+        return;
+    }
+    const bool wantSource = recorder->m_device == Device::defaultSource;
+    const QString name = fromUtf8(wantSource ? info->default_source_name : info->default_sink_name);
+    if (name.isEmpty()) {
+        recorder->resolved(Failure{
+            FailureKind::noDevice,
+            wantSource ? QStringLiteral("No microphone found — the sound server has no input device; plug one in "
+                                        "or enable it in the sound settings")
+                       : QStringLiteral("No audio output found — the sound server has no default output device")});
+        return;
+    }
+    if (recorder->m_stream && name == recorder->m_defaultName) {
+        // Some other server setting changed; we already record from the default.
+        recorder->resolved(std::nullopt);
+        return;
+    }
+
+    recorder->m_candidate = {};
+    recorder->m_candidateDefault = name;
+    recorder->m_candidateFound = false;
+    recorder->m_candidateIsMonitor = false;
+    const QByteArray utf8 = name.toUtf8();
+    pa_operation* op =
+        wantSource
+            ? pa_context_get_source_info_by_name(context, utf8.constData(), &PulseRecorder::sourceInfoCallback, self)
+            : pa_context_get_sink_info_by_name(context, utf8.constData(), &PulseRecorder::sinkInfoCallback, self);
+    if (!op) {
+        recorder->resolved(Failure{FailureKind::other, recorder->contextError()});
+        return;
+    }
+    pa_operation_unref(op);
+}
+
+void PulseRecorder::sinkInfoCallback(pa_context*, const pa_sink_info* info, int eol, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    if (eol == 0 && info) {
+        recorder->m_candidate.description = fromUtf8(info->description);
+        recorder->m_candidate.name = fromUtf8(info->monitor_source_name);
+        recorder->m_candidateDefault = fromUtf8(info->name);
+        recorder->m_candidateFound = !recorder->m_candidate.name.isEmpty();
+        return;
+    }
+    if (recorder->m_phase != Phase::opening && recorder->m_phase != Phase::running) {
+        recorder->m_resolving = false;
+        return;
+    }
+    if (!recorder->m_candidateFound) {
+        recorder->resolved(Failure{FailureKind::noDevice,
+                                   QStringLiteral("No audio output found — the default output device has gone or "
+                                                  "has no monitor")});
+        return;
+    }
+    recorder->resolved(std::nullopt);
+}
+
+void PulseRecorder::sourceInfoCallback(pa_context*, const pa_source_info* info, int eol, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    if (eol == 0 && info) {
+        recorder->m_candidate.description = fromUtf8(info->description);
+        recorder->m_candidate.name = fromUtf8(info->name);
+        recorder->m_candidateDefault = recorder->m_candidate.name;
+        recorder->m_candidateIsMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+        recorder->m_candidateFound = true;
+        return;
+    }
+    if (recorder->m_phase != Phase::opening && recorder->m_phase != Phase::running) {
+        recorder->m_resolving = false;
+        return;
+    }
+    if (!recorder->m_candidateFound) {
+        recorder->resolved(Failure{FailureKind::noDevice,
+                                   QStringLiteral("No microphone found — the default input device has gone; plug one "
+                                                  "in or choose another in the sound settings")});
+        return;
+    }
+    if (recorder->m_candidateIsMonitor) {
+        // With no microphone at all the server falls back to a sink's monitor. Recording that as
+        // the seller would put the other side's words in the seller's mouth.
+        recorder->resolved(Failure{FailureKind::noDevice,
+                                   QStringLiteral("No microphone found — the default input \"%1\" only repeats what "
+                                                  "the computer plays; plug in a microphone")
+                                       .arg(recorder->m_candidate.description)});
+        return;
+    }
+    recorder->resolved(std::nullopt);
+}
+
+void PulseRecorder::resolved(std::optional<Failure> failure)
+{
+    m_resolving = false;
+    if (m_phase == Phase::opening) {
+        if (failure) {
+            finishOpen(std::move(failure));
+            return;
+        }
+        if (!m_stream)
+            connectStream();
+    } else if (m_phase == Phase::running) {
+        if (failure) {
+            // The default went away and nothing replaced it. While our stream still runs it may
+            // keep working (the server moves it); without one there is nothing left to record.
+            if (!m_stream) {
+                m_phase = Phase::failed;
+                if (m_callbacks.streamError)
+                    m_callbacks.streamError(failure->message);
+                return;
+            }
+        } else if (!m_stream || m_candidateDefault != m_defaultName) {
+            connectStream();
+        }
+    }
+    if (m_resolveAgain && (m_phase == Phase::opening || m_phase == Phase::running)) {
+        m_resolveAgain = false;
+        resolveDefault();
+    }
+}
+
+void PulseRecorder::connectStream()
+{
+    dropStream();
+    const pa_sample_spec spec = targetSpec();
+    const char* streamName = m_device == Device::defaultSource ? "Quiro microphone" : "Quiro system audio";
+    m_stream = pa_stream_new(m_context, streamName, &spec, nullptr);
+    m_defaultName = m_candidateDefault;
+    m_connecting = m_candidate;
+    if (!m_stream) {
+        streamFailed(contextError());
+        return;
+    }
+    pa_stream_set_state_callback(m_stream, &PulseRecorder::streamStateCallback, this);
+    pa_stream_set_read_callback(m_stream, &PulseRecorder::streamReadCallback, this);
+
+    pa_buffer_attr attributes{};
+    attributes.maxlength = uint32_t(-1);
+    attributes.tlength = uint32_t(-1);
+    attributes.prebuf = uint32_t(-1);
+    attributes.minreq = uint32_t(-1);
+    attributes.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(m_fragmentMs) * 1000, &spec));
+    const QByteArray device = m_connecting.name.toUtf8();
+    // ADJUST_LATENCY: the server sizes the device's own buffer to our fragment, so audio comes in
+    // steady small pieces instead of bursts of the device's default (up to two seconds).
+    if (pa_stream_connect_record(m_stream, device.constData(), &attributes, PA_STREAM_ADJUST_LATENCY) < 0)
+        streamFailed(contextError());
+}
+
+void PulseRecorder::dropStream()
+{
+    if (!m_stream)
+        return;
+    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+    const pa_stream_state_t state = pa_stream_get_state(m_stream);
+    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING)
+        pa_stream_disconnect(m_stream);
+    pa_stream_unref(m_stream);
+    m_stream = nullptr;
+}
+
+void PulseRecorder::streamFailed(const QString& error)
+{
+    dropStream();
+    if (m_phase == Phase::opening) {
+        finishOpen(Failure{
+            FailureKind::openFailed,
+            QStringLiteral("Could not open %1 (%2): %3").arg(m_connecting.description, m_connecting.name, error)});
+        return;
+    }
+    if (m_phase != Phase::running)
+        return;
+    // A device that disappears takes its streams with it; follow whatever the default is now,
+    // but give up when re-opening keeps failing rather than spin.
+    if (++m_failuresSinceReady <= maxReopensWithoutAudio) {
+        m_defaultName.clear();
+        resolveDefault();
+        return;
+    }
+    m_phase = Phase::failed;
+    if (m_callbacks.streamError)
+        m_callbacks.streamError(error);
+}
+
+void PulseRecorder::streamStateCallback(pa_stream* stream, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    if (stream != recorder->m_stream)
+        return;
+    switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY: {
+        recorder->m_failuresSinceReady = 0;
+        const bool switched = recorder->m_phase == Phase::running && recorder->m_current.name != QString() &&
+                              recorder->m_current.name != recorder->m_connecting.name;
+        recorder->m_current = recorder->m_connecting;
+        if (recorder->m_phase == Phase::opening)
+            recorder->finishOpen(std::nullopt);
+        else if (switched && recorder->m_callbacks.deviceChanged)
+            recorder->m_callbacks.deviceChanged(recorder->m_current);
+        return;
+    }
+    case PA_STREAM_FAILED:
+        recorder->streamFailed(recorder->contextError());
+        return;
+    default:
+        return;
+    }
+}
+
+void PulseRecorder::streamReadCallback(pa_stream* stream, size_t, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    while (pa_stream_readable_size(stream) > 0) {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+            return;
+        // A hole (data == nullptr) means the server lost audio; there is nothing to hand on.
+        if (data && recorder->m_phase == Phase::running && recorder->m_callbacks.data)
+            recorder->m_callbacks.data(static_cast<const char*>(data), qsizetype(bytes));
+        pa_stream_drop(stream);
+        if (stream != recorder->m_stream)
+            return;
+    }
+}
+
+void PulseRecorder::timerCallback(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    // The next deadline follows the schedule, not this (possibly late) wake-up; after a long
+    // stall the schedule restarts from now instead of firing a burst of catch-up ticks.
+    recorder->m_nextTickUs += recorder->m_tickIntervalUs;
+    const pa_usec_t now = pa_rtclock_now();
+    if (recorder->m_nextTickUs <= now)
+        recorder->m_nextTickUs = now + recorder->m_tickIntervalUs;
+    pa_context_rttime_restart(recorder->m_context, event, recorder->m_nextTickUs);
+    if (recorder->m_tick)
+        recorder->m_tick();
+}
+
+void PulseRecorder::openTimeoutCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    api->time_free(event);
+    recorder->m_openTimeout = nullptr;
+    if (recorder->m_phase == Phase::opening)
+        recorder->finishOpen(
+            Failure{FailureKind::noServer, QStringLiteral("The sound server did not answer within %1 s — restart "
+                                                          "PulseAudio or PipeWire")
+                                               .arg(openTimeoutMs / 1000)});
+}
+
+} // namespace quiro

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <pulse/pulseaudio.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace quiro {
+
+// One PulseAudio record stream in s16le, 16000 Hz, mono (the server resamples and downmixes),
+// with its own thread: a pa_threaded_mainloop named after the capture. Every callback of this
+// class runs on that thread with the loop lock held, so whatever the callbacks share needs no
+// other lock; code on other threads reaches that state through withLock().
+//
+// It follows the server's default device: when the default source (or, for a monitor, the default
+// sink) changes, the stream is re-opened on the new device and deviceChanged reports it. The
+// session goes on; the transcription stream sees at most a few milliseconds' gap.
+class PulseRecorder {
+public:
+    enum class Device { defaultSource, defaultSinkMonitor };
+
+    enum class FailureKind {
+        noServer,   // no sound server answers
+        noDevice,   // no default source / sink (or only a monitor where a microphone is wanted)
+        openFailed, // the device exists but its stream cannot be opened
+        other,
+    };
+    struct Failure {
+        FailureKind kind;
+        QString message; // one sentence for the user, saying what to do where we can
+    };
+
+    struct DeviceInfo {
+        QString name;        // the server's device name, e.g. "alsa_input.usb-…" or "spk.monitor"
+        QString description; // what the desktop's sound settings show
+    };
+
+    struct Callbacks {
+        // Raw bytes of one delivered fragment. Loop thread, lock held.
+        std::function<void(const char* data, qsizetype bytes)> data;
+        // The stream now records from another device after the default changed. Loop thread.
+        std::function<void(const DeviceInfo& device)> deviceChanged;
+        // The stream ended on its own (server gone, device gone and no other to follow). Loop thread.
+        std::function<void(const QString& error)> streamError;
+    };
+
+    using OpenHandler = std::function<void(std::optional<Failure> failure)>;
+
+    // threadName: the loop thread's name ("quiro.audio", "quiro.sysaudio"); fragmentMs: how much
+    // audio the server gathers before it wakes us.
+    PulseRecorder(Device device, QByteArray threadName, int fragmentMs, Callbacks callbacks);
+    ~PulseRecorder();
+    PulseRecorder(const PulseRecorder&) = delete;
+    PulseRecorder& operator=(const PulseRecorder&) = delete;
+
+    // Starts the loop thread, connects and opens the stream. `done` is called exactly once: on the
+    // loop thread when the stream is ready or fails, or from close() if that comes first.
+    // Call once per instance.
+    void open(OpenHandler done);
+
+    // open() and wait for its outcome on the calling thread (a local server answers in a few
+    // milliseconds; a silent one is given up after openTimeoutMs). On failure the loop is closed.
+    std::optional<Failure> openAndWait();
+
+    // Stops the stream and joins the loop thread. Once it returns, no callback runs any more.
+    // Idempotent. Must not be called from a callback (the loop thread cannot join itself).
+    void close();
+
+    // Calls `tick` on the loop thread every intervalMs, on a fixed schedule measured on the
+    // monotonic clock (a late tick does not shift the following ones). Only while open.
+    void startTimer(int intervalMs, std::function<void()> tick);
+
+    // Runs fn with the loop lock held (directly when already on the loop thread or not running).
+    void withLock(const std::function<void()>& fn);
+
+    // The device in use; empty before the stream is ready.
+    DeviceInfo device();
+
+    static constexpr int openTimeoutMs = 5000;
+
+private:
+    enum class Phase { idle, opening, running, failed, closed };
+
+    static void contextStateCallback(pa_context* context, void* self);
+    static void subscribeCallback(pa_context* context, pa_subscription_event_type_t eventType, uint32_t index,
+                                  void* self);
+    static void serverInfoCallback(pa_context* context, const pa_server_info* info, void* self);
+    static void sinkInfoCallback(pa_context* context, const pa_sink_info* info, int eol, void* self);
+    static void sourceInfoCallback(pa_context* context, const pa_source_info* info, int eol, void* self);
+    static void streamStateCallback(pa_stream* stream, void* self);
+    static void streamReadCallback(pa_stream* stream, size_t bytes, void* self);
+    static void timerCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
+    static void openTimeoutCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
+
+    void resolveDefault();
+    void resolved(std::optional<Failure> failure);
+    void connectStream();
+    void dropStream();
+    void streamFailed(const QString& error);
+    void finishOpen(std::optional<Failure> failure);
+    QString contextError() const;
+
+    const Device m_device;
+    const QByteArray m_threadName;
+    const int m_fragmentMs;
+    Callbacks m_callbacks;
+
+    // Everything below is touched only with the loop lock held (or before the loop starts).
+    pa_threaded_mainloop* m_loop = nullptr;
+    pa_context* m_context = nullptr;
+    pa_stream* m_stream = nullptr;
+    pa_time_event* m_timer = nullptr;
+    pa_time_event* m_openTimeout = nullptr;
+    Phase m_phase = Phase::idle;
+    OpenHandler m_openDone;
+
+    std::function<void()> m_tick;
+    uint64_t m_tickIntervalUs = 0;
+    uint64_t m_nextTickUs = 0;
+
+    // Device resolution runs one at a time; a server change during one asks for another round.
+    bool m_resolving = false;
+    bool m_resolveAgain = false;
+    QString m_defaultName; // the default source, or the default sink whose monitor we record
+    QString m_candidateDefault;
+    DeviceInfo m_candidate;
+    bool m_candidateFound = false;
+    bool m_candidateIsMonitor = false;
+    DeviceInfo m_connecting;
+    DeviceInfo m_current;
+    int m_failuresSinceReady = 0;
+};
+
+} // namespace quiro

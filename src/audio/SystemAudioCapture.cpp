@@ -1,0 +1,152 @@
+#include "audio/SystemAudioCapture.h"
+
+#include "audio/PulseRecorder.h"
+#include "core/Log.h"
+
+#include <QCoro/QCoroFuture>
+#include <QPromise>
+
+namespace quiro {
+
+namespace {
+
+const QString tag = QStringLiteral("SysAudio");
+
+// A call's audio arrives in pieces of about this length, close to what conferencing programs
+// hand the platform mixer.
+constexpr int fragmentMs = 20;
+
+using PulseFailure = std::optional<PulseRecorder::Failure>;
+
+SystemAudioCapture::Failure failureFrom(const PulseRecorder::Failure& failure)
+{
+    switch (failure.kind) {
+    case PulseRecorder::FailureKind::noDevice:
+        return {SystemAudioCapture::CaptureError::noDisplay, failure.message};
+    case PulseRecorder::FailureKind::openFailed:
+        return {SystemAudioCapture::CaptureError::permissionDenied, failure.message};
+    case PulseRecorder::FailureKind::noServer:
+    case PulseRecorder::FailureKind::other:
+        break;
+    }
+    return {std::nullopt, failure.message};
+}
+
+} // namespace
+
+QString SystemAudioCapture::Failure::description() const
+{
+    if (!error)
+        return message;
+    switch (*error) {
+    case CaptureError::noDisplay:
+        return QStringLiteral("noDisplay");
+    case CaptureError::permissionDenied:
+        return QStringLiteral("permissionDenied");
+    }
+    return message;
+}
+
+SystemAudioCapture::SystemAudioCapture() = default;
+
+SystemAudioCapture::~SystemAudioCapture()
+{
+    closeQuietly();
+}
+
+void SystemAudioCapture::setOnChunk(ChunkHandler handler)
+{
+    if (m_recorder)
+        m_recorder->withLock([&] { m_onChunk = std::move(handler); });
+    else
+        m_onChunk = std::move(handler);
+}
+
+void SystemAudioCapture::deliver(const char* data, qsizetype bytes)
+{
+    std::optional<QByteArray> chunk = m_chunker.take(QByteArrayView(data, bytes));
+    if (chunk && m_onChunk)
+        m_onChunk(std::move(*chunk));
+}
+
+QCoro::Task<std::optional<SystemAudioCapture::Failure>> SystemAudioCapture::start()
+{
+    if (m_recorder)
+        co_return std::nullopt;
+
+    PulseRecorder::Callbacks callbacks;
+    callbacks.data = [this](const char* data, qsizetype bytes) { deliver(data, bytes); };
+    callbacks.deviceChanged = [](const PulseRecorder::DeviceInfo& device) {
+        Log::line(
+            tag, QStringLiteral("Default output changed — now capturing %1 (%2)").arg(device.description, device.name));
+    };
+    callbacks.streamError = [](const QString& error) {
+        Log::line(tag, QStringLiteral("Stream stopped with error: %1").arg(error));
+    };
+    m_chunker.reset();
+    m_started = false;
+    m_recorder = std::make_unique<PulseRecorder>(PulseRecorder::Device::defaultSinkMonitor,
+                                                 QByteArrayLiteral("quiro.sysaudio"), fragmentMs, std::move(callbacks));
+    const quint64 generation = ++m_generation;
+    const std::weak_ptr<int> alive = m_lifetime;
+
+    // The recorder answers on its own thread; the promise carries the answer back to this one.
+    auto promise = std::make_shared<QPromise<PulseFailure>>();
+    QFuture<PulseFailure> future = promise->future();
+    promise->start();
+    m_recorder->open([promise](PulseFailure failure) {
+        promise->addResult(std::move(failure));
+        promise->finish();
+    });
+
+    const PulseFailure outcome = co_await future;
+
+    if (alive.expired())
+        co_return Failure{std::nullopt, QStringLiteral("System audio capture was discarded while starting")};
+    if (generation != m_generation || !m_recorder)
+        co_return Failure{std::nullopt, QStringLiteral("System audio capture was stopped while starting")};
+    if (outcome) {
+        closeQuietly();
+        co_return failureFrom(*outcome);
+    }
+    m_started = true;
+    Log::line(tag, QStringLiteral("Started — system audio capture active"));
+    co_return std::nullopt;
+}
+
+void SystemAudioCapture::stop()
+{
+    closeQuietly();
+    Log::line(tag, QStringLiteral("Stopped"));
+}
+
+void SystemAudioCapture::closeQuietly()
+{
+    ++m_generation;
+    m_started = false;
+    if (m_recorder) {
+        m_recorder->close();
+        m_recorder.reset();
+    }
+    m_chunker.reset();
+}
+
+QString SystemAudioCapture::deviceDescription() const
+{
+    return m_recorder ? m_recorder->device().description : QString();
+}
+
+QString SystemAudioCapture::deviceName() const
+{
+    return m_recorder ? m_recorder->device().name : QString();
+}
+
+bool SystemAudioCapture::isScreenRecordingGranted()
+{
+    PulseRecorder probe(PulseRecorder::Device::defaultSinkMonitor, QByteArrayLiteral("quiro.sysprobe"), fragmentMs, {});
+    const bool opened = !probe.openAndWait().has_value();
+    probe.close();
+    return opened;
+}
+
+} // namespace quiro
