@@ -1,5 +1,14 @@
 #include "coaching/DecisionEngine.h"
 #include "coaching/Playbook.h"
+#include "coaching/ProductContext.h"
+#include "coaching/ProductProfile.h"
+#include "core/Paths.h"
+#include "support/TestSupport.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <QTest>
 
@@ -26,6 +35,15 @@ private slots:
     void duplicateTextNormalisation();
     void remembersLastFiveTexts();
     void commitWithoutTextKeepsRememberedTexts();
+
+    void compiledContext_data();
+    void compiledContext();
+    void fullProductFileGivesEveryLineInOrder();
+    void objectionResponses_data();
+    void objectionResponses();
+    void profileRoundTripIsPrivate();
+    void profileReaderFallbacks_data();
+    void profileReaderFallbacks();
 };
 
 void TestCoaching::labelsAreExactCharacters_data()
@@ -305,6 +323,237 @@ void TestCoaching::commitWithoutTextKeepsRememberedTexts()
     // The text-less commit still moved the clocks.
     clock.advance(1.0);
     QCOMPARE(engine.secondsSinceLastHint(), 1.0);
+}
+
+namespace {
+const QString s_defaultGoal = QStringLiteral("CALL GOAL: Move the deal to the next step");
+const QByteArray s_noFile("<none>");
+} // namespace
+
+void TestCoaching::compiledContext_data()
+{
+    QTest::addColumn<QByteArray>("profile"); // "<none>": no profile file
+    QTest::addColumn<QByteArray>("product"); // "<none>": no product file given
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<QString>("compiled");
+
+    QTest::newRow("no files") << s_noFile << s_noFile << false << s_defaultGoal;
+    QTest::newRow("malformed files") << QByteArray("{oops") << QByteArray("not json") << false << s_defaultGoal;
+    QTest::newRow("profile that is an array")
+        << QByteArray(R"([{"product_name":"Acme"}])") << s_noFile << false << s_defaultGoal;
+    QTest::newRow("empty objects") << QByteArray("{}") << QByteArray("{}") << false << s_defaultGoal;
+    QTest::newRow("name with empty value prop") << QByteArray(R"({"product_name":"Acme","value_prop":""})") << s_noFile
+                                                << true << "PRODUCT: Acme\n" + s_defaultGoal;
+    QTest::newRow("name with value prop")
+        << QByteArray(R"({"product_name":"Acme","value_prop":"Fast CRM"})") << s_noFile << true
+        << QString::fromUtf8("PRODUCT: Acme — Fast CRM\n") + s_defaultGoal;
+    QTest::newRow("profile lines 1 to 4")
+        << QByteArray(R"({"product_name":"Acme","target_customer":"Clinics","call_type":"demo",)"
+                      R"("objections":["Too pricey","No time"]})")
+        << s_noFile << true
+        << "PRODUCT: Acme\nTARGET: Clinics\nCALL TYPE: demo\nKEY OBJECTIONS TO WATCH: Too pricey; No time\n" +
+               s_defaultGoal;
+    QTest::newRow("empty strings and empty objections give no lines")
+        << QByteArray(R"({"target_customer":"","call_type":"","objections":[]})") << s_noFile << true << s_defaultGoal;
+    QTest::newRow("objections with a non-string entry give no line")
+        << QByteArray(R"({"objections":["a",1]})") << s_noFile << true << s_defaultGoal;
+    QTest::newRow("product line from the product file")
+        << s_noFile << QByteArray(R"({"product":{"name":"Acme","one_liner":"CRM for clinics"}})") << true
+        << QString::fromUtf8("PRODUCT: Acme — CRM for clinics\n") + s_defaultGoal;
+    QTest::newRow("product line without a one-liner ends in the dash")
+        << s_noFile << QByteArray(R"({"product":{"name":"Acme"}})") << true
+        << QString::fromUtf8("PRODUCT: Acme — \n") + s_defaultGoal;
+    QTest::newRow("an empty profile name suppresses both product lines")
+        << QByteArray(R"({"product_name":""})") << QByteArray(R"({"product":{"name":"Acme"}})") << true
+        << s_defaultGoal;
+    QTest::newRow("profile name wins over the product file")
+        << QByteArray(R"({"product_name":"Mine"})") << QByteArray(R"({"product":{"name":"Acme"}})") << true
+        << "PRODUCT: Mine\n" + s_defaultGoal;
+    QTest::newRow("empty company description and guarantee still give lines")
+        << s_noFile << QByteArray(R"({"company":{"description":""},"product":{"proof":{"guarantee":""}}})") << true
+        << "COMPANY: \nGUARANTEE: \n" + s_defaultGoal;
+    QTest::newRow("values of the wrong type count as absent")
+        << s_noFile
+        << QByteArray(R"({"company":{"description":7},"product":{"name":5,"differentiators":"fast",)"
+                      R"("pricing":[{"tier":"Pro"},"Free"],"proof":[]},"competitors":{},"icp":{"pains":[]},)"
+                      R"("call_goal_human":3})")
+        << true << s_defaultGoal;
+    QTest::newRow("price tiers")
+        << s_noFile
+        << QByteArray(R"({"product":{"pricing":[{"tier":"Pro","price":"$49","per":"month"},{"tier":"Team"},)"
+                      R"({"price":"$9","per":7}]}})")
+        << true << QString::fromUtf8("PRICING: Pro — $49 month; Team —; — $9\n") + s_defaultGoal;
+    QTest::newRow("competitor with absent fields")
+        << s_noFile << QByteArray(R"({"competitors":[{"name":"Rival"}]})") << true
+        << "COMPETITORS: Rival (weakness: ; our edge: )\n" + s_defaultGoal;
+    QTest::newRow("empty call goal is still the goal")
+        << s_noFile << QByteArray(R"({"call_goal_human":""})") << true << QStringLiteral("CALL GOAL: ");
+}
+
+void TestCoaching::compiledContext()
+{
+    QFETCH(QByteArray, profile);
+    QFETCH(QByteArray, product);
+    QFETCH(bool, loaded);
+    QFETCH(QString, compiled);
+
+    test::TempHome home;
+    if (profile != s_noFile)
+        test::writeFile(Paths::profileFile(), profile);
+    std::optional<QString> productPath;
+    if (product != s_noFile) {
+        productPath = home.file(QStringLiteral("product.json"));
+        test::writeFile(*productPath, product);
+    }
+    const ProductContext context(productPath);
+    QCOMPARE(context.loaded(), loaded);
+    QCOMPARE(context.compiled(), compiled);
+}
+
+void TestCoaching::fullProductFileGivesEveryLineInOrder()
+{
+    test::TempHome home;
+    test::writeFile(Paths::profileFile(), R"({"target_customer":"Dental clinics","call_type":"discovery",
+        "objections":["Too expensive"]})");
+    const QString productPath = home.file(QStringLiteral("product.json"));
+    test::writeFile(productPath, R"({
+        "product": {"name": "Acme", "one_liner": "Scheduling that fills chairs",
+                    "pricing": [{"tier": "Starter", "price": "$29", "per": "month"},
+                                {"tier": "Pro", "price": "$49", "per": "month"}],
+                    "differentiators": ["SMS reminders", "No setup fee"],
+                    "proof": {"case_studies": ["Smile Co: +20% bookings"], "guarantee": "30-day refund",
+                              "metrics": ["4.8 stars", "2,000 clinics"]}},
+        "company": {"description": "Acme Health, Berlin"},
+        "competitors": [{"name": "Rival", "their_weakness": "slow support", "our_advantage": "24/7 chat"},
+                        {"name": "Other", "their_weakness": "no SMS", "our_advantage": "SMS built in"}],
+        "icp": {"pains": ["No-shows", "Phone tag"]},
+        "call_goal_human": "Book a pilot"})");
+    const ProductContext context(productPath);
+    QVERIFY(context.loaded());
+    QCOMPARE(context.callGoal(), QStringLiteral("Book a pilot"));
+    const QStringList expected{
+        "TARGET: Dental clinics",
+        "CALL TYPE: discovery",
+        "KEY OBJECTIONS TO WATCH: Too expensive",
+        QString::fromUtf8("PRODUCT: Acme — Scheduling that fills chairs"),
+        "COMPANY: Acme Health, Berlin",
+        QString::fromUtf8("PRICING: Starter — $29 month; Pro — $49 month"),
+        "DIFFERENTIATORS: SMS reminders; No setup fee",
+        "CASE STUDIES: Smile Co: +20% bookings",
+        "GUARANTEE: 30-day refund",
+        "METRICS: 4.8 stars; 2,000 clinics",
+        "COMPETITORS: Rival (weakness: slow support; our edge: 24/7 chat); Other (weakness: no SMS; our edge: SMS "
+        "built in)",
+        "CUSTOMER PAINS: No-shows; Phone tag",
+        "CALL GOAL: Book a pilot",
+    };
+    QCOMPARE(context.compiled().split('\n'), expected);
+    QVERIFY(!context.compiled().endsWith('\n'));
+}
+
+void TestCoaching::objectionResponses_data()
+{
+    QTest::addColumn<QByteArray>("product");
+    QTest::addColumn<QString>("block"); // "<none>" when there is no block
+    const QString heading = QStringLiteral("OBJECTION RESPONSES (use these exact phrases and proofs):");
+
+    QTest::newRow("no member") << QByteArray(R"({})") << "<none>";
+    QTest::newRow("empty object") << QByteArray(R"({"objection_responses":{}})") << "<none>";
+    QTest::newRow("not an object") << QByteArray(R"({"objection_responses":["a"]})") << "<none>";
+    QTest::newRow("only a phrase") << QByteArray(R"({"objection_responses":{"price":{"phrase":"Worth it"}}})")
+                                   << heading + "\n  PRICE: phrase='Worth it' | proof='' | question=''";
+    QTest::newRow("members sorted by key")
+        << QByteArray(R"({"objection_responses":{"timing":{"phrase":"t","proof":"p","question":"q?"},)"
+                      R"("budget":{"question":"How much?"}}})")
+        << heading + "\n  BUDGET: phrase='' | proof='' | question='How much?'" +
+               "\n  TIMING: phrase='t' | proof='p' | question='q?'";
+    QTest::newRow("members that are not objects of strings are skipped")
+        << QByteArray(R"({"objection_responses":{"a":"text","b":{"phrase":1},"c":{"proof":"ok"}}})")
+        << heading + "\n  C: phrase='' | proof='ok' | question=''";
+    QTest::newRow("heading alone when nothing qualifies")
+        << QByteArray(R"({"objection_responses":{"a":[]}})") << heading;
+}
+
+void TestCoaching::objectionResponses()
+{
+    QFETCH(QByteArray, product);
+    QFETCH(QString, block);
+    test::TempHome home;
+    const QString productPath = home.file(QStringLiteral("product.json"));
+    test::writeFile(productPath, product);
+    const ProductContext context(productPath);
+    QCOMPARE(context.objectionResponses().value_or(QStringLiteral("<none>")), block);
+}
+
+void TestCoaching::profileRoundTripIsPrivate()
+{
+    test::TempHome home;
+    const QString dir = home.file(QStringLiteral(".quiroai"));
+    QVERIFY(!QFileInfo::exists(dir));
+
+    ProductProfile profile;
+    profile.productName = QStringLiteral("Acme");
+    profile.callType = QStringLiteral("demo");
+    profile.objections = {QStringLiteral("Too pricey"), QString(), QStringLiteral("No time")};
+    QVERIFY(profile.save());
+
+    const QString path = Paths::profileFile();
+    const auto groupAndOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                               QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    QCOMPARE(QFileInfo(dir).permissions() & groupAndOther, QFileDevice::Permissions());
+    QCOMPARE(QFileInfo(path).permissions() & groupAndOther, QFileDevice::Permissions());
+
+    const QByteArray bytes = test::readFile(path);
+    QVERIFY2(bytes.contains("\n    \""), bytes.constData()); // pretty-printed
+    const QJsonObject written = QJsonDocument::fromJson(bytes).object();
+    QCOMPARE(written.keys(), (QStringList{"call_type", "objections", "product_name", "target_customer", "value_prop"}));
+    QCOMPARE(written.value("value_prop"), QJsonValue(QString())); // empty strings are still written
+    QCOMPARE(written.value("objections").toArray(), (QJsonArray{"Too pricey", "No time"}));
+
+    ProductProfile expected = profile;
+    expected.objections = {QStringLiteral("Too pricey"), QStringLiteral("No time")};
+    QCOMPARE(ProductProfile::load(), expected);
+
+    // Writing again replaces the whole file, and the coaching engine reads what the editor wrote.
+    profile.objections.clear();
+    QVERIFY(profile.save());
+    QCOMPARE(ProductProfile::load().objections, QStringList());
+    const ProductContext context(std::nullopt);
+    QCOMPARE(context.compiled(), "PRODUCT: Acme\nCALL TYPE: demo\n" + s_defaultGoal);
+}
+
+void TestCoaching::profileReaderFallbacks_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("fields"); // name, value prop, target, call type, then the objections
+
+    QTest::newRow("camel-case names") << QByteArray(
+                                             R"({"productName":"A","valueProp":"B","target":"C","callType":"D"})")
+                                      << QStringList{"A", "B", "C", "D"};
+    QTest::newRow("snake case wins")
+        << QByteArray(R"({"product_name":"A","productName":"x","target_customer":"C","target":"y"})")
+        << QStringList{"A", "", "C", ""};
+    QTest::newRow("present but empty snake key wins")
+        << QByteArray(R"({"product_name":"","productName":"x"})") << QStringList{"", "", "", ""};
+    QTest::newRow("first three objections")
+        << QByteArray(R"({"objections":["1","2","3","4"]})") << QStringList{"", "", "", "", "1", "2", "3"};
+    QTest::newRow("numbered objections") << QByteArray(R"({"objection1":"1","objection3":"3"})")
+                                         << QStringList{"", "", "", "", "1", "", "3"};
+    QTest::newRow("array wins over numbered")
+        << QByteArray(R"({"objections":["a"],"objection1":"1"})") << QStringList{"", "", "", "", "a"};
+    QTest::newRow("not an object") << QByteArray(R"(["A"])") << QStringList{"", "", "", ""};
+}
+
+void TestCoaching::profileReaderFallbacks()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, fields);
+    test::TempHome home;
+    test::writeFile(Paths::profileFile(), file);
+    const ProductProfile profile = ProductProfile::load();
+    QCOMPARE((QStringList{profile.productName, profile.valueProp, profile.targetCustomer, profile.callType} +
+              profile.objections),
+             fields);
 }
 
 QTEST_GUILESS_MAIN(TestCoaching)
