@@ -64,7 +64,8 @@ std::optional<Hint> Coach::sellerTurn()
 
     // Without a text the hint would not enter the duplicate list; a talk-less hint is allowed to
     // repeat, held back only by the category and frequency penalties.
-    const QString text = Playbook::fallback().value(QStringLiteral("overtalking"), QStringLiteral("Pause. Ask a question."));
+    const QString text =
+        Playbook::fallback().value(QStringLiteral("overtalking"), QStringLiteral("Pause. Ask a question."));
     return Hint{text, Playbook::label(managerTalking), managerTalking, rawValue(stage)};
 }
 

@@ -251,9 +251,10 @@ QCoro::Task<QStringList> HintEngine::extractFacts(QString phrase)
     if (phrase.isEmpty() || wordCount(phrase) < 5)
         co_return QStringList();
 
+    QJsonObject body;
+    body.insert(QStringLiteral("phrase"), phrase);
     const std::weak_ptr<int> alive = m_alive;
-    const std::optional<QJsonObject> reply = co_await post(
-        ExternalService::Path::extract, QJsonObject{{QStringLiteral("phrase"), phrase}}, m_timeouts.extractMs);
+    const std::optional<QJsonObject> reply = co_await post(ExternalService::Path::extract, body, m_timeouts.extractMs);
     if (alive.expired() || !reply)
         co_return QStringList();
     co_return Json::stringList(reply->value(QStringLiteral("facts"))).value_or(QStringList());
