@@ -1,0 +1,382 @@
+// Capture against a real sound server: the private PulseAudio of scripts/test-desktop, where
+// "spk" is the default output and "micfeed" feeds the default input. Speech made with flite is
+// played into those sinks and must come out of the captures intact.
+#include "audio/AudioCapture.h"
+#include "audio/AudioLevel.h"
+#include "audio/SystemAudioCapture.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QtEndian>
+
+#include <atomic>
+#include <cmath>
+
+using namespace quiro;
+
+namespace {
+
+constexpr int sampleRate = 16000;
+// Samples louder than this count as speech when measuring where speech starts and ends; far
+// above the resampler's ringing around silence, far below flite's voice.
+constexpr int speechThreshold = 200;
+
+bool inTestDesktop()
+{
+    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && qEnvironmentVariableIsSet("PULSE_SERVER");
+}
+
+#define REQUIRE_TEST_DESKTOP()                                                                                         \
+    if (!inTestDesktop())                                                                                              \
+    QSKIP("needs the sound server of scripts/test-desktop (run: scripts/test-desktop ctest -L audio)")
+
+// Standard output of a helper program, or nothing when it failed.
+std::optional<QString> run(const QString& program, const QStringList& arguments, int timeoutMs = 30000)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        qWarning().noquote() << program << arguments.join(QLatin1Char(' '))
+                             << "failed:" << process.readAllStandardError();
+        return std::nullopt;
+    }
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+bool pactl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    return process.waitForFinished(10000) && process.exitCode() == 0;
+}
+
+// The s16le samples of a 16 kHz mono WAV file, as flite writes them.
+QByteArray wavSamples(const QString& path)
+{
+    const QByteArray file = test::readFile(path);
+    if (file.size() < 12 || !file.startsWith("RIFF") || file.mid(8, 4) != "WAVE")
+        return {};
+    qsizetype offset = 12;
+    while (offset + 8 <= file.size()) {
+        const QByteArray id = file.mid(offset, 4);
+        const quint32 size = qFromLittleEndian<quint32>(file.constData() + offset + 4);
+        if (id == "fmt ") {
+            const quint16 channels = qFromLittleEndian<quint16>(file.constData() + offset + 10);
+            const quint32 rate = qFromLittleEndian<quint32>(file.constData() + offset + 12);
+            if (channels != 1 || rate != sampleRate)
+                return {};
+        } else if (id == "data") {
+            return file.mid(offset + 8, size);
+        }
+        offset += 8 + size + (size % 2);
+    }
+    return {};
+}
+
+struct Span {
+    qsizetype first = -1;
+    qsizetype last = -1;
+    double seconds() const { return first < 0 ? 0.0 : double(last - first + 1) / sampleRate; }
+};
+
+Span speechSpan(const QByteArray& s16le)
+{
+    Span span;
+    const qsizetype count = s16le.size() / 2;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (std::abs(qFromLittleEndian<qint16>(s16le.constData() + 2 * i)) > speechThreshold) {
+            if (span.first < 0)
+                span.first = i;
+            span.last = i;
+        }
+    }
+    return span;
+}
+
+// Collects chunks from the capture thread.
+struct Collector {
+    mutable QMutex mutex;
+    QList<QByteArray> chunks;
+    QList<qint64> arrivalMs;
+    QSet<Qt::HANDLE> threads;
+    QElapsedTimer clock;
+    std::atomic<bool> stopReturned = false;
+    std::atomic<int> afterStop = 0;
+
+    Collector() { clock.start(); }
+
+    std::function<void(QByteArray)> handler()
+    {
+        return [this](QByteArray chunk) {
+            if (stopReturned)
+                ++afterStop;
+            const QMutexLocker lock(&mutex);
+            chunks.append(std::move(chunk));
+            arrivalMs.append(clock.elapsed());
+            threads.insert(QThread::currentThreadId());
+        };
+    }
+    qsizetype count() const
+    {
+        const QMutexLocker lock(&mutex);
+        return chunks.size();
+    }
+    QByteArray joined(qsizetype from = 0) const
+    {
+        const QMutexLocker lock(&mutex);
+        QByteArray all;
+        for (qsizetype i = from; i < chunks.size(); ++i)
+            all += chunks[i];
+        return all;
+    }
+};
+
+} // namespace
+
+class TestAudioCapture : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void systemAudioCarriesWhatIsPlayed();
+    void microphoneDeliversFixedChunksOfSpeech();
+    void nothingArrivesAfterStop();
+    void systemAudioFollowsDefaultOutput();
+    void microphoneFollowsDefaultInput();
+    void screenRecordingProbe();
+
+private:
+    void checkSpeech(const QByteArray& captured, const QString& what);
+
+    QTemporaryDir m_dir;
+    QString m_wav;
+    QByteArray m_played;
+};
+
+void TestAudioCapture::initTestCase()
+{
+    REQUIRE_TEST_DESKTOP();
+    m_wav = m_dir.filePath(QStringLiteral("speech.wav"));
+    QVERIFY(run(QStringLiteral("flite"), {QStringLiteral("-voice"), QStringLiteral("kal16"), QStringLiteral("-t"),
+                                          QStringLiteral("We would like to talk about the budget for next quarter "
+                                                         "and the timeline of the rollout."),
+                                          QStringLiteral("-o"), m_wav})
+                .has_value());
+    m_played = wavSamples(m_wav);
+    QVERIFY2(m_played.size() > sampleRate * 2, "flite produced no usable speech");
+}
+
+// The captured speech lasts as long as the played speech (within 10 %) and is clearly louder
+// than the silence around it.
+void TestAudioCapture::checkSpeech(const QByteArray& captured, const QString& what)
+{
+    const Span played = speechSpan(m_played);
+    const Span heard = speechSpan(captured);
+    QVERIFY2(heard.first >= 0, qPrintable(what + QStringLiteral(": no speech arrived")));
+    const double ratio = heard.seconds() / played.seconds();
+    QVERIFY2(ratio > 0.9 && ratio < 1.1, qPrintable(QStringLiteral("%1: heard %2 s of speech, played %3 s")
+                                                        .arg(what)
+                                                        .arg(heard.seconds())
+                                                        .arg(played.seconds())));
+    const QByteArray speech = captured.sliced(heard.first * 2, (heard.last - heard.first + 1) * 2);
+    const double level = AudioLevel::rmsDbfs(speech);
+    QVERIFY2(level > -35.0, qPrintable(what + QStringLiteral(": speech level ") + AudioLevel::describe(level)));
+    // Before the speech the sinks carry digital zeros. The last 100 ms before the first loud
+    // sample are left out: they hold the soft onset of the first word.
+    const qsizetype quietSamples = heard.first - sampleRate / 10;
+    if (quietSamples >= sampleRate / 10) {
+        const double before = AudioLevel::rmsDbfs(captured.first(quietSamples * 2));
+        QVERIFY2(before < level - 30.0,
+                 qPrintable(what + QStringLiteral(": silence at ") + AudioLevel::describe(before)));
+    }
+}
+
+void TestAudioCapture::systemAudioCarriesWhatIsPlayed()
+{
+    test::LogCapture log;
+    Collector collector;
+    SystemAudioCapture capture;
+    const auto failure = QCoro::waitFor(capture.start());
+    QVERIFY2(!failure, failure ? qPrintable(failure->message) : "");
+    capture.setOnChunk(collector.handler());
+    QVERIFY(log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
+    QCOMPARE(capture.deviceName(), QStringLiteral("spk.monitor"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000); // the keeper's silence flows at once
+    QVERIFY(run(QStringLiteral("paplay"), {QStringLiteral("--device=spk"), m_wav}).has_value());
+    QTest::qWait(400); // the last fragments of the speech are still on their way
+    capture.stop();
+    QVERIFY(log.lines().contains(QStringLiteral("[SysAudio] Stopped")));
+
+    {
+        const QMutexLocker lock(&collector.mutex);
+        for (const QByteArray& chunk : collector.chunks) {
+            QVERIFY(!chunk.isEmpty());
+            QCOMPARE(chunk.size() % 2, 0);
+        }
+        QCOMPARE(collector.threads.size(), 1);
+        QVERIFY(!collector.threads.contains(QThread::currentThreadId()));
+    }
+    checkSpeech(collector.joined(), QStringLiteral("system audio"));
+}
+
+void TestAudioCapture::microphoneDeliversFixedChunksOfSpeech()
+{
+    Collector collector;
+    AudioCapture capture;
+    capture.setOnChunk(collector.handler());
+    const std::optional<QString> error = capture.start();
+    QVERIFY2(!error, error ? qPrintable(*error) : "");
+    QCOMPARE(capture.deviceName(), QStringLiteral("mic"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
+    QVERIFY(run(QStringLiteral("paplay"), {QStringLiteral("--device=micfeed"), m_wav}).has_value());
+    QTest::qWait(400);
+    capture.stop();
+
+    QByteArray all;
+    {
+        const QMutexLocker lock(&collector.mutex);
+        for (const QByteArray& chunk : collector.chunks)
+            QCOMPARE(chunk.size(), 3200);
+        QCOMPARE(collector.threads.size(), 1);
+        QVERIFY(!collector.threads.contains(QThread::currentThreadId()));
+        // About ten a second, paced by the pump rather than by the server's fragments.
+        const qsizetype count = collector.chunks.size();
+        QVERIFY(count > 20);
+        const double seconds = double(collector.arrivalMs.last() - collector.arrivalMs.first()) / 1000.0;
+        const double perSecond = double(count - 1) / seconds;
+        QVERIFY2(perSecond > 9.0 && perSecond < 11.0, qPrintable(QString::number(perSecond)));
+        for (const QByteArray& chunk : collector.chunks)
+            all += chunk;
+    }
+    checkSpeech(all, QStringLiteral("microphone"));
+}
+
+void TestAudioCapture::nothingArrivesAfterStop()
+{
+    Collector microphoneChunks;
+    Collector systemChunks;
+    AudioCapture microphone;
+    SystemAudioCapture system;
+    microphone.setOnChunk(microphoneChunks.handler());
+    QVERIFY(!microphone.start());
+    QVERIFY(!QCoro::waitFor(system.start()));
+    system.setOnChunk(systemChunks.handler());
+    QTRY_VERIFY_WITH_TIMEOUT(microphoneChunks.count() >= 2 && systemChunks.count() >= 2, 3000);
+
+    microphone.stop();
+    microphoneChunks.stopReturned = true;
+    system.stop();
+    systemChunks.stopReturned = true;
+    const qsizetype microphoneCount = microphoneChunks.count();
+    const qsizetype systemCount = systemChunks.count();
+    // Real audio keeps flowing in the server; wait a few pump periods to see none of it arrive.
+    QTest::qWait(350);
+    QCOMPARE(microphoneChunks.afterStop.load(), 0);
+    QCOMPARE(systemChunks.afterStop.load(), 0);
+    QCOMPARE(microphoneChunks.count(), microphoneCount);
+    QCOMPARE(systemChunks.count(), systemCount);
+
+    // A stopped capture starts again with nothing left over from before.
+    Collector again;
+    microphone.setOnChunk(again.handler());
+    QVERIFY(!microphone.start());
+    QTRY_VERIFY_WITH_TIMEOUT(again.count() >= 1, 2000);
+    microphone.stop();
+}
+
+namespace {
+// Loads modules for one test and unloads them (restoring the defaults) however the test ends.
+struct ServerChanges {
+    QStringList modules;
+    ~ServerChanges()
+    {
+        pactl({QStringLiteral("set-default-sink"), QStringLiteral("spk")});
+        pactl({QStringLiteral("set-default-source"), QStringLiteral("mic")});
+        for (auto it = modules.crbegin(); it != modules.crend(); ++it)
+            pactl({QStringLiteral("unload-module"), *it});
+    }
+    bool load(const QStringList& arguments)
+    {
+        const std::optional<QString> index =
+            run(QStringLiteral("pactl"), QStringList{QStringLiteral("load-module")} + arguments);
+        if (!index || index->isEmpty())
+            return false;
+        modules.append(*index);
+        return true;
+    }
+};
+} // namespace
+
+void TestAudioCapture::systemAudioFollowsDefaultOutput()
+{
+    test::LogCapture log;
+    ServerChanges changes;
+    QVERIFY(changes.load({QStringLiteral("module-null-sink"), QStringLiteral("sink_name=headset"),
+                          QStringLiteral("sink_properties=device.description=Headset")}));
+
+    Collector collector;
+    SystemAudioCapture capture;
+    QVERIFY(!QCoro::waitFor(capture.start()));
+    capture.setOnChunk(collector.handler());
+    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
+
+    QVERIFY(pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
+    const QString followed =
+        QStringLiteral("[SysAudio] Default output changed — now capturing Headset (headset.monitor)");
+    QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(followed), 5000);
+    QCOMPARE(capture.deviceName(), QStringLiteral("headset.monitor"));
+
+    const qsizetype switchedAt = collector.count();
+    QVERIFY(run(QStringLiteral("paplay"), {QStringLiteral("--device=headset"), m_wav}).has_value());
+    QTest::qWait(400);
+    QVERIFY(collector.count() > switchedAt);
+    capture.stop();
+    QVERIFY(log.lines().filter(QStringLiteral("Stream stopped with error")).isEmpty());
+    checkSpeech(collector.joined(switchedAt), QStringLiteral("system audio after the switch"));
+}
+
+void TestAudioCapture::microphoneFollowsDefaultInput()
+{
+    test::LogCapture log;
+    ServerChanges changes;
+    QVERIFY(changes.load({QStringLiteral("module-null-sink"), QStringLiteral("sink_name=headsetfeed")}));
+    QVERIFY(changes.load({QStringLiteral("module-remap-source"), QStringLiteral("master=headsetfeed.monitor"),
+                          QStringLiteral("source_name=headsetmic"),
+                          QStringLiteral("source_properties=device.description=Headset-Mic")}));
+
+    Collector collector;
+    AudioCapture capture;
+    capture.setOnChunk(collector.handler());
+    QVERIFY(!capture.start());
+    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
+
+    QVERIFY(pactl({QStringLiteral("set-default-source"), QStringLiteral("headsetmic")}));
+    const QString followed = QStringLiteral("[Audio] Default microphone changed — now recording from Headset-Mic "
+                                            "(headsetmic)");
+    QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(followed), 5000);
+
+    const qsizetype switchedAt = collector.count();
+    QVERIFY(run(QStringLiteral("paplay"), {QStringLiteral("--device=headsetfeed"), m_wav}).has_value());
+    QTest::qWait(400);
+    capture.stop();
+    const QByteArray after = collector.joined(switchedAt);
+    QCOMPARE(after.size() % 3200, 0);
+    checkSpeech(after, QStringLiteral("microphone after the switch"));
+}
+
+void TestAudioCapture::screenRecordingProbe()
+{
+    QVERIFY(SystemAudioCapture::isScreenRecordingGranted());
+}
+
+QTEST_GUILESS_MAIN(TestAudioCapture)
+#include "tst_audio_capture.moc"
