@@ -1,0 +1,591 @@
+#include "history/AnalysisMerge.h"
+#include "history/PostCallAnalysis.h"
+#include "history/PostCallSummary.h"
+#include "history/SessionCheckpoint.h"
+#include "history/SessionRecord.h"
+#include "support/TestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+
+using namespace quiro;
+
+Q_DECLARE_METATYPE(quiro::SessionRecord)
+Q_DECLARE_METATYPE(quiro::PostCallAnalysis)
+Q_DECLARE_METATYPE(quiro::PostCallSummary::DisplayState)
+Q_DECLARE_METATYPE(std::optional<QString>)
+
+namespace {
+
+constexpr double referenceDate = 978'307'200.0;
+
+// A session file as the macOS edition writes it: fractional reference-date seconds with the
+// long digit strings of its encoder, upper-case UUID, escaped slashes, analysisJSON as text.
+const QByteArray macFile =
+    R"({"id":"5F0B3C1E-9A7D-4E2B-8C61-2D4F7A9B0E13","startedAt":786598136.15080499649,)"
+    R"("endedAt":786598736.5,"turns":[{"speaker":"MGR","text":"Hi, thanks for joining \/ welcome",)"
+    R"("timestamp":786598140.25},{"speaker":"CLT","text":"Happy to be here \u2014 let's talk budget",)"
+    R"("timestamp":786598142.75}],"hintCount":3,"deepgramCostUSD":0.10000000000000001,)"
+    R"("llmCostUSD":0.0042,"llmCalls":7,"score":72,"talkRatio":0.55500000000000005,)"
+    R"("analysisJSON":"{\"score\":72,\"summary\":\"Good call\",\"strengths\":[\"Clear opener\"]}"})";
+
+SessionRecord sampleRecord()
+{
+    SessionRecord record;
+    record.id = QUuid::fromString(QStringLiteral("{0e6f2a1c-3b4d-4c5e-9f60-718293a4b5c6}"));
+    record.startedAt = 1'796'549'552.1508053;
+    record.endedAt = 1'796'550'152.75;
+    record.turns = {{TurnRecord::managerTag, QStringLiteral("Hello \"there\"\nsecond line"), 1'796'549'553.125},
+                    {TurnRecord::clientTag, QStringLiteral("Budget? \u2014 maybe \U0001F600"), 1'796'549'560.0}};
+    record.hintCount = 4;
+    record.deepgramCostUSD = 0.1;
+    record.llmCostUSD = 0.0031;
+    record.llmCalls = 9;
+    record.score = 64;
+    record.talkRatio = 0.555;
+    record.analysisJSON = QStringLiteral(R"({"summary":"ok"})");
+    return record;
+}
+
+QByteArray withoutKey(const QByteArray& json, const QString& key)
+{
+    QJsonObject object = QJsonDocument::fromJson(json).object();
+    object.remove(key);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QByteArray withValue(const QByteArray& json, const QString& key, const QJsonValue& value)
+{
+    QJsonObject object = QJsonDocument::fromJson(json).object();
+    object.insert(key, value);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+class TestRecords : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readsMacEditionFile();
+    void optionalKeysMayBeMissingOrNull_data();
+    void optionalKeysMayBeMissingOrNull();
+    void unreadableRecords_data();
+    void unreadableRecords();
+    void roundTrip_data();
+    void roundTrip();
+    void writtenFormat();
+    void standardReaderSeesSameValues();
+    void nonFiniteNumbersAreNotEncoded();
+    void derivedValues_data();
+    void derivedValues();
+    void checkpointFormat_data();
+    void checkpointFormat();
+
+    void displayState_data();
+    void displayState();
+    void summaryFromRecord_data();
+    void summaryFromRecord();
+    void summaryAtStop();
+    void mergeAnalysis_data();
+    void mergeAnalysis();
+    void mergeFailureLeavesRecord();
+    void analysisReaders_data();
+    void analysisReaders();
+    void objectionFields_data();
+    void objectionFields();
+    void durationText_data();
+    void durationText();
+};
+
+void TestRecords::readsMacEditionFile()
+{
+    const auto record = SessionRecord::decode(macFile);
+    QVERIFY(record);
+    QCOMPARE(record->id, QUuid::fromString(QStringLiteral("5f0b3c1e-9a7d-4e2b-8c61-2d4f7a9b0e13")));
+    QCOMPARE(record->startedAt, 786598136.15080499649 + referenceDate);
+    QCOMPARE(record->endedAt, std::optional<double>(786598736.5 + referenceDate));
+    QCOMPARE(record->durationSeconds(), record->endedAt.value() - record->startedAt);
+    QCOMPARE(record->turns.size(), 2);
+    QCOMPARE(record->turns[0].speaker, QStringLiteral("MGR"));
+    QCOMPARE(record->turns[0].text, QStringLiteral("Hi, thanks for joining / welcome"));
+    QCOMPARE(record->turns[0].timestamp, 786598140.25 + referenceDate);
+    QCOMPARE(record->turns[1].text, QStringLiteral("Happy to be here \u2014 let's talk budget"));
+    QCOMPARE(record->hintCount, 3);
+    QCOMPARE(record->deepgramCostUSD, 0.1);
+    QCOMPARE(record->llmCostUSD, 0.0042);
+    QCOMPARE(record->llmCalls, 7);
+    QCOMPARE(record->score, std::optional<qint64>(72));
+    QCOMPARE(record->talkRatio, std::optional<double>(0.555));
+    const auto analysis = record->analysis();
+    QVERIFY(analysis);
+    QCOMPARE(analysis->value(QStringLiteral("summary")).toString(), QStringLiteral("Good call"));
+
+    // Written back, the same values come out again.
+    QCOMPARE(SessionRecord::decode(record->encode().value()), record);
+}
+
+void TestRecords::optionalKeysMayBeMissingOrNull_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("asNull");
+    for (const char* key : {"endedAt", "score", "talkRatio", "analysisJSON"}) {
+        QTest::addRow("%s missing", key) << QString::fromLatin1(key) << false;
+        QTest::addRow("%s null", key) << QString::fromLatin1(key) << true;
+    }
+}
+
+void TestRecords::optionalKeysMayBeMissingOrNull()
+{
+    QFETCH(QString, key);
+    QFETCH(bool, asNull);
+    const QByteArray bytes = asNull ? withValue(macFile, key, QJsonValue::Null) : withoutKey(macFile, key);
+    const auto record = SessionRecord::decode(bytes);
+    QVERIFY(record);
+    const QJsonObject written = record->toJson();
+    QVERIFY2(!written.contains(key), "an absent optional is left out, never written as null");
+    QCOMPARE(written.size(), 10);
+    if (key == QLatin1String("endedAt"))
+        QCOMPARE(record->durationSeconds(), 0.0);
+    if (key == QLatin1String("analysisJSON"))
+        QVERIFY(!record->analysis());
+}
+
+void TestRecords::unreadableRecords_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("truncated") << macFile.left(macFile.size() / 2);
+    QTest::newRow("array") << QByteArray("[]");
+    QTest::newRow("number") << QByteArray("42");
+    QTest::newRow("string") << QByteArray("\"session\"");
+    QTest::newRow("foreign JSON object") << QByteArray(R"({"name":"left-pad","version":"1.3.0"})");
+    QTest::newRow("invalid UTF-8") << QByteArray("{\"id\":\"\xff\xfe\"}");
+    for (const char* key : {"id", "startedAt", "turns", "hintCount", "deepgramCostUSD", "llmCostUSD", "llmCalls"}) {
+        QTest::addRow("required %s missing", key) << withoutKey(macFile, QString::fromLatin1(key));
+        QTest::addRow("required %s null", key) << withValue(macFile, QString::fromLatin1(key), QJsonValue::Null);
+    }
+    const auto set = [](const char* key, const QJsonValue& value) {
+        return withValue(macFile, QString::fromLatin1(key), value);
+    };
+    QTest::newRow("id is a number") << set("id", 12);
+    QTest::newRow("id is not a UUID") << set("id", QStringLiteral("5F0B3C1E-9A7D-4E2B-8C61-2D4F7A9B0E1"));
+    QTest::newRow("id in braces") << set("id", QStringLiteral("{5F0B3C1E-9A7D-4E2B-8C61-2D4F7A9B0E13}"));
+    QTest::newRow("startedAt as text") << set("startedAt", QStringLiteral("2026-12-05T03:48:56Z"));
+    QTest::newRow("endedAt as text") << set("endedAt", QStringLiteral("786598736.5"));
+    QTest::newRow("hintCount fractional") << set("hintCount", 3.5);
+    QTest::newRow("hintCount as text") << set("hintCount", QStringLiteral("3"));
+    QTest::newRow("llmCalls beyond 64 bits") << set("llmCalls", 1e19);
+    QTest::newRow("deepgramCostUSD as text") << set("deepgramCostUSD", QStringLiteral("0.1"));
+    QTest::newRow("llmCostUSD boolean") << set("llmCostUSD", true);
+    QTest::newRow("score fractional") << set("score", 72.5);
+    QTest::newRow("talkRatio as text") << set("talkRatio", QStringLiteral("0.5"));
+    QTest::newRow("analysisJSON as object") << set("analysisJSON", QJsonObject{{QStringLiteral("score"), 72}});
+    QTest::newRow("turns an object") << set("turns", QJsonObject{});
+    QTest::newRow("turn not an object") << set("turns", QJsonArray{QStringLiteral("MGR: hi")});
+    QTest::newRow("turn without speaker") << set(
+        "turns",
+        QJsonArray{QJsonObject{{QStringLiteral("text"), QStringLiteral("hi")}, {QStringLiteral("timestamp"), 1.0}}});
+    QTest::newRow("turn timestamp as text")
+        << set("turns", QJsonArray{QJsonObject{{QStringLiteral("speaker"), QStringLiteral("MGR")},
+                                               {QStringLiteral("text"), QStringLiteral("hi")},
+                                               {QStringLiteral("timestamp"), QStringLiteral("1")}}});
+}
+
+void TestRecords::unreadableRecords()
+{
+    QFETCH(QByteArray, bytes);
+    QVERIFY(!SessionRecord::decode(bytes));
+}
+
+void TestRecords::roundTrip_data()
+{
+    QTest::addColumn<SessionRecord>("record");
+    QTest::newRow("all fields") << sampleRecord();
+    SessionRecord bare = sampleRecord();
+    bare.endedAt.reset();
+    bare.score.reset();
+    bare.talkRatio.reset();
+    bare.analysisJSON.reset();
+    bare.turns.clear();
+    QTest::newRow("optionals absent, no turns") << bare;
+    SessionRecord extreme = sampleRecord();
+    extreme.hintCount = (qint64(1) << 53) + 1; // not representable as a double
+    extreme.llmCalls = std::numeric_limits<qint64>::max();
+    extreme.score = -3;
+    extreme.startedAt = 0.0;         // before the reference date
+    extreme.endedAt = referenceDate; // exactly the reference date
+    extreme.talkRatio = 1.0 / 3.0;
+    QTest::newRow("large counts and early dates") << extreme;
+}
+
+void TestRecords::roundTrip()
+{
+    QFETCH(SessionRecord, record);
+    const auto bytes = record.encode();
+    QVERIFY(bytes);
+    const auto decoded = SessionRecord::decode(*bytes);
+    QVERIFY(decoded);
+    QCOMPARE(*decoded, record);
+}
+
+void TestRecords::writtenFormat()
+{
+    const SessionRecord record = sampleRecord();
+    const QByteArray bytes = record.encode().value();
+    QVERIFY2(!bytes.contains('\n'), "session files are compact");
+    const QJsonObject object = QJsonDocument::fromJson(bytes).object();
+    QStringList keys = object.keys();
+    keys.sort();
+    QCOMPARE(keys, QStringList({"analysisJSON", "deepgramCostUSD", "endedAt", "hintCount", "id", "llmCalls",
+                                "llmCostUSD", "score", "startedAt", "talkRatio", "turns"}));
+    QCOMPARE(object.value(QStringLiteral("id")).toString(), QStringLiteral("0E6F2A1C-3B4D-4C5E-9F60-718293A4B5C6"));
+    QCOMPARE(object.value(QStringLiteral("startedAt")).toDouble(), record.startedAt - referenceDate);
+    QVERIFY(object.value(QStringLiteral("analysisJSON")).isString());
+    const QJsonObject turn = object.value(QStringLiteral("turns")).toArray().at(0).toObject();
+    QCOMPARE(turn.keys(), QStringList({"speaker", "text", "timestamp"}));
+    QCOMPARE(turn.value(QStringLiteral("timestamp")).toDouble(), 1'796'549'553.125 - referenceDate);
+    // Counts are written as integer literals, not as 4.0 or 4e0.
+    QVERIFY(bytes.contains("\"hintCount\":4,") || bytes.contains("\"hintCount\":4}"));
+    QVERIFY(bytes.contains("\"score\":64,") || bytes.contains("\"score\":64}"));
+}
+
+void TestRecords::standardReaderSeesSameValues()
+{
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty())
+        QSKIP("python3 is not installed; its json module is the independent reader of this test");
+    SessionRecord record = sampleRecord();
+    record.hintCount = (qint64(1) << 53) + 1;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("session.json"));
+    test::writeFile(path, record.encode().value());
+
+    // Python prints each value with repr(), which is the shortest text that reads back as the
+    // same double; the expected lines are built from our in-memory values the same way.
+    QProcess process;
+    process.start(python, {QStringLiteral("-c"), QStringLiteral(R"(
+import json, sys
+d = json.load(open(sys.argv[1], encoding='utf-8'))
+t = d['turns'][1]
+for v in (d['id'], repr(d['startedAt'] + 978307200.0), repr(d['endedAt'] + 978307200.0), d['hintCount'],
+          d['llmCalls'], repr(d['deepgramCostUSD']), d['score'], repr(d['talkRatio']), t['speaker'],
+          t['text'].encode('unicode_escape').decode(), repr(t['timestamp'] + 978307200.0),
+          json.loads(d['analysisJSON'])['summary']):
+    print(v)
+)"),
+                           path});
+    QVERIFY(process.waitForFinished(30'000));
+    QCOMPARE(process.exitCode(), 0);
+    const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).trimmed().split(QLatin1Char('\n'));
+    const auto repr = [](double value) { return QString::number(value, 'g', QLocale::FloatingPointShortest); };
+    const QStringList expected{QStringLiteral("0E6F2A1C-3B4D-4C5E-9F60-718293A4B5C6"),
+                               repr(record.startedAt),
+                               repr(*record.endedAt),
+                               QString::number(record.hintCount),
+                               QString::number(record.llmCalls),
+                               repr(record.deepgramCostUSD),
+                               QStringLiteral("64"),
+                               repr(*record.talkRatio),
+                               QStringLiteral("CLT"),
+                               QStringLiteral(R"(Budget? \u2014 maybe \U0001f600)"),
+                               repr(record.turns[1].timestamp),
+                               QStringLiteral("ok")};
+    QCOMPARE(lines.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        QString line = lines[i];
+        // repr() writes whole numbers as "1796549560.0"; Qt writes "1796549560".
+        if (line.endsWith(QLatin1String(".0")) && !expected[i].contains(QLatin1Char('.')))
+            line.chop(2);
+        QCOMPARE(line, expected[i]);
+    }
+}
+
+void TestRecords::nonFiniteNumbersAreNotEncoded()
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    SessionRecord record = sampleRecord();
+    record.talkRatio = nan;
+    QVERIFY(!record.encode());
+    record = sampleRecord();
+    record.turns[1].timestamp = inf;
+    QVERIFY(!record.encode());
+    record = sampleRecord();
+    record.llmCostUSD = -inf;
+    QVERIFY(!record.encode());
+    QVERIFY(!(SessionCheckpoint{1.0, {}, nan}.encode()));
+    QVERIFY((SessionCheckpoint{1.0, {}, 2.0}.encode()));
+}
+
+void TestRecords::derivedValues_data()
+{
+    QTest::addColumn<std::optional<QString>>("analysisJSON");
+    QTest::addColumn<bool>("hasAnalysis");
+    QTest::newRow("absent") << std::optional<QString>() << false;
+    QTest::newRow("object") << std::optional<QString>(QStringLiteral(R"({"summary":"s"})")) << true;
+    QTest::newRow("empty object") << std::optional<QString>(QStringLiteral("{}")) << true;
+    QTest::newRow("array") << std::optional<QString>(QStringLiteral("[1,2]")) << false;
+    QTest::newRow("not JSON") << std::optional<QString>(QStringLiteral("{summary")) << false;
+    QTest::newRow("empty text") << std::optional<QString>(QString()) << false;
+}
+
+void TestRecords::derivedValues()
+{
+    QFETCH(std::optional<QString>, analysisJSON);
+    QFETCH(bool, hasAnalysis);
+    SessionRecord record = sampleRecord();
+    record.analysisJSON = analysisJSON;
+    QCOMPARE(record.analysis().has_value(), hasAnalysis);
+}
+
+void TestRecords::checkpointFormat_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("readable");
+    QTest::newRow("all keys, dates at the reference date")
+        << QByteArray(R"({"startedAt":0,"turns":[{"speaker":"MGR","text":"hi","timestamp":0.5}],"savedAt":30.25})")
+        << true;
+    QTest::newRow("no savedAt") << QByteArray(R"({"startedAt":0,"turns":[]})") << false;
+    QTest::newRow("no startedAt") << QByteArray(R"({"turns":[],"savedAt":1})") << false;
+    QTest::newRow("no turns") << QByteArray(R"({"startedAt":0,"savedAt":1})") << false;
+    QTest::newRow("savedAt as text") << QByteArray(R"({"startedAt":0,"turns":[],"savedAt":"1"})") << false;
+    QTest::newRow("a session file") << macFile << false;
+}
+
+void TestRecords::checkpointFormat()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, readable);
+    const auto checkpoint = SessionCheckpoint::decode(bytes);
+    QCOMPARE(checkpoint.has_value(), readable);
+    if (!checkpoint)
+        return;
+    QCOMPARE(checkpoint->startedAt, referenceDate);
+    QCOMPARE(checkpoint->savedAt, referenceDate + 30.25);
+    QCOMPARE(checkpoint->turns.value(0).timestamp, referenceDate + 0.5);
+    QCOMPARE(QJsonDocument::fromJson(checkpoint->encode().value()).object(), QJsonDocument::fromJson(bytes).object());
+}
+
+void TestRecords::displayState_data()
+{
+    QTest::addColumn<bool>("hasAnalysis");
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<PostCallSummary::DisplayState>("state");
+    QTest::newRow("neither: pending") << false << false << PostCallSummary::DisplayState::pending;
+    QTest::newRow("failed") << false << true << PostCallSummary::DisplayState::failed;
+    QTest::newRow("analysis") << true << false << PostCallSummary::DisplayState::present;
+    QTest::newRow("analysis wins over failed") << true << true << PostCallSummary::DisplayState::present;
+}
+
+void TestRecords::displayState()
+{
+    QFETCH(bool, hasAnalysis);
+    QFETCH(bool, failed);
+    QFETCH(PostCallSummary::DisplayState, state);
+    PostCallSummary summary;
+    if (hasAnalysis)
+        summary.analysis = QJsonObject{};
+    summary.analysisFailed = failed;
+    QCOMPARE(summary.displayState(), state);
+}
+
+void TestRecords::summaryFromRecord_data()
+{
+    QTest::addColumn<SessionRecord>("record");
+    QTest::addColumn<qint64>("score");
+    QTest::addColumn<double>("talkRatio");
+    QTest::addColumn<PostCallSummary::DisplayState>("state");
+    QTest::newRow("complete record") << sampleRecord() << qint64(64) << 0.555 << PostCallSummary::DisplayState::present;
+    SessionRecord bare = sampleRecord();
+    bare.score.reset();
+    bare.talkRatio.reset();
+    bare.analysisJSON.reset();
+    QTest::newRow("no score, ratio or analysis") << bare << qint64(0) << 0.5 << PostCallSummary::DisplayState::failed;
+    SessionRecord array = sampleRecord();
+    array.analysisJSON = QStringLiteral("[]");
+    QTest::newRow("analysis not an object") << array << qint64(64) << 0.555 << PostCallSummary::DisplayState::failed;
+}
+
+void TestRecords::summaryFromRecord()
+{
+    QFETCH(SessionRecord, record);
+    QFETCH(qint64, score);
+    QFETCH(double, talkRatio);
+    QFETCH(PostCallSummary::DisplayState, state);
+    const PostCallSummary summary = PostCallSummary::fromRecord(record);
+    QCOMPARE(summary.score, score);
+    QCOMPARE(summary.talkRatio, talkRatio);
+    QCOMPARE(summary.displayState(), state);
+    QCOMPARE(summary.durationSec, record.endedAt.value() - record.startedAt);
+    QCOMPARE(summary.turns, 2);
+    QCOMPARE(summary.hintCount, 4);
+    QCOMPARE(summary.deepgramCost, 0.1);
+    QCOMPARE(summary.llmCost, 0.0031);
+    QVERIFY2(summary.id != record.id && !summary.id.isNull(), "a summary gets its own id");
+}
+
+void TestRecords::summaryAtStop()
+{
+    SessionRecord record = sampleRecord();
+    record.analysisJSON.reset();
+    const auto pending = PostCallSummary::atStop(record, PostCallSummary::AnalysisRequest::started);
+    QCOMPARE(pending.displayState(), PostCallSummary::DisplayState::pending);
+    QCOMPARE(pending.score, 64);
+    const auto skipped = PostCallSummary::atStop(record, PostCallSummary::AnalysisRequest::skipped);
+    QCOMPARE(skipped.displayState(), PostCallSummary::DisplayState::failed);
+}
+
+void TestRecords::mergeAnalysis_data()
+{
+    QTest::addColumn<QByteArray>("analysis");
+    QTest::addColumn<bool>("summaryShown");
+    QTest::addColumn<qint64>("score");
+    const qint64 estimate = 41;
+    QTest::newRow("integral score") << QByteArray(R"({"score":72,"summary":"s"})") << true << qint64(72);
+    QTest::newRow("score written 72.0") << QByteArray(R"({"score":72.0})") << true << qint64(72);
+    QTest::newRow("fractional score") << QByteArray(R"({"score":72.5})") << true << estimate;
+    QTest::newRow("score as text") << QByteArray(R"({"score":"72"})") << true << estimate;
+    QTest::newRow("score beyond 64 bits") << QByteArray(R"({"score":1e30})") << true << estimate;
+    QTest::newRow("no score") << QByteArray(R"({"summary":"s"})") << true << estimate;
+    QTest::newRow("empty object") << QByteArray("{}") << true << estimate;
+    QTest::newRow("summary dismissed") << QByteArray(R"({"score":90})") << false << qint64(90);
+}
+
+void TestRecords::mergeAnalysis()
+{
+    QFETCH(QByteArray, analysis);
+    QFETCH(bool, summaryShown);
+    QFETCH(qint64, score);
+    const QJsonObject object = QJsonDocument::fromJson(analysis).object();
+    SessionRecord record = sampleRecord();
+    record.score = 41;
+    record.analysisJSON.reset();
+    PostCallSummary summary = PostCallSummary::atStop(record, PostCallSummary::AnalysisRequest::started);
+
+    const auto merged = AnalysisMerge::apply(object, 41, summaryShown ? &summary : nullptr, record);
+    QCOMPARE(merged, std::optional<qint64>(score));
+    QCOMPARE(record.score, std::optional<qint64>(score));
+    QVERIFY(record.analysisJSON);
+    QCOMPARE(record.analysis(), std::optional<QJsonObject>(object));
+    QVERIFY(!record.analysisJSON->contains(QLatin1Char('\n')));
+    if (summaryShown) {
+        QCOMPARE(summary.score, score);
+        QCOMPARE(summary.displayState(), PostCallSummary::DisplayState::present);
+        QCOMPARE(summary.analysis, std::optional<QJsonObject>(object));
+    }
+    // The merged record still decodes from its own file content.
+    QCOMPARE(SessionRecord::decode(record.encode().value()), std::optional<SessionRecord>(record));
+}
+
+void TestRecords::mergeFailureLeavesRecord()
+{
+    SessionRecord record = sampleRecord();
+    record.analysisJSON.reset();
+    const SessionRecord before = record;
+    PostCallSummary summary = PostCallSummary::atStop(record, PostCallSummary::AnalysisRequest::started);
+    QCOMPARE(AnalysisMerge::apply(std::nullopt, 64, &summary, record), std::nullopt);
+    QCOMPARE(record, before);
+    QCOMPARE(summary.displayState(), PostCallSummary::DisplayState::failed);
+    QCOMPARE(AnalysisMerge::apply(std::nullopt, 64, nullptr, record), std::nullopt);
+    QCOMPARE(record, before);
+}
+
+void TestRecords::analysisReaders_data()
+{
+    QTest::addColumn<QByteArray>("analysis");
+    QTest::addColumn<PostCallAnalysis>("expected");
+    QTest::newRow("empty") << QByteArray("{}") << PostCallAnalysis{};
+
+    PostCallAnalysis full;
+    full.score = 80;
+    full.summary = QStringLiteral("Solid call");
+    full.strengths = QStringList{QStringLiteral("Opener")};
+    full.improvements = QStringList{};
+    full.missedOpportunities = QStringList{QStringLiteral("Budget hint")};
+    full.objections =
+        QList<Objection>{{QStringLiteral("price"), QStringLiteral("Too dear"), true, QStringLiteral("n")}};
+    full.nextSteps = QStringList{QStringLiteral("Send deck"), QStringLiteral("Call Friday")};
+    full.talkListenNote = QStringLiteral("Listen more");
+    QTest::newRow("every key") << QByteArray(R"({"score":80,"summary":"Solid call","strengths":["Opener"],)"
+                                             R"("improvements":[],"missed_opportunities":["Budget hint"],)"
+                                             R"("objections":[{"type":"price","quote":"Too dear","handled":true,)"
+                                             R"("note":"n"}],"next_steps":["Send deck","Call Friday"],)"
+                                             R"("talk_listen_note":"Listen more","extra":{"kept":1}})")
+                               << full;
+
+    PostCallAnalysis partial;
+    partial.improvements = QStringList{QStringLiteral("Ask more")};
+    QTest::newRow("wrong types count as missing")
+        << QByteArray(R"({"score":"80","summary":3,"strengths":["Opener",4],"improvements":["Ask more"],)"
+                      R"("missed_opportunities":"none","objections":[{"type":"price"},"cheap"],)"
+                      R"("next_steps":{},"talk_listen_note":null})")
+        << partial;
+}
+
+void TestRecords::analysisReaders()
+{
+    QFETCH(QByteArray, analysis);
+    QFETCH(PostCallAnalysis, expected);
+    QCOMPARE(PostCallAnalysis::read(QJsonDocument::fromJson(analysis).object()), expected);
+}
+
+void TestRecords::objectionFields_data()
+{
+    QTest::addColumn<QByteArray>("objection");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("quote");
+    QTest::addColumn<bool>("handled");
+    QTest::newRow("complete") << QByteArray(R"({"type":"price OBJECTION","quote":"q","handled":true,"note":"x"})")
+                              << QStringLiteral("Price Objection") << QStringLiteral("q") << true;
+    QTest::newRow("no type, not handled")
+        << QByteArray(R"({"quote":"q"})") << QStringLiteral("\u2014") << QStringLiteral("q") << false;
+    QTest::newRow("type not a string") << QByteArray(R"({"type":5,"handled":false})") << QStringLiteral("\u2014")
+                                       << QString() << false;
+    QTest::newRow("handled as text is false")
+        << QByteArray(R"({"type":"timing","handled":"true"})") << QStringLiteral("Timing") << QString() << false;
+    QTest::newRow("handled as number is false")
+        << QByteArray(R"({"type":"timing","handled":1})") << QStringLiteral("Timing") << QString() << false;
+}
+
+void TestRecords::objectionFields()
+{
+    QFETCH(QByteArray, objection);
+    QFETCH(QString, type);
+    QFETCH(QString, quote);
+    QFETCH(bool, handled);
+    const Objection parsed = Objection::fromJson(QJsonDocument::fromJson(objection).object());
+    QCOMPARE(parsed.displayType(), type);
+    QCOMPARE(parsed.quote, quote);
+    QCOMPARE(parsed.handled, handled);
+}
+
+void TestRecords::durationText_data()
+{
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0") << 0.0 << QStringLiteral("0 seconds");
+    QTest::newRow("59") << 59.0 << QStringLiteral("59 seconds");
+    QTest::newRow("59.9 truncates") << 59.9 << QStringLiteral("59 seconds");
+    QTest::newRow("60") << 60.0 << QStringLiteral("1 min 0 sec");
+    QTest::newRow("61") << 61.0 << QStringLiteral("1 min 1 sec");
+    QTest::newRow("two hours") << 7'205.0 << QStringLiteral("120 min 5 sec");
+    QTest::newRow("negative") << -5.0 << QStringLiteral("0 seconds");
+}
+
+void TestRecords::durationText()
+{
+    QFETCH(double, seconds);
+    QFETCH(QString, text);
+    QCOMPARE(PostCallSummary::durationText(seconds), text);
+}
+
+QTEST_GUILESS_MAIN(TestRecords)
+#include "tst_records.moc"
