@@ -65,7 +65,7 @@ double DecisionEngine::secondsSinceLastHint() const
 
 QString DecisionEngine::normalised(const QString& text)
 {
-    // Blanks and tabs only: a hint that differs by a line break is rare enough to count as new.
+    // Only blanks and tabs are trimmed: hints are single lines, and a line break makes a different text.
     const QString lower = text.toLower();
     qsizetype begin = 0;
     qsizetype end = lower.size();

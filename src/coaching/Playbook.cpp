@@ -123,13 +123,13 @@ QString mapCategory(const QString& subType, const QString& intent)
     };
     if (const auto it = s_bySubType.constFind(subType); it != s_bySubType.cend())
         return it.value();
-    // The service sometimes decorates the sub-type ("strong_buying_signal"), so a substring counts.
+    // A decorated sub-type ("strong_buying_signal") is still a buying signal.
     if (subType.contains(QLatin1String("buying_signal")) || intent == QLatin1String("BUYING_SIGNAL") ||
         intent == QLatin1String("CLOSING"))
         return QStringLiteral("buying_signal");
     if (intent == QLatin1String("SELLER_BEHAVIOR"))
         return QStringLiteral("overtalking");
-    // Any other classification is treated as a price question, the most common objection.
+    // Anything the table does not know is treated as a price question.
     return QStringLiteral("price");
 }
 
