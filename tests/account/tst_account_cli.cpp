@@ -1,0 +1,198 @@
+#include "AccountTestTokens.h"
+#include "support/ScriptedHttpServer.h"
+#include "support/TestSupport.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace quiro;
+using test::ScriptedReply;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+} // namespace
+
+// `quiro login`, `register`, `logout` and `whoami` as a user runs them: the real program against a
+// loopback service, with a private home and no secret service (the token goes to the 0600 file).
+class TestAccountCli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void loginThenWhoamiThenLogout();
+    void registerSendsNameAndPasswordFromStdin();
+    void failuresGoToStderrWithStatusOne_data();
+    void failuresGoToStderrWithStatusOne();
+    void wrongUsageIsStatusTwo_data();
+    void wrongUsageIsStatusTwo();
+    void helpListsTheArguments();
+
+private:
+    Run quiro(const QStringList& arguments, const QByteArray& input = {});
+
+    std::unique_ptr<test::TempHome> m_home;
+    std::unique_ptr<test::ScriptedHttpServer> m_server;
+};
+
+void TestAccountCli::init()
+{
+    m_home = std::make_unique<test::TempHome>();
+    m_server = std::make_unique<test::ScriptedHttpServer>();
+    QVERIFY(m_server->start());
+}
+
+void TestAccountCli::cleanup()
+{
+    m_server.reset();
+    m_home.reset();
+}
+
+Run TestAccountCli::quiro(const QStringList& arguments, const QByteArray& input)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", m_home->path());
+    environment.insert("XDG_CONFIG_HOME", m_home->file(".config"));
+    environment.insert("API_BASE", m_server->baseUrl());
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quiro-test-bus");
+    environment.insert("TZ", "UTC");
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(QUIRO_EXECUTABLE), arguments);
+    if (!process.waitForStarted(10'000))
+        qFatal("quiro did not start");
+    process.write(input);
+    process.closeWriteChannel();
+    // The loopback service answers from this thread's event loop: wait without blocking it.
+    QSignalSpy finished(&process, &QProcess::finished);
+    if (!finished.wait(30'000))
+        qFatal("quiro did not finish");
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+void TestAccountCli::loginThenWhoamiThenLogout()
+{
+    const double expiresAt = 1'900'000'000.0;
+    const QString token = test::tokenExpiringAt(expiresAt);
+    m_server->setReply("/api/login",
+                       ScriptedReply::json({{"token", token}, {"email", "ann@example.com"}, {"name", "Ann Lee"}}));
+
+    const Run login = quiro({"login", "ann@example.com"}, "pa ss\n");
+    QCOMPARE(login.exitCode, 0);
+    QVERIFY2(login.out.contains("Signed in as Ann Lee <ann@example.com>."), qPrintable(login.out));
+    QVERIFY(!login.out.contains(token) && !login.err.contains(token));
+    const auto requests = m_server->requests("/api/login");
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].json(), (QJsonObject{{"email", "ann@example.com"}, {"password", "pa ss"}}));
+    const QString tokenFile = m_home->file(".quiroai/token");
+    QCOMPARE(test::readFile(tokenFile), token.toUtf8());
+    QCOMPARE(QFileInfo(tokenFile).permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+             QFile::ReadOwner | QFile::WriteOwner);
+
+    const Run whoami = quiro({"whoami"});
+    QCOMPARE(whoami.exitCode, 0);
+    const QString expiry = QDateTime::fromSecsSinceEpoch(qint64(expiresAt), Qt::UTC).toString("yyyy-MM-dd HH:mm:ss");
+    QCOMPARE(whoami.out.section('\n', 0, 1), QString("E-mail: ann@example.com\nName: Ann Lee"));
+    QVERIFY2(whoami.out.contains("Token expires: " + expiry), qPrintable(whoami.out));
+    QVERIFY(!whoami.out.contains(token) && !whoami.out.contains(token.section('.', 1, 1)));
+    QCOMPARE(m_server->requestCount("/api/refresh"), 0);
+
+    const Run logout = quiro({"logout"});
+    QCOMPARE(logout.exitCode, 0);
+    QVERIFY(!QFile::exists(tokenFile));
+    const Run after = quiro({"whoami"});
+    QCOMPARE(after.exitCode, 1);
+    QVERIFY2(after.err.startsWith("quiro whoami: not signed in"), qPrintable(after.err));
+}
+
+void TestAccountCli::registerSendsNameAndPasswordFromStdin()
+{
+    m_server->setReply("/api/register",
+                       ScriptedReply::json({{"token", "a.b.c"}, {"email", "cy@example.com"}, {"name", "Cy Young"}}));
+    const Run run = quiro({"register", "cy@example.com", "Cy Young"}, "secret\r\n");
+    QCOMPARE(run.exitCode, 0);
+    const auto requests = m_server->requests("/api/register");
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].json(),
+             (QJsonObject{{"email", "cy@example.com"}, {"password", "secret"}, {"name", "Cy Young"}}));
+    const Run whoami = quiro({"whoami"});
+    QCOMPARE(whoami.exitCode, 0);
+    QVERIFY2(whoami.out.contains("Token expires: unknown"), qPrintable(whoami.out));
+}
+
+void TestAccountCli::failuresGoToStderrWithStatusOne_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("wrong password") << QStringList{"login", "a@example.com"} << 401
+                                    << QByteArray(R"({"detail":"Invalid email or password"})") << QByteArray("x\n")
+                                    << "quiro login: Invalid email or password\n";
+    QTest::newRow("server error") << QStringList{"register", "a@example.com", "A"} << 500 << QByteArray()
+                                  << QByteArray("x\n") << "quiro register: Server error (500)\n";
+    QTest::newRow("no password") << QStringList{"login", "a@example.com"} << 200 << QByteArray() << QByteArray()
+                                 << "quiro login: no password given; type it at the prompt or pipe it in.\n";
+    QTest::newRow("not signed in") << QStringList{"whoami"} << 200 << QByteArray() << QByteArray()
+                                   << "quiro whoami: not signed in; run 'quiro login EMAIL' first.\n";
+}
+
+void TestAccountCli::failuresGoToStderrWithStatusOne()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, input);
+    QFETCH(QString, error);
+    m_server->setReply("/api/login", ScriptedReply::text(body, status));
+    m_server->setReply("/api/register", ScriptedReply::text(body, status));
+    const Run run = quiro(arguments, input);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, error);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(!QFile::exists(m_home->file(".quiroai/token")));
+}
+
+void TestAccountCli::wrongUsageIsStatusTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("login without e-mail") << QStringList{"login"};
+    QTest::newRow("login with two arguments") << QStringList{"login", "a@example.com", "extra"};
+    QTest::newRow("login with blank e-mail") << QStringList{"login", " "};
+    QTest::newRow("register without name") << QStringList{"register", "a@example.com"};
+    QTest::newRow("unknown option") << QStringList{"logout", "--everywhere"};
+    QTest::newRow("whoami with an argument") << QStringList{"whoami", "ann"};
+}
+
+void TestAccountCli::wrongUsageIsStatusTwo()
+{
+    QFETCH(QStringList, arguments);
+    const Run run = quiro(arguments, "pw\n");
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("--help"), qPrintable(run.err));
+    QCOMPARE(run.err.count('\n'), 1);
+    QCOMPARE(m_server->requests().size(), 0);
+}
+
+void TestAccountCli::helpListsTheArguments()
+{
+    const Run run = quiro({"register", "--help"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.startsWith("Usage: quiro register [options] EMAIL NAME\n"), qPrintable(run.out));
+    QCOMPARE(m_server->requests().size(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestAccountCli)
+#include "tst_account_cli.moc"
