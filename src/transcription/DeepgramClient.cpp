@@ -54,6 +54,9 @@ DeepgramClient::DeepgramClient(const Config& config, QString token, int sampleRa
 
 DeepgramClient::~DeepgramClient()
 {
+    // The socket dies with us and may report its own end on the way: nobody is listening any more.
+    if (m_socket)
+        disconnect(m_socket, nullptr, this, nullptr);
     // A consumer still waiting on the stream must end rather than wait forever.
     if (m_transcripts)
         m_transcripts->finish();

@@ -155,6 +155,7 @@ private slots:
     void droppedConnectionReconnectsAfterTwoSeconds();
     void stopDuringReconnectWaitEndsEverything();
     void stopSendsCloseStreamThenGoingAway();
+    void stopThenDestroyStillSaysGoodbye();
     void sendBeforeStartIsCountedAndDropped();
     void audioGoesOutAsBinaryFramesAndCounterRestarts();
     void oldSocketNeverDeliversAfterReconnect();
@@ -385,6 +386,25 @@ void TestTranscription::stopSendsCloseStreamThenGoingAway()
     QCOMPARE(server.latest()->closeReason(), QString());
     // The client asked for the close: that is not a lost connection.
     QCOMPARE(events.disconnected, 0);
+}
+
+void TestTranscription::stopThenDestroyStillSaysGoodbye()
+{
+    // The session tears its clients down right after stopping them: the close request and the
+    // close code must still reach the service.
+    SttServer server;
+    auto client = std::make_unique<DeepgramClient>(configFor(server.base()), QStringLiteral("t"), 16000);
+    Events events;
+    events.attach(*client);
+    client->start();
+    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
+    server.sendText(R"({"type":"Metadata"})");
+    QTRY_COMPARE_WITH_TIMEOUT(events.connected, 1, waitMs);
+    client->stop();
+    client.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(server.m_closeCodes.size(), size_t(1), waitMs);
+    QCOMPARE(server.m_binary, std::vector<QByteArray>{"{\"type\":\"CloseStream\"}"});
+    QCOMPARE(server.m_closeCodes.front(), int(QWebSocketProtocol::CloseCodeGoingAway));
 }
 
 void TestTranscription::sendBeforeStartIsCountedAndDropped()
