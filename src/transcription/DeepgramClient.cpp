@@ -8,7 +8,8 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
-Q_LOGGING_CATEGORY(lcDeepgram, "quiro.app.deepgram")
+// Debug lines carry what the user said: off unless asked for (QT_LOGGING_RULES="quiro.app.deepgram.debug=true").
+Q_LOGGING_CATEGORY(lcDeepgram, "quiro.app.deepgram", QtInfoMsg)
 
 namespace quiro {
 
