@@ -1,0 +1,206 @@
+#include "service/accounts/AccountService.h"
+
+#include "core/Clock.h"
+#include "service/accounts/PasswordHasher.h"
+
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace quiro::service {
+
+namespace {
+
+const QString invalidCredentials = QStringLiteral("Invalid email or password");
+
+std::optional<QString> bearerToken(const QByteArray& header)
+{
+    static const QByteArray prefix = "Bearer ";
+    if (!header.startsWith(prefix))
+        return std::nullopt;
+    const QByteArray token = header.mid(prefix.size()).trimmed();
+    if (token.isEmpty())
+        return std::nullopt;
+    return QString::fromLatin1(token);
+}
+
+QString waitText(double seconds)
+{
+    const int wholeSeconds = std::max(1, int(std::ceil(seconds)));
+    if (wholeSeconds < 60)
+        return QStringLiteral("%1 second%2").arg(wholeSeconds).arg(wholeSeconds == 1 ? "" : "s");
+    const int minutes = (wholeSeconds + 59) / 60;
+    return QStringLiteral("%1 minute%2").arg(minutes).arg(minutes == 1 ? "" : "s");
+}
+
+} // namespace
+
+AccountService::AccountService(AccountStore& store, Jwt jwt, const Clock& clock)
+    : m_store(store)
+    , m_jwt(std::move(jwt))
+    , m_clock(clock)
+{
+}
+
+QString AccountService::normaliseEmail(const QString& email)
+{
+    return email.trimmed().toLower();
+}
+
+bool AccountService::isValidEmail(const QString& email)
+{
+    // The unquoted form of an address: the characters RFC 5322 allows in a local part, and a
+    // domain of letters, digits and hyphens with a dot. Quoted local parts are not accepted.
+    static const QRegularExpression pattern(
+        QStringLiteral("^[A-Za-z0-9!#$%&'*+/=?^_`{|}~-]+(\\.[A-Za-z0-9!#$%&'*+/=?^_`{|}~-]+)*"
+                       "@([A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\.)+[A-Za-z]{2,63}$"));
+    if (email.size() > 254 || email.indexOf(QLatin1Char('@')) > 64)
+        return false;
+    return pattern.match(email).hasMatch();
+}
+
+QJsonObject AccountService::authBody(const Account& account) const
+{
+    return {
+        {QStringLiteral("token"), m_jwt.issue(account.id, account.email, m_clock.now())},
+        {QStringLiteral("email"), account.email},
+        {QStringLiteral("name"), account.name},
+    };
+}
+
+ApiReply AccountService::registerAccount(const QByteArray& body)
+{
+    const JsonBody parsed = parseJsonBody(body);
+    if (!parsed.object)
+        return parsed.error;
+    ApiReply error;
+    const auto email = requireString(*parsed.object, QStringLiteral("email"), error);
+    if (!email)
+        return error;
+    const auto password = requireString(*parsed.object, QStringLiteral("password"), error);
+    if (!password)
+        return error;
+    const auto name = optionalString(*parsed.object, QStringLiteral("name"), error);
+    if (!name)
+        return error;
+
+    const QString normalised = normaliseEmail(*email);
+    if (!isValidEmail(normalised))
+        return ApiReply::error(422, QStringLiteral("Enter a valid email address"));
+    const qsizetype passwordLength = password->toUcs4().size();
+    if (passwordLength < minPasswordLength)
+        return ApiReply::error(422, QStringLiteral("Password must be at least %1 characters").arg(minPasswordLength));
+    if (passwordLength > maxPasswordLength)
+        return ApiReply::error(422, QStringLiteral("Password must be at most %1 characters").arg(maxPasswordLength));
+    const QString trimmedName = name->trimmed();
+    if (trimmedName.size() > maxNameLength)
+        return ApiReply::error(422, QStringLiteral("Name must be at most %1 characters").arg(maxNameLength));
+
+    const auto existing = m_store.findByEmail(normalised);
+    if (existing.found == AccountStore::Found::Failed)
+        return ApiReply::error(503, QStringLiteral("The account store is unavailable; try again"));
+    if (existing.found == AccountStore::Found::Yes)
+        return ApiReply::error(409, QStringLiteral("An account with this email already exists"));
+
+    const auto hash = PasswordHasher::hash(*password);
+    if (!hash)
+        return ApiReply::error(503, QStringLiteral("Could not secure the password; try again"));
+    Account account;
+    account.email = normalised;
+    account.name = trimmedName.isEmpty() ? normalised.section(QLatin1Char('@'), 0, 0) : trimmedName;
+    account.passwordHash = *hash;
+    account.createdAt = m_clock.now();
+    switch (m_store.add(account)) {
+    case AccountStore::AddResult::Added:
+        return ApiReply::ok(authBody(account));
+    case AccountStore::AddResult::EmailTaken:
+        return ApiReply::error(409, QStringLiteral("An account with this email already exists"));
+    case AccountStore::AddResult::Failed:
+        break;
+    }
+    return ApiReply::error(503, QStringLiteral("The account store is unavailable; try again"));
+}
+
+ApiReply AccountService::login(const QByteArray& body)
+{
+    const JsonBody parsed = parseJsonBody(body);
+    if (!parsed.object)
+        return parsed.error;
+    ApiReply error;
+    const auto email = requireString(*parsed.object, QStringLiteral("email"), error);
+    if (!email)
+        return error;
+    const auto password = requireString(*parsed.object, QStringLiteral("password"), error);
+    if (!password)
+        return error;
+    if (password->size() > maxPasswordLength * 4)
+        return ApiReply::error(401, invalidCredentials);
+
+    const QString normalised = normaliseEmail(*email);
+    const double now = m_clock.now();
+    const double windowStart = now - lockoutWindowSeconds;
+    m_store.forgetLoginFailuresBefore(windowStart);
+
+    // Locked while five failures lie inside the last 15 minutes; attempts during the lock are not
+    // recorded, so the lock ends 15 minutes after the fifth-newest failure.
+    const QList<double> failures = m_store.loginFailuresSince(normalised, windowStart);
+    if (failures.size() >= maxFailures) {
+        const double unlockAt = failures.at(failures.size() - maxFailures) + lockoutWindowSeconds;
+        const double waitSeconds = std::max(1.0, unlockAt - now);
+        ApiReply reply = ApiReply::error(
+            429, QStringLiteral("Too many failed sign-in attempts. Try again in %1.").arg(waitText(waitSeconds)));
+        reply.headers.append({"Retry-After", QByteArray::number(int(std::ceil(waitSeconds)))});
+        return reply;
+    }
+
+    const auto lookup = m_store.findByEmail(normalised);
+    if (lookup.found == AccountStore::Found::Failed)
+        return ApiReply::error(503, QStringLiteral("The account store is unavailable; try again"));
+    const bool known = lookup.found == AccountStore::Found::Yes;
+    // An unknown e-mail costs a full hash check too, so timing does not tell which addresses exist.
+    const bool passwordMatches =
+        PasswordHasher::verify(known ? lookup.account.passwordHash : PasswordHasher::decoyHash(), *password);
+    if (!known || !passwordMatches) {
+        m_store.recordLoginFailure(normalised, now);
+        return ApiReply::error(401, invalidCredentials);
+    }
+    m_store.clearLoginFailures(normalised);
+    return ApiReply::ok(authBody(lookup.account));
+}
+
+std::optional<Account> AccountService::authenticate(const QByteArray& authorizationHeader)
+{
+    const auto token = bearerToken(authorizationHeader);
+    if (!token)
+        return std::nullopt;
+    const Jwt::Result result = m_jwt.verify(*token, m_clock.now());
+    if (result.verdict != Jwt::Verdict::Valid)
+        return std::nullopt;
+    const auto lookup = m_store.findById(result.claims.accountId);
+    if (lookup.found != AccountStore::Found::Yes)
+        return std::nullopt;
+    return lookup.account;
+}
+
+ApiReply AccountService::refresh(const QByteArray& authorizationHeader)
+{
+    const auto account = authenticate(authorizationHeader);
+    if (!account)
+        return ApiReply::error(401, QStringLiteral("Invalid or expired token"));
+    return ApiReply::ok({{QStringLiteral("token"), m_jwt.issue(account->id, account->email, m_clock.now())}});
+}
+
+ApiReply AccountService::me(const QByteArray& authorizationHeader)
+{
+    const auto account = authenticate(authorizationHeader);
+    if (!account)
+        return ApiReply::error(401, QStringLiteral("Invalid or expired token"));
+    return ApiReply::ok({
+        {QStringLiteral("email"), account->email},
+        {QStringLiteral("name"), account->name},
+        {QStringLiteral("email_verified"), false},
+        {QStringLiteral("email_verification_required"), false},
+    });
+}
+
+} // namespace quiro::service

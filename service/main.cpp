@@ -1,0 +1,173 @@
+// quiro-service: the local reference service of Quiro for one machine.
+
+#include "core/AtomicFile.h"
+#include "core/Clock.h"
+#include "core/Log.h"
+#include "core/Paths.h"
+#include "service/accounts/AccountService.h"
+#include "service/accounts/Jwt.h"
+#include "service/accounts/SqliteAccountStore.h"
+#include "service/http/ServiceOptions.h"
+#include "service/http/ServiceServer.h"
+#include "service/http/TlsCertificate.h"
+#include "service/stt/SpeechModel.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QThread>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace quiro;
+using namespace quiro::service;
+
+int fail(const QString& message)
+{
+    QTextStream(stderr) << "quiro-service: " << message << '\n';
+    return 1;
+}
+
+// SIGINT and SIGTERM end the event loop through a socket pair, the one thing a signal handler
+// may safely touch, so the database is closed cleanly.
+int s_signalFds[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(s_signalFds[0], &byte, 1);
+}
+
+bool usableFolder(const QString& path, QString* error)
+{
+    if (!QFileInfo::exists(path) && !Paths::ensurePrivateDir(path)) {
+        *error = QStringLiteral("cannot create the data folder %1").arg(path);
+        return false;
+    }
+    const QFileInfo info(path);
+    if (!info.isDir()) {
+        *error = QStringLiteral("the data folder %1 is not a folder").arg(path);
+        return false;
+    }
+    if (!info.isReadable() || !info.isWritable() || !info.isExecutable()) {
+        *error = QStringLiteral("cannot read and write the data folder %1 (permission denied)").arg(path);
+        return false;
+    }
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return true;
+}
+
+std::optional<QByteArray> signingSecret(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (file.exists()) {
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("cannot read %1").arg(path);
+            return std::nullopt;
+        }
+        const QByteArray secret = file.readAll();
+        if (secret.size() >= 32)
+            return secret;
+    }
+    // A new secret ends every session signed with an earlier one; that only happens on first
+    // start or when the file was lost.
+    const QByteArray secret = Jwt::newSecret();
+    if (secret.isEmpty() || !AtomicFile::write(path, secret)) {
+        *error = QStringLiteral("cannot write %1").arg(path);
+        return std::nullopt;
+    }
+    return secret;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // Everything the service writes (database, secret, key) is private to the user.
+    ::umask(077);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quiro-service"));
+
+    SpeechModel speech;
+    ServiceOptions options;
+    const auto parsed = options.parse(app.arguments(), speech.languages());
+    if (parsed.outcome == ServiceOptions::Outcome::Help) {
+        QTextStream(stdout) << parsed.message;
+        return 0;
+    }
+    if (parsed.outcome == ServiceOptions::Outcome::WrongUsage) {
+        QTextStream(stderr) << "quiro-service: " << parsed.message << '\n';
+        return 2;
+    }
+
+    QString error;
+    const QString dataDir = QDir::cleanPath(QDir(options.dataDir).absolutePath());
+    if (!usableFolder(dataDir, &error))
+        return fail(error);
+
+    QHostAddress address;
+    if (options.host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        address = QHostAddress(QHostAddress::LocalHost);
+    else if (!address.setAddress(options.host))
+        return fail(QStringLiteral("--host must be an IP address or localhost, not '%1'").arg(options.host));
+
+    const auto secret = signingSecret(dataDir + QStringLiteral("/jwt.secret"), &error);
+    if (!secret)
+        return fail(error);
+
+    SqliteAccountStore store(dataDir + QStringLiteral("/accounts.db"));
+    if (!store.open(&error))
+        return fail(QStringLiteral("cannot open the account database in %1: %2").arg(dataDir, error));
+    AccountService accounts(store, Jwt(*secret), Clock::system());
+
+    ServiceServer server(accounts, speech);
+    if (options.tls) {
+        const auto identity = TlsCertificate::loadOrCreate(dataDir, &error);
+        if (!identity)
+            return fail(QStringLiteral("cannot set up TLS: %1").arg(error));
+        server.sslSetup(identity->certificate, identity->key);
+    }
+    const quint16 port = server.start(address, options.port, &error);
+    if (port == 0)
+        return fail(QStringLiteral("cannot listen on %1:%2: %3").arg(options.host).arg(options.port).arg(error));
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, s_signalFds) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    QSocketNotifier signalNotifier(s_signalFds[1], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+
+    // The first stream should not wait for the model to load.
+    const QString warmLanguage = speech.languages().value(0);
+    std::unique_ptr<QThread> warmUp(QThread::create([&speech, warmLanguage] {
+        if (!warmLanguage.isEmpty())
+            speech.warmUp(warmLanguage, nullptr);
+    }));
+    warmUp->start();
+
+    const QString scheme = options.tls ? QStringLiteral("https") : QStringLiteral("http");
+    const QString shownHost = address.protocol() == QAbstractSocket::IPv6Protocol
+                                  ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                                  : address.toString();
+    if (!address.isLoopback())
+        Log::line(QStringLiteral("Service"),
+                  QStringLiteral("warning: listening beyond this machine; accounts are reachable from the network"));
+    Log::line(QStringLiteral("Service"), QStringLiteral("listening on %1://%2:%3 (data in %4; speech: %5)")
+                                             .arg(scheme, shownHost)
+                                             .arg(port)
+                                             .arg(dataDir, speech.languages().join(QStringLiteral(", "))));
+    const int status = app.exec();
+    warmUp->wait();
+    Log::line(QStringLiteral("Service"), QStringLiteral("stopped"));
+    return status;
+}

@@ -1,0 +1,288 @@
+#include "core/Clock.h"
+#include "service/accounts/AccountService.h"
+#include "service/accounts/Jwt.h"
+#include "service/accounts/PasswordHasher.h"
+#include "service/accounts/SqliteAccountStore.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quiro;
+using namespace quiro::service;
+
+namespace {
+
+QByteArray json(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QByteArray credentials(const QString& email, const QString& password, const QString& name = QStringLiteral("Ann"))
+{
+    return json({{"email", email}, {"password", password}, {"name", name}});
+}
+
+QByteArray bearer(const ApiReply& reply)
+{
+    return "Bearer " + reply.body.value("token").toString().toLatin1();
+}
+
+} // namespace
+
+class TestAccounts : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SqliteAccountStore> m_store;
+    QString m_storePath;
+    std::unique_ptr<ManualClock> m_clock;
+    std::unique_ptr<AccountService> m_service;
+
+private slots:
+    void init()
+    {
+        // A fresh database for every test and every data row.
+        static int s_databases = 0;
+        m_store =
+            std::make_unique<SqliteAccountStore>(m_dir.filePath(QStringLiteral("accounts-%1.db").arg(++s_databases)));
+        m_storePath = m_dir.filePath(QStringLiteral("accounts-%1.db").arg(s_databases));
+        QString error;
+        QVERIFY2(m_store->open(&error), qPrintable(error));
+        m_clock = std::make_unique<ManualClock>();
+        m_service = std::make_unique<AccountService>(*m_store, Jwt(QByteArray(32, 'k')), *m_clock);
+    }
+    void cleanup()
+    {
+        m_service.reset();
+        m_store.reset();
+    }
+
+    void jwtRoundTrip()
+    {
+        const Jwt jwt(QByteArray(32, 's'));
+        const QString token = jwt.issue(42, QStringLiteral("a@b.co"), 1000.5);
+        const auto result = jwt.verify(token, 1001);
+        QCOMPARE(result.verdict, Jwt::Verdict::Valid);
+        QCOMPARE(result.claims.accountId, 42);
+        QCOMPARE(result.claims.expiresAt, 1000.0 + Jwt::lifetimeSeconds);
+    }
+
+    void jwtRejects_data()
+    {
+        QTest::addColumn<QString>("mutation");
+        QTest::addColumn<int>("verdict");
+        QTest::newRow("other secret") << "secret" << int(Jwt::Verdict::BadSignature);
+        QTest::newRow("payload changed") << "payload" << int(Jwt::Verdict::BadSignature);
+        QTest::newRow("alg none") << "none" << int(Jwt::Verdict::Malformed);
+        QTest::newRow("two parts") << "parts" << int(Jwt::Verdict::Malformed);
+        QTest::newRow("garbage") << "garbage" << int(Jwt::Verdict::Malformed);
+        QTest::newRow("exactly at expiry") << "expiry" << int(Jwt::Verdict::Expired);
+    }
+    void jwtRejects()
+    {
+        QFETCH(QString, mutation);
+        QFETCH(int, verdict);
+        const Jwt jwt(QByteArray(32, 's'));
+        const double now = 5000;
+        QString token = jwt.issue(7, QStringLiteral("a@b.co"), now);
+        QStringList parts = token.split(QLatin1Char('.'));
+        const auto encode = [](const QByteArray& bytes) {
+            return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+        };
+        double checkAt = now + 1;
+        if (mutation == QLatin1String("secret")) {
+            token = Jwt(QByteArray(32, 'x')).issue(7, QStringLiteral("a@b.co"), now);
+        } else if (mutation == QLatin1String("payload")) {
+            parts[1] = encode(R"({"sub":"8","email":"a@b.co","iat":5000,"exp":9999999999})");
+            token = parts.join(QLatin1Char('.'));
+        } else if (mutation == QLatin1String("none")) {
+            parts[0] = encode(R"({"alg":"none","typ":"JWT"})");
+            token = parts.join(QLatin1Char('.'));
+        } else if (mutation == QLatin1String("parts")) {
+            token = parts[0] + QLatin1Char('.') + parts[1];
+        } else if (mutation == QLatin1String("garbage")) {
+            token = QStringLiteral("a.b.c");
+        } else {
+            checkAt = now + Jwt::lifetimeSeconds;
+        }
+        QCOMPARE(int(jwt.verify(token, checkAt).verdict), verdict);
+    }
+
+    void passwordHash()
+    {
+        const auto hash = PasswordHasher::hash(QStringLiteral("correct horse"));
+        QVERIFY(hash);
+        QVERIFY(hash->startsWith("$argon2id$"));
+        QVERIFY(PasswordHasher::verify(*hash, QStringLiteral("correct horse")));
+        QVERIFY(!PasswordHasher::verify(*hash, QStringLiteral("correct horsE")));
+        QVERIFY(!PasswordHasher::verify(QByteArray(), QStringLiteral("")));
+    }
+
+    void registerValidation_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::newRow("ok") << credentials("ann@example.com", "secret") << 200;
+        QTest::newRow("password of 5") << credentials("ann@example.com", "12345") << 422;
+        QTest::newRow("password of 6 emoji counts characters")
+            << credentials("ann@example.com",
+                           QStringLiteral("\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"))
+            << 200;
+        QTest::newRow("no at sign") << credentials("ann.example.com", "secret") << 422;
+        QTest::newRow("no domain dot") << credentials("ann@localhost", "secret") << 422;
+        QTest::newRow("blank inside") << credentials("ann smith@example.com", "secret") << 422;
+        QTest::newRow("sql in email") << credentials("x@example.com'; DROP TABLE accounts; --", "secret") << 422;
+        QTest::newRow("email not a string") << json({{"email", 5}, {"password", "secret"}}) << 422;
+        QTest::newRow("password missing") << json({{"email", "ann@example.com"}}) << 422;
+        QTest::newRow("name not a string")
+            << json({{"email", "ann@example.com"}, {"password", "secret"}, {"name", true}}) << 422;
+        QTest::newRow("not json") << QByteArray("email=ann") << 400;
+        QTest::newRow("json array") << QByteArray("[]") << 400;
+        QTest::newRow("empty body") << QByteArray() << 400;
+    }
+    void registerValidation()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        const ApiReply reply = m_service->registerAccount(body);
+        QCOMPARE(reply.status, status);
+        QCOMPARE(m_store->accountCount(), status == 200 ? 1 : 0);
+        if (status == 200) {
+            QCOMPARE(reply.body.value("email").toString(), QStringLiteral("ann@example.com"));
+            QVERIFY(reply.body.value("token").isString());
+        } else {
+            QVERIFY(!reply.body.value("detail").toString().isEmpty());
+        }
+    }
+
+    void sqlMetacharactersAreData()
+    {
+        // Apostrophes and percent signs are legal in the local part and must be stored as typed.
+        const QString email = QStringLiteral("o'brien+100%_x@example.com");
+        QCOMPARE(m_service->registerAccount(credentials(email, "secret")).status, 200);
+        QCOMPARE(m_service->login(credentials(email, "secret")).status, 200);
+        QCOMPARE(m_service->login(credentials("' OR '1'='1", "secret")).status, 401);
+        QCOMPARE(m_service->login(credentials("%@example.com", "secret")).status, 401);
+        QCOMPARE(m_store->findByEmail(QStringLiteral("o'brien+100%_x@example.com")).found, AccountStore::Found::Yes);
+        QCOMPARE(m_store->accountCount(), 1);
+    }
+
+    void duplicateEmailIgnoresCase()
+    {
+        QCOMPARE(m_service->registerAccount(credentials("Ann@Example.com", "secret")).status, 200);
+        const ApiReply again = m_service->registerAccount(credentials(" ann@example.COM ", "other1"));
+        QCOMPARE(again.status, 409);
+        QVERIFY(!again.body.value("detail").toString().isEmpty());
+        QCOMPARE(m_service->login(credentials("ANN@example.com", "secret")).status, 200);
+    }
+
+    void loginFailures()
+    {
+        QCOMPARE(m_service->registerAccount(credentials("ann@example.com", "secret")).status, 200);
+        const ApiReply wrong = m_service->login(credentials("ann@example.com", "wrong!"));
+        QCOMPARE(wrong.status, 401);
+        QCOMPARE(wrong.body.value("detail").toString(), QStringLiteral("Invalid email or password"));
+        const ApiReply unknown = m_service->login(credentials("nobody@example.com", "secret"));
+        QCOMPARE(unknown.status, 401);
+        QCOMPARE(unknown.body.value("detail").toString(), QStringLiteral("Invalid email or password"));
+    }
+
+    void lockout_data()
+    {
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<double>("spacingSeconds");
+        QTest::addColumn<double>("waitAfterSeconds");
+        QTest::addColumn<int>("status");
+        QTest::newRow("four failures") << 4 << 1.0 << 0.0 << 200;
+        QTest::newRow("five failures lock") << 5 << 1.0 << 0.0 << 429;
+        QTest::newRow("still locked just before the window ends") << 5 << 1.0 << 895.0 << 429;
+        QTest::newRow("unlocked when the fifth-newest leaves the window") << 5 << 1.0 << 897.0 << 200;
+        QTest::newRow("spread over more than 15 minutes") << 5 << 240.0 << 0.0 << 200;
+        QTest::newRow("six failures") << 6 << 1.0 << 0.0 << 429;
+    }
+    void lockout()
+    {
+        QFETCH(int, failures);
+        QFETCH(double, spacingSeconds);
+        QFETCH(double, waitAfterSeconds);
+        QFETCH(int, status);
+        QCOMPARE(m_service->registerAccount(credentials("ann@example.com", "secret")).status, 200);
+        for (int i = 0; i < failures; ++i) {
+            const int code = m_service->login(credentials("ann@example.com", "wrong!")).status;
+            QVERIFY(code == 401 || code == 429);
+            m_clock->advance(spacingSeconds);
+        }
+        m_clock->advance(waitAfterSeconds);
+        // The right password does not get through a lock.
+        const ApiReply reply = m_service->login(credentials("ann@example.com", "secret"));
+        QCOMPARE(reply.status, status);
+        if (status == 429) {
+            QVERIFY(reply.body.value("detail").toString().contains(QStringLiteral("Try again in")));
+            QCOMPARE(reply.headers.size(), 1);
+            QCOMPARE(reply.headers.first().first, QByteArray("Retry-After"));
+        }
+    }
+
+    void lockoutSaysWhen()
+    {
+        QCOMPARE(m_service->registerAccount(credentials("ann@example.com", "secret")).status, 200);
+        for (int i = 0; i < 5; ++i)
+            m_service->login(credentials("ann@example.com", "wrong!"));
+        m_clock->advance(60);
+        QCOMPARE(m_service->login(credentials("ann@example.com", "secret")).body.value("detail").toString(),
+                 QStringLiteral("Too many failed sign-in attempts. Try again in 14 minutes."));
+        m_clock->advance(14 * 60 - 30);
+        QCOMPARE(m_service->login(credentials("ann@example.com", "secret")).body.value("detail").toString(),
+                 QStringLiteral("Too many failed sign-in attempts. Try again in 30 seconds."));
+        // Another address is not locked by these failures.
+        QCOMPARE(m_service->login(credentials("other@example.com", "secret")).status, 401);
+    }
+
+    void successClearsFailures()
+    {
+        QCOMPARE(m_service->registerAccount(credentials("ann@example.com", "secret")).status, 200);
+        for (int i = 0; i < 4; ++i)
+            m_service->login(credentials("ann@example.com", "wrong!"));
+        QCOMPARE(m_service->login(credentials("ann@example.com", "secret")).status, 200);
+        for (int i = 0; i < 4; ++i)
+            m_service->login(credentials("ann@example.com", "wrong!"));
+        QCOMPARE(m_service->login(credentials("ann@example.com", "secret")).status, 200);
+    }
+
+    void refreshAndMe()
+    {
+        const ApiReply registered = m_service->registerAccount(credentials("ann@example.com", "secret", "Ann Lee"));
+        const QByteArray header = bearer(registered);
+        const ApiReply me = m_service->me(header);
+        QCOMPARE(me.status, 200);
+        QCOMPARE(me.body.value("name").toString(), QStringLiteral("Ann Lee"));
+        QCOMPARE(me.body.value("email_verified"), QJsonValue(false));
+        QCOMPARE(me.body.value("email_verification_required"), QJsonValue(false));
+
+        m_clock->advance(Jwt::lifetimeSeconds - 10);
+        const ApiReply refreshed = m_service->refresh(header);
+        QCOMPARE(refreshed.status, 200);
+        m_clock->advance(20);
+        QCOMPARE(m_service->me(header).status, 401);
+        QCOMPARE(m_service->refresh(header).status, 401);
+        QCOMPARE(m_service->me(bearer(refreshed)).status, 200);
+
+        QCOMPARE(m_service->me("Bearer").status, 401);
+        QCOMPARE(m_service->me("Basic abc").status, 401);
+        QCOMPARE(m_service->me(QByteArray()).status, 401);
+    }
+
+    void tokenOfAnotherDatabaseIsRefused()
+    {
+        // Same secret, but the account id names nobody here.
+        const QString token = Jwt(QByteArray(32, 'k')).issue(999, QStringLiteral("ghost@example.com"), m_clock->now());
+        QCOMPARE(m_service->me("Bearer " + token.toLatin1()).status, 401);
+    }
+
+    void databaseIsPrivate() { QCOMPARE(QFileInfo(m_storePath).permissions() & 0x0077, QFileDevice::Permissions()); }
+};
+
+QTEST_GUILESS_MAIN(TestAccounts)
+#include "tst_accounts.moc"

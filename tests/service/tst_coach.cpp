@@ -1,0 +1,432 @@
+#include "service/coach/CallAnalyzer.h"
+#include "service/coach/CoachService.h"
+#include "service/coach/FactExtractor.h"
+#include "service/coach/HintClassifier.h"
+#include "service/coach/ProductHints.h"
+#include "service/coach/TextMatch.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+
+using namespace quiro::service;
+
+namespace {
+
+const QString productContext = QStringLiteral(
+    "PRODUCT: ClinicFlow \u2014 scheduling for dental clinics\n"
+    "TARGET: clinic owners\n"
+    "CASE STUDIES: Bright Smile cut no-shows 30%; a four-chair practice in Leeds that doubled recalls\n"
+    "GUARANTEE: 60-day money back\n"
+    "METRICS: 12 hours saved weekly\n"
+    "COMPETITORS: Dentrix (weakness: clunky UI; our edge: setup in one day); OpenDental (weakness: self-hosted; our "
+    "edge: cloud backups)\n"
+    "CALL GOAL: Move the deal to the next step");
+
+const QString objectionResponses = QStringLiteral(
+    "OBJECTION RESPONSES (use these exact phrases and proofs):\n"
+    "  PRICE: phrase='It pays for itself in two months' | proof='Bright Smile saved $4k monthly' | question='What "
+    "does one missed appointment cost you?'\n"
+    "  TIMING: phrase='' | proof='' | question=''");
+
+} // namespace
+
+class TestCoach : public QObject {
+    Q_OBJECT
+
+private slots:
+    void textMatch_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cue");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("whole word") << "The price, honestly."
+                                    << "price" << true;
+        QTest::newRow("not inside a word") << "priceless advice"
+                                           << "price" << false;
+        QTest::newRow("stem") << "we are frustrated"
+                              << "frustrat*" << true;
+        QTest::newRow("typographic apostrophe") << QStringLiteral("we can\u2019t afford it") << "can't afford" << true;
+        QTest::newRow("negated one word before") << "it is not expensive"
+                                                 << "expensive" << false;
+        QTest::newRow("negated two words before") << "it's not too expensive"
+                                                  << "expensive" << false;
+        QTest::newRow("negation three words before counts not") << "not that it is expensive"
+                                                                << "expensive" << true;
+        QTest::newRow("cue carrying its own negation") << "we don't need it"
+                                                       << "don't need" << true;
+        QTest::newRow("second occurrence not negated") << "not expensive, well, expensive"
+                                                       << "expensive" << true;
+    }
+    void textMatch()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, cue);
+        QFETCH(bool, found);
+        QCOMPARE(TextMatch::contains(TextMatch::normalise(text), cue), found);
+    }
+
+    void classify_data()
+    {
+        QTest::addColumn<QString>("phrase");
+        QTest::addColumn<QString>("intent");
+        QTest::addColumn<QString>("subType");
+        QTest::addColumn<bool>("interrupt");
+        QTest::newRow("price outright") << "Honestly this is too expensive for us"
+                                        << "OBJECTION"
+                                        << "price" << true;
+        QTest::newRow("price mentioned only") << "And what about the price"
+                                              << "OBJECTION"
+                                              << "price" << false;
+        QTest::newRow("price reassured") << "Price is not an issue for us"
+                                         << "NEUTRAL"
+                                         << "" << false;
+        QTest::newRow("competitor") << "We already use another tool for that"
+                                    << "OBJECTION"
+                                    << "competitor" << true;
+        QTest::newRow("competitor by name") << "Dentrix does this for us today"
+                                            << "OBJECTION"
+                                            << "competitor" << true;
+        QTest::newRow("authority") << "I need to run it by my boss first"
+                                   << "OBJECTION"
+                                   << "authority" << true;
+        QTest::newRow("urgency") << "This is not a priority right now"
+                                 << "OBJECTION"
+                                 << "urgency" << true;
+        QTest::newRow("trust") << "It sounds too good to be true"
+                               << "OBJECTION"
+                               << "trust" << true;
+        QTest::newRow("need") << "We don't need anything like this"
+                              << "OBJECTION"
+                              << "need" << true;
+        QTest::newRow("process") << "It has to go through our procurement process"
+                                 << "STALL"
+                                 << "process" << true;
+        QTest::newRow("change") << "The learning curve worries me"
+                                << "OBJECTION"
+                                << "change" << true;
+        QTest::newRow("info stall") << "Just send me some information by email"
+                                    << "STALL"
+                                    << "info_stall" << true;
+        QTest::newRow("buying signal") << "How do we get started with this"
+                                       << "BUYING_SIGNAL"
+                                       << "buying_signal" << true;
+        QTest::newRow("small talk") << "Hi, good morning, how are you"
+                                    << "NEUTRAL"
+                                    << "small_talk" << false;
+        QTest::newRow("nothing") << "We have a clinic in the city centre"
+                                 << "NEUTRAL"
+                                 << "" << false;
+        QTest::newRow("heavier concern wins") << "Sounds good but it is too expensive"
+                                              << "OBJECTION"
+                                              << "price" << true;
+    }
+    void classify()
+    {
+        QFETCH(QString, phrase);
+        QFETCH(QString, intent);
+        QFETCH(QString, subType);
+        QFETCH(bool, interrupt);
+        const auto result =
+            HintClassifier::classify({phrase, QString(), QStringLiteral("objection"), {QStringLiteral("Dentrix")}});
+        QCOMPARE(result.intent, intent);
+        QCOMPARE(result.subType, subType);
+        QCOMPARE(result.shouldInterrupt, interrupt);
+        // For a concern the flag follows the confidence; small talk is recognised with confidence
+        // and still never interrupts.
+        if (intent != QLatin1String("NEUTRAL"))
+            QCOMPARE(result.shouldInterrupt, result.confidence >= HintClassifier::interruptThreshold);
+    }
+
+    void confidence_data()
+    {
+        QTest::addColumn<int>("weight");
+        QTest::addColumn<bool>("interrupts");
+        QTest::newRow("nothing") << 0 << false;
+        QTest::newRow("one weak cue") << 1 << false;
+        QTest::newRow("one strong suggestion") << 2 << true;
+        QTest::newRow("outright") << 3 << true;
+        QTest::newRow("many") << 9 << true;
+    }
+    void confidence()
+    {
+        QFETCH(int, weight);
+        QFETCH(bool, interrupts);
+        const double value = HintClassifier::confidenceForWeight(weight);
+        QCOMPARE(value >= HintClassifier::interruptThreshold, interrupts);
+        QVERIFY(value <= 0.95);
+        QVERIFY(HintClassifier::confidenceForWeight(weight + 1) >= value);
+    }
+
+    void repeatedConcernIsSurer()
+    {
+        const QString phrase = QStringLiteral("It is expensive");
+        const auto fresh = HintClassifier::classify({phrase, QString(), QString(), {}});
+        const auto repeated = HintClassifier::classify(
+            {phrase,
+             QStringLiteral("RECENT TURNS (last 4):\n[CLIENT]: the budget is expensive\n[SELLER]: I see"),
+             QString(),
+             {}});
+        QVERIFY(repeated.confidence > fresh.confidence);
+        // A seller line with the same words is no repetition by the client.
+        const auto sellerSaid = HintClassifier::classify(
+            {phrase, QStringLiteral("RECENT TURNS (last 4):\n[SELLER]: it is not expensive"), QString(), {}});
+        QCOMPARE(sellerSaid.confidence, fresh.confidence);
+    }
+
+    void responses_data()
+    {
+        QTest::addColumn<QString>("subType");
+        QTest::addColumn<QString>("phrase");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("seller's prepared question") << "price"
+                                                    << "too expensive"
+                                                    << "What does one missed appointment cost you?";
+        QTest::newRow("named competitor's edge") << "competitor"
+                                                 << "we use OpenDental"
+                                                 << "Versus OpenDental: cloud backups";
+        QTest::newRow("case study that fits") << "trust"
+                                              << "prove it"
+                                              << "Share proof: Bright Smile cut no-shows 30%";
+        QTest::newRow("product name") << "authority"
+                                      << "my boss decides"
+                                      << "Ask who else signs off on ClinicFlow";
+        QTest::newRow("empty prepared answer falls through") << "urgency"
+                                                             << "later"
+                                                             << "Ask what decision depends on";
+        QTest::newRow("buying signal") << "buying_signal"
+                                       << "get started"
+                                       << "Book the ClinicFlow kickoff: offer two dates";
+        QTest::newRow("no hint for small talk") << "small_talk"
+                                                << "hello"
+                                                << "";
+    }
+    void responses()
+    {
+        QFETCH(QString, subType);
+        QFETCH(QString, phrase);
+        QFETCH(QString, expected);
+        const ProductHints hints(productContext, objectionResponses);
+        const QString response = hints.responseFor(subType, phrase);
+        QCOMPARE(response, expected);
+        QVERIFY(TextMatch::wordCount(response) <= ProductHints::maxWords);
+    }
+
+    void responsesWithoutProduct()
+    {
+        const ProductHints none;
+        for (const QString& subType : HintClassifier::subTypes()) {
+            const QString response = none.responseFor(subType, QStringLiteral("anything"));
+            QVERIFY2(ProductHints::fits(response), qPrintable(subType));
+        }
+    }
+
+    void parsesProductContext()
+    {
+        const ProductHints hints(productContext, objectionResponses);
+        QCOMPARE(hints.productName(), QStringLiteral("ClinicFlow"));
+        QCOMPARE(hints.competitorNames(), (QStringList{QStringLiteral("Dentrix"), QStringLiteral("OpenDental")}));
+        QCOMPARE(hints.competitors().at(0).edge, QStringLiteral("setup in one day"));
+        QCOMPARE(hints.caseStudies().size(), 2);
+        QCOMPARE(hints.objectionResponses().size(), 2);
+        QCOMPARE(hints.objectionResponses().at(0).question,
+                 QStringLiteral("What does one missed appointment cost you?"));
+    }
+
+    void facts_data()
+    {
+        QTest::addColumn<QString>("phrase");
+        QTest::addColumn<QStringList>("facts");
+        QTest::newRow("budget, team, tool, timeline")
+            << "We have 12 sales reps on Salesforce and a budget of $40k by next quarter"
+            << QStringList{"Team size: 12 sales reps", "Tool: Salesforce", "Budget: $40k", "Timeline: next quarter"};
+        QTest::newRow("amount in words") << "It would cost us about 500 dollars per month"
+                                         << QStringList{"Amount: 500 dollars per month"};
+        QTest::newRow("percent and count") << "About 30% of our 200 leads a month never get a call back"
+                                           << QStringList{"Figure: 30%", "Number: 200 leads a month"};
+        QTest::newRow("vendor named in a pattern")
+            << "Last year we switched from Acme Dialer to spreadsheets"
+            << QStringList{"Timeline: Last year", "Tool: Acme Dialer", "Tool: Spreadsheets"};
+        QTest::newRow("date and weekday") << "We could start on March 3rd or Tuesday afternoon"
+                                          << QStringList{"Timeline: March 3rd", "Timeline: Tuesday afternoon"};
+        QTest::newRow("spelled team size")
+            << "There are five people in the office" << QStringList{"Team size: five people"};
+        QTest::newRow("no facts") << "That sounds interesting to me honestly" << QStringList{};
+        QTest::newRow("may the verb is no date") << "We may look at this again" << QStringList{};
+    }
+    void facts()
+    {
+        QFETCH(QString, phrase);
+        QFETCH(QStringList, facts);
+        QCOMPARE(FactExtractor::extract(phrase), facts);
+    }
+
+    void analyzeQuotesRealLines()
+    {
+        const QString transcript =
+            QStringLiteral("MGR: Thanks for joining. What made you look at scheduling tools?\n"
+                           "CLT: We keep losing patients to no-shows and it's frustrating\n"
+                           "MGR: How many no-shows do you see in a week?\n"
+                           "CLT: Maybe twenty. But honestly this looks too expensive for us\n"
+                           "MGR: I understand. Bright Smile saw a return in two months; what would a fix be worth?\n"
+                           "CLT: I also need to run it by my partner\n"
+                           "MGR: Our platform has many features and integrations and a great team and support.\n"
+                           "CLT: How do we get started?\n"
+                           "MGR: Let's book a kickoff call on Tuesday at 10am with your partner.");
+        const auto analysis = CallAnalyzer::analyze({transcript, 600.0, QString()});
+        QVERIFY(analysis);
+        const QStringList lines = transcript.split(QLatin1Char('\n'));
+        const QJsonArray objections = analysis->value(QStringLiteral("objections")).toArray();
+        QCOMPARE(objections.size(), 2);
+        for (const QJsonValue& value : objections) {
+            const QJsonObject objection = value.toObject();
+            QVERIFY(lines.contains(QStringLiteral("CLT: ") + objection.value(QStringLiteral("quote")).toString()));
+            QVERIFY(objection.value(QStringLiteral("handled")).isBool());
+            QVERIFY(!objection.value(QStringLiteral("note")).toString().isEmpty());
+        }
+        QCOMPARE(objections.at(0).toObject().value(QStringLiteral("type")).toString(), QStringLiteral("price"));
+        QCOMPARE(objections.at(0).toObject().value(QStringLiteral("handled")).toBool(), true);
+        QCOMPARE(objections.at(1).toObject().value(QStringLiteral("type")).toString(), QStringLiteral("authority"));
+        QCOMPARE(objections.at(1).toObject().value(QStringLiteral("handled")).toBool(), false);
+
+        const QJsonValue score = analysis->value(QStringLiteral("score"));
+        QVERIFY(score.isDouble() && score.toDouble() == std::trunc(score.toDouble()));
+        QVERIFY(score.toInt() >= 0 && score.toInt() <= 100);
+        for (const char* key : {"strengths", "improvements", "missed_opportunities", "next_steps"}) {
+            const QJsonValue list = analysis->value(QLatin1String(key));
+            QVERIFY2(list.isArray(), key);
+            for (const QJsonValue& entry : list.toArray())
+                QVERIFY2(entry.isString(), key);
+        }
+        QVERIFY(analysis->value(QStringLiteral("summary")).toString().startsWith(QStringLiteral("A 10-minute call")));
+        QVERIFY(analysis->value(QStringLiteral("talk_listen_note")).isString());
+        QVERIFY(analysis->value(QStringLiteral("next_steps"))
+                    .toArray()
+                    .first()
+                    .toString()
+                    .contains(QStringLiteral("Tuesday at 10am")));
+    }
+
+    void analyzeScoresRewardGoodCalls()
+    {
+        const QString good = QStringLiteral("MGR: What is the biggest problem today?\n"
+                                            "CLT: We lose about ten hours a week on manual scheduling work\n"
+                                            "MGR: What does that cost you?\n"
+                                            "CLT: A lot, and my staff are tired of it, honestly very tired\n"
+                                            "MGR: Shall we set up a demo on Friday at 2pm?\n"
+                                            "CLT: Yes, Friday works for me");
+        const QString poor = QStringLiteral("MGR: Let me tell you all about our product and every feature we "
+                                            "have built over the last ten years for clinics like yours.\n"
+                                            "CLT: It is too expensive\n"
+                                            "MGR: We also have integrations with many systems and a mobile app.\n"
+                                            "CLT: Ok");
+        const int goodScore = CallAnalyzer::analyze({good, 300.0, QString()})->value(QStringLiteral("score")).toInt();
+        const int poorScore = CallAnalyzer::analyze({poor, 300.0, QString()})->value(QStringLiteral("score")).toInt();
+        QVERIFY2(goodScore > poorScore + 30, qPrintable(QStringLiteral("%1 vs %2").arg(goodScore).arg(poorScore)));
+    }
+
+    void analyzeNeedsLines()
+    {
+        QVERIFY(!CallAnalyzer::analyze({QStringLiteral("hello\nno tags here"), std::nullopt, QString()}));
+        QVERIFY(CallAnalyzer::parseTranscript(QStringLiteral("MGR:   \nCLT: hi")).size() == 1);
+    }
+
+    void talkShare_data()
+    {
+        QTest::addColumn<QString>("transcript");
+        QTest::addColumn<double>("share");
+        QTest::newRow("nobody") << "" << 0.5;
+        QTest::newRow("seller only") << "MGR: one two" << 1.0;
+        QTest::newRow("one in four") << "MGR: one\nCLT: one two three" << 0.25;
+    }
+    void talkShare()
+    {
+        QFETCH(QString, transcript);
+        QFETCH(double, share);
+        QCOMPARE(CallAnalyzer::sellerWordShare(CallAnalyzer::parseTranscript(transcript)), share);
+    }
+
+    void endpointBodies_data()
+    {
+        QTest::addColumn<QString>("endpoint");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::newRow("hint ok") << "hint" << QByteArray(R"({"phrase":"too expensive","context":"","stage":"opening"})")
+                                 << 200;
+        QTest::newRow("hint phrase missing") << "hint" << QByteArray(R"({"context":""})") << 422;
+        QTest::newRow("hint phrase not a string") << "hint" << QByteArray(R"({"phrase":5})") << 422;
+        QTest::newRow("hint ratio not a number")
+            << "hint" << QByteArray(R"({"phrase":"x","seller_talk_ratio":"a"})") << 422;
+        QTest::newRow("hint call_state not an object")
+            << "hint" << QByteArray(R"({"phrase":"x","call_state":[]})") << 422;
+        QTest::newRow("malformed") << "hint" << QByteArray("{\"phrase\":") << 400;
+        QTest::newRow("array") << "extract" << QByteArray("[]") << 400;
+        QTest::newRow("extract ok") << "extract" << QByteArray(R"({"phrase":"we have 5 reps"})") << 200;
+        QTest::newRow("assist ok") << "assist" << QByteArray(R"({"transcript":"CLT: hi","product_context":""})") << 200;
+        QTest::newRow("assist transcript wrong type") << "assist" << QByteArray(R"({"transcript":[]})") << 422;
+        QTest::newRow("analyze duration wrong type")
+            << "analyze" << QByteArray(R"({"transcript":"MGR: hi","duration_sec":"5"})") << 422;
+        QTest::newRow("analyze no lines") << "analyze" << QByteArray(R"({"transcript":"nothing"})") << 422;
+    }
+    void endpointBodies()
+    {
+        QFETCH(QString, endpoint);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        ApiReply reply;
+        if (endpoint == QLatin1String("hint"))
+            reply = CoachService::hint(body);
+        else if (endpoint == QLatin1String("extract"))
+            reply = CoachService::extract(body);
+        else if (endpoint == QLatin1String("assist"))
+            reply = CoachService::assist(body);
+        else
+            reply = CoachService::analyze(body);
+        QCOMPARE(reply.status, status);
+        if (status != 200)
+            QVERIFY(!reply.body.value(QStringLiteral("detail")).toString().isEmpty());
+    }
+
+    void hintRawIsTheModelObject()
+    {
+        const ApiReply reply = CoachService::hint(QJsonDocument(QJsonObject{
+                                                                    {"phrase", "Can you send me a brochure?"},
+                                                                    {"product_context", productContext},
+                                                                })
+                                                      .toJson());
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.body.value(QStringLiteral("cost")).toDouble(), 0.0);
+        const QJsonObject raw =
+            QJsonDocument::fromJson(reply.body.value(QStringLiteral("raw")).toString().toUtf8()).object();
+        QCOMPARE(raw.value(QStringLiteral("sub_type")).toString(), QStringLiteral("info_stall"));
+        QVERIFY(raw.value(QStringLiteral("should_interrupt")).toBool());
+        QVERIFY(raw.value(QStringLiteral("confidence")).toDouble() >= 0.65);
+        QCOMPARE(raw.value(QStringLiteral("response")).toString(), QStringLiteral("Ask what specific info they need"));
+    }
+
+    void assistHint_data()
+    {
+        QTest::addColumn<QString>("transcript");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("empty") << ""
+                               << "Ask what made them take this call";
+        QTest::newRow("client objection last") << "MGR: Here is the offer\nCLT: That is way too expensive"
+                                               << "Ask what ROI would justify this";
+        QTest::newRow("seller monologue")
+            << "CLT: ok\nMGR: So we do this and that and also the other thing and many more things for you"
+            << "Pause. Ask an open question and listen.";
+        QTest::newRow("waiting for an answer") << "CLT: We run three clinics in town\nMGR: How do you book today?"
+                                               << "Wait for the answer; don't fill silence";
+    }
+    void assistHint()
+    {
+        QFETCH(QString, transcript);
+        QFETCH(QString, hint);
+        const QString result = CoachService::assistHint(transcript, QString());
+        QCOMPARE(result, hint);
+        QVERIFY(TextMatch::wordCount(result) <= 8);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCoach)
+#include "tst_coach.moc"
