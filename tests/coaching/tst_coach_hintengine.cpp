@@ -84,6 +84,8 @@ private slots:
     void statusAndBody_data();
     void statusAndBody();
     void slowReplyTimesOutWithOneErrorLine();
+    void eachEndpointHasItsOwnTimeout_data();
+    void eachEndpointHasItsOwnTimeout();
     void refusedConnectionLogsErrorLine();
     void hintRequestShape();
     void productContextAndObjectionResponsesWhenLoaded();
@@ -175,6 +177,47 @@ void TestHintEngine::slowReplyTimesOutWithOneErrorLine()
     QCOMPARE(capture.lines().size(), 1);
     QVERIFY2(capture.lines().first().startsWith("[HintEngine] /hint error: "), qPrintable(capture.lines().first()));
     QCOMPARE(m_engine->totalCalls(), 0);
+}
+
+void TestHintEngine::eachEndpointHasItsOwnTimeout_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("hint") << "/hint";
+    QTest::newRow("extract") << "/extract";
+    QTest::newRow("assist") << "/assist";
+    QTest::newRow("analyze") << "/analyze";
+}
+
+void TestHintEngine::eachEndpointHasItsOwnTimeout()
+{
+    QFETCH(QString, path);
+
+    // Only the endpoint under test gets a time-out shorter than the replies take.
+    constexpr int shortMs = 150;
+    constexpr int longMs = 5'000;
+    m_engine->setTimeouts({path == "/hint" ? shortMs : longMs, path == "/extract" ? shortMs : longMs,
+                           path == "/assist" ? shortMs : longMs, path == "/analyze" ? shortMs : longMs});
+    for (const char* endpoint : {"/hint", "/extract", "/assist", "/analyze"}) {
+        ScriptedReply reply = ScriptedReply::json({{"raw", QString::fromUtf8(compact(hintAnswer("Ask it")))},
+                                                   {"facts", QJsonArray{"a fact"}},
+                                                   {"hint", "Ask it"},
+                                                   {"analysis", QJsonObject{{"score", 1}}}});
+        reply.delayMs = 600;
+        m_server->setReply(endpoint, reply);
+    }
+
+    test::LogCapture capture;
+    auto hint = m_engine->classifyAndGenerate("It costs too much", "", Stage::objection);
+    auto facts = m_engine->extractFacts("we have four hundred seats");
+    auto assist = m_engine->generateOnDemand("CLIENT: hi");
+    auto analysis = m_engine->analyze("CLIENT: hi", 1, 0.5, 0, "a", "b");
+    QCOMPARE(awaitTask(std::move(hint)).value_or(std::nullopt).has_value(), path != "/hint");
+    QCOMPARE(!awaitTask(std::move(facts)).value_or(QStringList()).isEmpty(), path != "/extract");
+    QCOMPARE(awaitTask(std::move(assist)).value_or(std::nullopt).has_value(), path != "/assist");
+    QCOMPARE(awaitTask(std::move(analysis)).value_or(std::nullopt).has_value(), path != "/analyze");
+    QCOMPARE(capture.lines().size(), 1);
+    QVERIFY2(capture.lines().first().startsWith("[HintEngine] " + path + " error: "),
+             qPrintable(capture.lines().first()));
 }
 
 void TestHintEngine::refusedConnectionLogsErrorLine()
