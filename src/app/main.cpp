@@ -1,4 +1,6 @@
+#include "app/cli/AccountCommands.h"
 #include "app/cli/Command.h"
+#include "app/cli/HistoryCommand.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -9,7 +11,13 @@
 namespace {
 
 // Each front end is listed once here; its implementation lives in cli/.
-constexpr std::array<quiro::cli::Command, 0> commands{{}};
+constexpr auto commands = std::to_array<quiro::cli::Command>({
+    {"history", "List stored calls, or show one call's debrief and transcript", &quiro::cli::runHistory},
+    {"login", "Sign in to your account", &quiro::cli::runLogin},
+    {"register", "Create an account and sign in", &quiro::cli::runRegister},
+    {"logout", "Sign out and remove the stored token", &quiro::cli::runLogout},
+    {"whoami", "Show the signed-in account and when its token expires", &quiro::cli::runWhoami},
+});
 
 void printUsage(QTextStream& out)
 {

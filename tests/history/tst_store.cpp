@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -135,6 +136,9 @@ private:
 void TestStore::init()
 {
     m_home = std::make_unique<test::TempHome>();
+    // QSettings remembers the configuration folder of the first use in a process; point it at
+    // this test's home so the account preference lands where the store (and quiro) read it.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home->file(QStringLiteral(".config")));
     Preferences::clearAccount();
 }
 

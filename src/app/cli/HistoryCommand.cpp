@@ -1,0 +1,360 @@
+#include "app/cli/HistoryCommand.h"
+
+#include "app/cli/Command.h"
+#include "history/ConversationStore.h"
+#include "history/PostCallAnalysis.h"
+#include "history/PostCallSummary.h"
+
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace quiro::cli {
+
+namespace {
+
+const QString usage =
+    QStringLiteral("Usage: quiro history [--limit N] [--json]\n"
+                   "       quiro history show ID [--markdown]\n\n"
+                   "Lists the stored calls of the signed-in account (or of \"local\"), newest first,\n"
+                   "or shows one call's debrief and transcript.\n\n"
+                   "Options:\n"
+                   "  --limit N     list at most N calls (default 20)\n"
+                   "  --json        print the calls as a JSON array in the session-file format,\n"
+                   "                with \"durationSeconds\" added\n"
+                   "  --markdown    print the shown call as Markdown\n"
+                   "  -h, --help    show this help\n");
+
+// Colour only for a person at a terminal; never in files or pipes, and not when NO_COLOR asks.
+bool useColour()
+{
+    return ::isatty(STDOUT_FILENO) == 1 && qEnvironmentVariableIsEmpty("NO_COLOR") &&
+           qgetenv("TERM") != QByteArrayLiteral("dumb");
+}
+
+class Style {
+public:
+    explicit Style(bool colour)
+        : m_colour(colour)
+    {
+    }
+    QString bold(const QString& text) const { return wrap(QStringLiteral("1"), text); }
+    QString faint(const QString& text) const { return wrap(QStringLiteral("2"), text); }
+    QString red(const QString& text) const { return wrap(QStringLiteral("31"), text); }
+    QString green(const QString& text) const { return wrap(QStringLiteral("32"), text); }
+
+    // The score ring's colours: green from 80, plain from 55, red below.
+    QString score(qint64 score) const
+    {
+        const QString text = QString::number(score);
+        if (score >= 80)
+            return green(text);
+        return score >= 55 ? text : red(text);
+    }
+
+private:
+    QString wrap(const QString& code, const QString& text) const
+    {
+        if (!m_colour)
+            return text;
+        return QStringLiteral("\x1b[") + code + QLatin1Char('m') + text + QStringLiteral("\x1b[0m");
+    }
+    bool m_colour;
+};
+
+// Transcripts and analyses come from remote services: control characters (terminal escape
+// sequences, line breaks that would forge extra lines) and bidirectional overrides must not
+// reach the terminal as they are.
+QString clean(const QString& text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (c.category() == QChar::Other_Control)
+            result.append(QLatin1Char(' '));
+        else if ((u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069))
+            continue;
+        else
+            result.append(c);
+    }
+    return result;
+}
+
+// Backslash-escapes what Markdown would turn into markup, links or HTML.
+QString markdownText(const QString& text)
+{
+    static const QString special = QStringLiteral("\\`*_[]<>#|~!");
+    QString result;
+    for (const QChar c : clean(text)) {
+        if (special.contains(c))
+            result.append(QLatin1Char('\\'));
+        result.append(c);
+    }
+    return result;
+}
+
+QString localTime(double unixSeconds, const QString& format)
+{
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixSeconds * 1000.0), Qt::LocalTime).toString(format);
+}
+
+QString talkShare(const std::optional<double>& talkRatio)
+{
+    if (!talkRatio)
+        return QStringLiteral("\u2014");
+    return QString::number(PostCallSummary::talkSharePercent(*talkRatio)) + QLatin1Char('%');
+}
+
+QString counted(qint64 count, const char* one, const char* many)
+{
+    return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
+}
+
+void reportSkipped(int skippedFiles, const QString& dir)
+{
+    if (skippedFiles == 0)
+        return;
+    QTextStream err(stderr);
+    if (skippedFiles == 1)
+        err << "quiro history: 1 file in " << dir << " could not be read and was skipped.\n";
+    else
+        err << "quiro history: " << skippedFiles << " files in " << dir << " could not be read and were skipped.\n";
+}
+
+int list(int limit, bool json)
+{
+    const ConversationStore& store = ConversationStore::shared();
+    const auto listing = store.loadRecentListing(limit);
+    QTextStream out(stdout);
+    if (json) {
+        QJsonArray array;
+        for (const SessionRecord& record : listing.records) {
+            QJsonObject object = record.toJson();
+            object.insert(QStringLiteral("durationSeconds"), record.durationSeconds());
+            array.append(object);
+        }
+        out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    } else if (listing.records.isEmpty()) {
+        out << "No calls stored yet.\n";
+    } else {
+        const Style style(useColour());
+        for (const SessionRecord& record : listing.records) {
+            const QString score = record.score ? style.score(*record.score) : QStringLiteral("\u2014");
+            QString share = talkShare(record.talkRatio);
+            if (record.talkRatio && *record.talkRatio > PostCallSummary::talkRatioWarning)
+                share = style.red(share);
+            out << localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm")) << "  "
+                << PostCallSummary::durationText(record.durationSeconds()).leftJustified(14) << "  "
+                << counted(record.turns.size(), "turn", "turns").leftJustified(10) << "  "
+                << counted(record.hintCount, "hint", "hints").leftJustified(9) << "  score " << score << "  you spoke "
+                << share << "  " << style.faint(record.id.toString(QUuid::WithoutBraces).toUpper()) << '\n';
+        }
+    }
+    out.flush();
+    reportSkipped(listing.skippedFiles, store.sessionsDir());
+    return Success;
+}
+
+QString speakerName(const QString& speaker)
+{
+    if (speaker == TurnRecord::managerTag)
+        return QStringLiteral("You");
+    if (speaker == TurnRecord::clientTag)
+        return QStringLiteral("Them");
+    return clean(speaker);
+}
+
+struct Section {
+    const QString& title;
+    const std::optional<QStringList>& items;
+};
+
+void printPlain(QTextStream& out, const SessionRecord& record, const Style& style)
+{
+    const PostCallSummary summary = PostCallSummary::fromRecord(record);
+    out << style.bold(QStringLiteral("Call on ") + localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+        << '\n'
+        << "id          " << record.id.toString(QUuid::WithoutBraces).toUpper() << '\n'
+        << "duration    " << PostCallSummary::durationText(summary.durationSec) << '\n'
+        << "score       " << (record.score ? style.score(*record.score) : QStringLiteral("\u2014")) << '\n'
+        << "you spoke   " << talkShare(record.talkRatio) << '\n'
+        << "exchanges   " << summary.turns << '\n'
+        << "quiros      " << summary.hintCount << "\n\n";
+
+    if (summary.displayState() == PostCallSummary::DisplayState::present) {
+        const PostCallAnalysis analysis = PostCallAnalysis::read(*summary.analysis);
+        if (analysis.summary)
+            out << clean(*analysis.summary) << "\n\n";
+        const auto printSection = [&](const Section& section) {
+            if (!section.items || section.items->isEmpty())
+                return;
+            out << style.bold(section.title) << '\n';
+            for (const QString& item : *section.items)
+                out << "  \u2022 " << clean(item) << '\n';
+            out << '\n';
+        };
+        printSection({AnalysisSection::strengths, analysis.strengths});
+        printSection({AnalysisSection::improvements, analysis.improvements});
+        printSection({AnalysisSection::missedOpportunities, analysis.missedOpportunities});
+        if (analysis.objections && !analysis.objections->isEmpty()) {
+            out << style.bold(AnalysisSection::objections) << '\n';
+            for (const Objection& objection : *analysis.objections) {
+                out << "  \u2022 " << clean(objection.displayType());
+                if (!objection.quote.isEmpty())
+                    out << " \u2014 \u201c" << clean(objection.quote) << "\u201d";
+                out << " (" << (objection.handled ? "handled" : "not handled") << ")\n";
+                if (!objection.note.isEmpty())
+                    out << "    " << clean(objection.note) << '\n';
+            }
+            out << '\n';
+        }
+        printSection({AnalysisSection::nextSteps, analysis.nextSteps});
+        if (analysis.talkListenNote)
+            out << clean(*analysis.talkListenNote) << "\n\n";
+    } else {
+        out << style.bold(AnalysisSection::unavailableTitle) << '\n' << AnalysisSection::unavailableDetail << "\n\n";
+    }
+
+    out << style.bold(QStringLiteral("Transcript")) << '\n';
+    for (const TurnRecord& turn : record.turns)
+        out << speakerName(turn.speaker) << ": " << clean(turn.text) << '\n';
+}
+
+void printMarkdown(QTextStream& out, const SessionRecord& record)
+{
+    const PostCallSummary summary = PostCallSummary::fromRecord(record);
+    out << "# Call on " << localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm:ss")) << "\n\n"
+        << "- ID: " << record.id.toString(QUuid::WithoutBraces).toUpper() << '\n'
+        << "- Duration: " << PostCallSummary::durationText(summary.durationSec) << '\n'
+        << "- Score: " << (record.score ? QString::number(*record.score) : QStringLiteral("\u2014")) << '\n'
+        << "- You spoke: " << talkShare(record.talkRatio) << '\n'
+        << "- Exchanges: " << summary.turns << '\n'
+        << "- Quiros: " << summary.hintCount << "\n\n";
+
+    if (summary.displayState() == PostCallSummary::DisplayState::present) {
+        const PostCallAnalysis analysis = PostCallAnalysis::read(*summary.analysis);
+        if (analysis.summary)
+            out << markdownText(*analysis.summary) << "\n\n";
+        const auto printSection = [&](const Section& section) {
+            if (!section.items || section.items->isEmpty())
+                return;
+            out << "## " << section.title << "\n\n";
+            for (const QString& item : *section.items)
+                out << "- " << markdownText(item) << '\n';
+            out << '\n';
+        };
+        printSection({AnalysisSection::strengths, analysis.strengths});
+        printSection({AnalysisSection::improvements, analysis.improvements});
+        printSection({AnalysisSection::missedOpportunities, analysis.missedOpportunities});
+        if (analysis.objections && !analysis.objections->isEmpty()) {
+            out << "## " << AnalysisSection::objections << "\n\n";
+            for (const Objection& objection : *analysis.objections) {
+                out << "- **" << markdownText(objection.displayType()) << "**";
+                if (!objection.quote.isEmpty())
+                    out << " \u2014 \u201c" << markdownText(objection.quote) << "\u201d";
+                out << " (" << (objection.handled ? "handled" : "not handled") << ")\n";
+                if (!objection.note.isEmpty())
+                    out << "  " << markdownText(objection.note) << '\n';
+            }
+            out << '\n';
+        }
+        printSection({AnalysisSection::nextSteps, analysis.nextSteps});
+        if (analysis.talkListenNote)
+            out << '_' << markdownText(*analysis.talkListenNote) << "_\n\n";
+    } else {
+        out << "## " << AnalysisSection::unavailableTitle << "\n\n" << AnalysisSection::unavailableDetail << "\n\n";
+    }
+
+    out << "## Transcript\n\n";
+    for (const TurnRecord& turn : record.turns)
+        out << "**" << markdownText(speakerName(turn.speaker)) << ":** " << markdownText(turn.text) << "\n\n";
+}
+
+int show(const QString& idText, bool markdown)
+{
+    QTextStream err(stderr);
+    const QUuid id = QUuid::fromString(idText);
+    if (id.isNull()) {
+        err << "quiro history: '" << clean(idText)
+            << "' is not a session ID; run 'quiro history' to see the IDs of your calls.\n";
+        return WrongUsage;
+    }
+    // The ID may belong to any call, not only to the newest few: search every file.
+    const ConversationStore& store = ConversationStore::shared();
+    const auto listing = store.loadRecentListing(ConversationStore::allFiles);
+    const auto found = std::find_if(listing.records.begin(), listing.records.end(),
+                                    [&](const SessionRecord& record) { return record.id == id; });
+    if (found == listing.records.end()) {
+        reportSkipped(listing.skippedFiles, store.sessionsDir());
+        err << "quiro history: no stored call has the ID " << id.toString(QUuid::WithoutBraces).toUpper()
+            << "; run 'quiro history' to see the IDs of your calls.\n";
+        return Failure;
+    }
+    QTextStream out(stdout);
+    if (markdown)
+        printMarkdown(out, *found);
+    else
+        printPlain(out, *found, Style(useColour()));
+    out.flush();
+    reportSkipped(listing.skippedFiles, store.sessionsDir());
+    return Success;
+}
+
+int wrongUsage(const QString& sentence)
+{
+    QTextStream err(stderr);
+    err << "quiro history: " << sentence << " Run 'quiro history --help' for the options.\n";
+    return WrongUsage;
+}
+
+} // namespace
+
+int runHistory(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption limitOption(QStringLiteral("limit"), QString(), QStringLiteral("N"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"));
+    const QCommandLineOption markdownOption(QStringLiteral("markdown"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({limitOption, jsonOption, markdownOption, helpOption});
+    parser.addPositionalArgument(QStringLiteral("show"), QString());
+    if (!parser.parse(QStringList{QStringLiteral("quiro history")} + arguments)) {
+        QString sentence = parser.errorText();
+        if (!sentence.endsWith(QLatin1Char('.')))
+            sentence += QLatin1Char('.');
+        return wrongUsage(sentence);
+    }
+    if (parser.isSet(helpOption)) {
+        QTextStream(stdout) << usage;
+        return Success;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty()) {
+        if (parser.isSet(markdownOption))
+            return wrongUsage(QStringLiteral("--markdown goes with 'show ID'."));
+        int limit = ConversationStore::defaultRecentLimit;
+        if (parser.isSet(limitOption)) {
+            bool ok = false;
+            limit = parser.value(limitOption).toInt(&ok);
+            if (!ok || limit < 1)
+                return wrongUsage(QStringLiteral("--limit needs a whole number of at least 1."));
+        }
+        return list(limit, parser.isSet(jsonOption));
+    }
+    if (positional.first() != QLatin1String("show"))
+        return wrongUsage(QStringLiteral("Unknown argument '") + clean(positional.first()) + QStringLiteral("'."));
+    if (positional.size() != 2)
+        return wrongUsage(QStringLiteral("'show' takes exactly one session ID."));
+    if (parser.isSet(limitOption) || parser.isSet(jsonOption))
+        return wrongUsage(QStringLiteral("--limit and --json go with the list, not with 'show'."));
+    return show(positional.at(1), parser.isSet(markdownOption));
+}
+
+} // namespace quiro::cli
