@@ -1,5 +1,6 @@
 #include "app/cli/AccountCommands.h"
 #include "app/cli/Command.h"
+#include "app/cli/DoctorCommand.h"
 #include "app/cli/HistoryCommand.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,7 @@ constexpr auto commands = std::to_array<quiro::cli::Command>({
     {"register", "Create an account and sign in", &quiro::cli::runRegister},
     {"logout", "Sign out and remove the stored token", &quiro::cli::runLogout},
     {"whoami", "Show the signed-in account and when its token expires", &quiro::cli::runWhoami},
+    {"doctor", "Check that this computer is ready for a coached call", &quiro::cli::runDoctor},
 });
 
 void printUsage(QTextStream& out)

@@ -1,0 +1,329 @@
+// `quiro doctor` as people run it: the real program, its lines and its exit status, against the
+// test desktop, a missing sound server, a key grab held by someone else, and loopback TLS servers.
+#include "core/AtomicFile.h"
+#include "core/Paths.h"
+#include "support/TestSupport.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+using namespace quiro;
+
+namespace {
+
+bool inTestDesktop()
+{
+    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && qEnvironmentVariableIsSet("PULSE_SERVER") &&
+           qEnvironmentVariableIsSet("DISPLAY");
+}
+
+#define REQUIRE_TEST_DESKTOP()                                                                                         \
+    if (!inTestDesktop())                                                                                              \
+    QSKIP("needs scripts/test-desktop (run: scripts/test-desktop ctest -L audio)")
+
+struct Outcome {
+    int exitCode = -1;
+    QStringList lines;
+    QString errors;
+
+    // The line of one check, found by its label.
+    QString line(const QString& label) const
+    {
+        for (const QString& line : lines) {
+            if (line.mid(2).startsWith(label + QLatin1Char(':')))
+                return line;
+        }
+        return QString();
+    }
+};
+
+// Runs the doctor while this test's event loop keeps serving (the TLS servers live here).
+Outcome runDoctor(const QProcessEnvironment& environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(QUIRO_EXECUTABLE), {QStringLiteral("doctor")});
+    Outcome outcome;
+    if (!process.waitForStarted(5000))
+        return outcome;
+    QElapsedTimer clock;
+    clock.start();
+    while (process.state() != QProcess::NotRunning && clock.elapsed() < 30000)
+        QTest::qWait(20);
+    if (process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        return outcome;
+    }
+    outcome.exitCode = process.exitCode();
+    outcome.lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    outcome.errors = QString::fromUtf8(process.readAllStandardError());
+    return outcome;
+}
+
+// A signed-in account as the account code leaves it without a secret service: the e-mail in the
+// preferences and the token in ~/.quiroai/token. Only the token's "exp" matters here.
+void signIn(qint64 expiresAt)
+{
+    const QByteArray header = QByteArrayLiteral(R"({"alg":"HS256","typ":"JWT"})")
+                                  .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    const QByteArray payload = QJsonDocument(QJsonObject{{QStringLiteral("exp"), double(expiresAt)}})
+                                   .toJson(QJsonDocument::Compact)
+                                   .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    QVERIFY(Paths::ensurePrivateDir(Paths::appDir()));
+    QVERIFY(AtomicFile::write(Paths::tokenFile(), header + '.' + payload + ".c2lnbmF0dXJl"));
+    // Written as a file: QSettings settles its folder once per process, and each test has a new home.
+    test::writeFile(QDir::homePath() + QStringLiteral("/.config/Quiro/quiro.conf"),
+                    "[General]\nquiro_email=seller@example.com\nquiro_name=Sam Seller\n");
+}
+
+// A self-signed certificate for 127.0.0.1, made with the openssl tool.
+bool makeCertificate(const QString& folder)
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"), QStringLiteral("-addext"),
+                   QStringLiteral("basicConstraints=critical,CA:FALSE"), QStringLiteral("-keyout"),
+                   folder + QStringLiteral("/key.pem"), QStringLiteral("-out"), folder + QStringLiteral("/cert.pem")});
+    return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+}
+
+// Answers every request with 404 over TLS, as a service does for a path it does not have.
+class TlsServer : public QObject {
+public:
+    explicit TlsServer(const QString& folder)
+    {
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setLocalCertificate(QSslCertificate(test::readFile(folder + QStringLiteral("/cert.pem"))));
+        configuration.setPrivateKey(QSslKey(test::readFile(folder + QStringLiteral("/key.pem")), QSsl::Rsa));
+        m_server.setSslConfiguration(configuration);
+        connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QIODevice::readyRead, socket, [socket] {
+                    if (!socket->readAll().contains("\r\n\r\n"))
+                        return;
+                    socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+        m_server.listen(QHostAddress::LocalHost, 0);
+    }
+    quint16 port() const { return m_server.serverPort(); }
+
+private:
+    QSslServer m_server;
+};
+
+} // namespace
+
+class TestDoctor : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void noSoundServerAndNoDisplay();
+    void testDesktopWithoutService();
+    void takenHotKeyIsReportedButNotBlocking();
+    void serviceOverTls_data();
+    void serviceOverTls();
+    void account_data();
+    void account();
+
+private:
+    QProcessEnvironment environment() const;
+    std::unique_ptr<test::TempHome> m_home;
+};
+
+void TestDoctor::init()
+{
+    // The previous home must restore HOME before the next one records it.
+    m_home.reset();
+    m_home = std::make_unique<test::TempHome>();
+}
+
+void TestDoctor::cleanup()
+{
+    m_home.reset();
+}
+
+QProcessEnvironment TestDoctor::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), m_home->path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->file(QStringLiteral(".config")));
+    // Nothing listens on port 9 of the loopback: the service check fails fast and predictably.
+    environment.insert(QStringLiteral("API_BASE"), QStringLiteral("https://127.0.0.1:9"));
+    // Never the caller's keyring: the token must come from this test's home.
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+    return environment;
+}
+
+void TestDoctor::noSoundServerAndNoDisplay()
+{
+    QProcessEnvironment environment = this->environment();
+    environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + m_home->file(QStringLiteral("none")));
+    environment.remove(QStringLiteral("DISPLAY"));
+    const Outcome outcome = runDoctor(environment);
+
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(outcome.line(QStringLiteral("Sound server"))
+                 .startsWith(QStringLiteral("✗ Sound server: no sound server "
+                                            "answers")),
+             qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+    QVERIFY(outcome.line(QStringLiteral("Sound server")).contains(QStringLiteral("start PulseAudio or PipeWire")));
+    QVERIFY(outcome.line(QStringLiteral("Microphone")).startsWith(QStringLiteral("✗ ")));
+    QVERIFY(outcome.line(QStringLiteral("Display")).startsWith(QStringLiteral("✗ Display: no X11 display")));
+    QCOMPARE(outcome.lines.last(),
+             QStringLiteral("Not ready for a call — fix: Sound server, Microphone, System audio, Display, Service, "
+                            "Account."));
+    QVERIFY(outcome.errors.isEmpty());
+}
+
+void TestDoctor::testDesktopWithoutService()
+{
+    REQUIRE_TEST_DESKTOP();
+    const Outcome outcome = runDoctor(environment());
+    const QString all = outcome.lines.join(QLatin1Char('\n'));
+
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(outcome.line(QStringLiteral("Sound server")).startsWith(QStringLiteral("✓ Sound server: pulseaudio ")),
+             qPrintable(all));
+    QVERIFY2(outcome.line(QStringLiteral("Microphone")).startsWith(QStringLiteral("✓ Microphone: ")), qPrintable(all));
+    QVERIFY(outcome.line(QStringLiteral("Microphone")).contains(QStringLiteral("(mic), level ")));
+    QVERIFY(outcome.line(QStringLiteral("Microphone")).contains(QStringLiteral(" dBFS")));
+    QVERIFY(outcome.line(QStringLiteral("System audio")).contains(QStringLiteral("✓ System audio: monitor of ")));
+    QVERIFY(outcome.line(QStringLiteral("System audio")).contains(QStringLiteral(".monitor), level ")));
+    QVERIFY(outcome.line(QStringLiteral("Display")).startsWith(QStringLiteral("✓ Display: X11 :")));
+    QCOMPARE(outcome.line(QStringLiteral("Hot key")), QStringLiteral("✓ Hot key: Ctrl+Shift+Space is free"));
+    QCOMPARE(outcome.line(QStringLiteral("System tray")), QStringLiteral("✓ System tray: present"));
+    // The test desktop has no session bus: reported, but a call does not need it.
+    QVERIFY(outcome.line(QStringLiteral("Secret service")).startsWith(QStringLiteral("✗ Secret service: ")));
+    QVERIFY(outcome.line(QStringLiteral("Secret service")).endsWith(QStringLiteral("(optional)")));
+    QVERIFY(outcome.line(QStringLiteral("Service"))
+                .startsWith(QStringLiteral("✗ Service: cannot reach the service at https://127.0.0.1:9")));
+    QCOMPARE(outcome.lines.last(), QStringLiteral("Not ready for a call — fix: Service, Account."));
+    // Not a terminal: no colour codes, and the captures' own log lines stay out of the report.
+    QVERIFY(!all.contains(QLatin1Char('\x1b')));
+    QVERIFY(!all.contains(QStringLiteral("[SysAudio]")));
+}
+
+void TestDoctor::takenHotKeyIsReportedButNotBlocking()
+{
+    REQUIRE_TEST_DESKTOP();
+    Display* display = XOpenDisplay(nullptr);
+    QVERIFY(display);
+    const KeyCode space = XKeysymToKeycode(display, XK_space);
+    XGrabKey(display, space, ControlMask | ShiftMask | Mod2Mask, DefaultRootWindow(display), True, GrabModeAsync,
+             GrabModeAsync);
+    XSync(display, False);
+
+    const Outcome outcome = runDoctor(environment());
+    XCloseDisplay(display);
+
+    QVERIFY2(outcome.line(QStringLiteral("Hot key"))
+                 .startsWith(QStringLiteral("✗ Hot key: Ctrl+Shift+Space is taken by another program")),
+             qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+    QVERIFY(outcome.line(QStringLiteral("Hot key")).endsWith(QStringLiteral("(optional)")));
+    QCOMPARE(outcome.lines.last(), QStringLiteral("Not ready for a call — fix: Service, Account."));
+}
+
+void TestDoctor::serviceOverTls_data()
+{
+    QTest::addColumn<bool>("trusted");
+    QTest::addColumn<QString>("expectedLine");
+    QTest::addColumn<int>("expectedExit");
+
+    QTest::newRow("the local service's certificate, signed in: ready")
+        << true
+        << QStringLiteral("✓ Service: https://127.0.0.1:%1 answers "
+                          "(HTTP 404) over trusted TLS")
+        << 0;
+    QTest::newRow("a certificate nobody vouches for")
+        << false << QStringLiteral("✗ Service: the service at https://127.0.0.1:%1 has a certificate we do not trust")
+        << 1;
+}
+
+void TestDoctor::account_data()
+{
+    QTest::addColumn<qint64>("expiresInSeconds"); // 0: not signed in
+    QTest::addColumn<QString>("expectedLine");
+
+    QTest::newRow("not signed in") << qint64(0)
+                                   << QStringLiteral(
+                                          "✗ Account: not signed in — run 'quiro login' (or 'quiro register' "
+                                          "for a new account)");
+    QTest::newRow("signed in") << qint64(3600)
+                               << QStringLiteral("✓ Account: signed in as seller@example.com (token "
+                                                 "valid until ");
+    QTest::newRow("expired") << qint64(-60)
+                             << QStringLiteral("✗ Account: the sign-in of seller@example.com has expired — run 'quiro "
+                                               "login'");
+}
+
+void TestDoctor::account()
+{
+    QFETCH(qint64, expiresInSeconds);
+    QFETCH(QString, expectedLine);
+    if (expiresInSeconds != 0)
+        signIn(QDateTime::currentSecsSinceEpoch() + expiresInSeconds);
+
+    // No display and no sound server: only the account line matters, and it comes quickly.
+    QProcessEnvironment environment = this->environment();
+    environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + m_home->file(QStringLiteral("none")));
+    environment.remove(QStringLiteral("DISPLAY"));
+    const Outcome outcome = runDoctor(environment);
+    QVERIFY2(outcome.line(QStringLiteral("Account")).startsWith(expectedLine),
+             qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+    QVERIFY(outcome.lines.last().contains(QStringLiteral("Account")) == !expectedLine.startsWith(QStringLiteral("✓")));
+}
+
+void TestDoctor::serviceOverTls()
+{
+    REQUIRE_TEST_DESKTOP();
+    QFETCH(bool, trusted);
+    QFETCH(QString, expectedLine);
+    QFETCH(int, expectedExit);
+
+    QTemporaryDir certificates;
+    QVERIFY(makeCertificate(certificates.path()));
+    if (trusted) {
+        QVERIFY(QDir().mkpath(m_home->file(QStringLiteral(".quiroai/service"))));
+        QVERIFY(QFile::copy(certificates.filePath(QStringLiteral("cert.pem")),
+                            m_home->file(QStringLiteral(".quiroai/service/cert.pem"))));
+    }
+    TlsServer server(certificates.path());
+    QVERIFY(server.port() != 0);
+
+    signIn(QDateTime::currentSecsSinceEpoch() + 3600);
+
+    QProcessEnvironment environment = this->environment();
+    environment.insert(QStringLiteral("API_BASE"), QStringLiteral("https://127.0.0.1:%1").arg(server.port()));
+    const Outcome outcome = runDoctor(environment);
+
+    QVERIFY2(outcome.line(QStringLiteral("Service")).startsWith(expectedLine.arg(server.port())),
+             qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+    QCOMPARE(outcome.exitCode, expectedExit);
+    QCOMPARE(outcome.lines.last(), expectedExit == 0 ? QStringLiteral("Ready for a call.")
+                                                     : QStringLiteral("Not ready for a call — fix: Service."));
+}
+
+QTEST_GUILESS_MAIN(TestDoctor)
+#include "tst_doctor.moc"
