@@ -5,13 +5,17 @@
 #include "core/Preferences.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <string_view>
 #include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace quiro {
 
@@ -77,38 +81,65 @@ QList<SessionRecord> ConversationStore::loadRecent(int limit) const
     return loadRecentListing(limit).records;
 }
 
+namespace {
+
+struct Entry {
+    QByteArray name; // as the filesystem spells it; turned into a path only when read
+    qint64 createdNs;
+};
+
+// The session files of `dir` (regular files, following symbolic links like any reader would),
+// each with its creation time. The creation (birth) time is used where the filesystem reports
+// it, which statx does on ext4, btrfs, xfs and tmpfs (QFileInfo::birthTime() is valid there);
+// elsewhere the modification time stands in. A save replaces the file as a whole, so both move
+// to the time of the last save. Reading the directory directly keeps one system call per entry:
+// the listing covers every stored call, not just the ones shown.
+std::vector<Entry> sessionFiles(const QString& dir)
+{
+    std::vector<Entry> entries;
+    DIR* stream = ::opendir(QFile::encodeName(dir).constData());
+    if (!stream)
+        return entries;
+    const int dirFd = ::dirfd(stream);
+    while (const dirent* entry = ::readdir(stream)) {
+        const std::string_view name(entry->d_name);
+        // Hidden entries are skipped; the extension must be exactly "json", case and all.
+        if (name.empty() || name.front() == '.' || !name.ends_with(".json"))
+            continue;
+        struct statx info {};
+        if (::statx(dirFd, entry->d_name, AT_STATX_SYNC_AS_STAT, STATX_TYPE | STATX_MTIME | STATX_BTIME, &info) != 0)
+            continue; // vanished or a dangling link: nothing to read
+        // Folders named like a session file are not session files and must not take a place.
+        if (!S_ISREG(info.stx_mode))
+            continue;
+        qint64 createdNs = std::numeric_limits<qint64>::min();
+        const auto toNs = [](const statx_timestamp& t) { return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
+        if (info.stx_mask & STATX_BTIME)
+            createdNs = toNs(info.stx_btime);
+        else if (info.stx_mask & STATX_MTIME)
+            createdNs = toNs(info.stx_mtime);
+        entries.push_back({QByteArray(name.data(), qsizetype(name.size())), createdNs});
+    }
+    ::closedir(stream);
+    return entries;
+}
+
+} // namespace
+
 ConversationStore::Listing ConversationStore::loadRecentListing(int limit) const
 {
-    struct Entry {
-        QString path;
-        qint64 createdMsecs;
-    };
-    // Folders and hidden files are left out by the filter itself, so a folder named like a
-    // session file never takes the place of a real one.
-    const QFileInfoList infos = QDir(sessionsDir()).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
-    std::vector<Entry> entries;
-    entries.reserve(infos.size());
-    for (const QFileInfo& info : infos) {
-        if (info.suffix() != QLatin1String("json"))
-            continue;
-        // The creation (birth) time where the filesystem reports it: Qt reads it with statx, as
-        // ext4, btrfs, xfs and tmpfs provide. Elsewhere the modification time stands in; a
-        // save replaces the file as a whole, so both move to the time of the last save.
-        QDateTime created = info.birthTime();
-        if (!created.isValid())
-            created = info.lastModified();
-        entries.push_back(
-            {info.filePath(), created.isValid() ? created.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min()});
-    }
+    const QString dir = sessionsDir();
+    std::vector<Entry> entries = sessionFiles(dir);
+    // Newest first; the sort is stable so equal times keep the directory's order.
     std::stable_sort(entries.begin(), entries.end(),
-                     [](const Entry& a, const Entry& b) { return a.createdMsecs > b.createdMsecs; });
+                     [](const Entry& a, const Entry& b) { return a.createdNs > b.createdNs; });
 
     // The cut comes before decoding: only `limit` files are ever read, and an unreadable one
     // among them shortens the result rather than letting an older file in.
     Listing listing;
     const auto count = static_cast<std::size_t>(std::max(limit, 0));
     for (std::size_t i = 0; i < std::min(count, entries.size()); ++i) {
-        QFile file(entries[i].path);
+        QFile file(dir + QLatin1Char('/') + QFile::decodeName(entries[i].name));
         std::optional<SessionRecord> record;
         if (file.open(QIODevice::ReadOnly))
             record = SessionRecord::decode(file.readAll());
