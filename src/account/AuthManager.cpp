@@ -51,6 +51,9 @@ AuthManager& AuthManager::shared()
         auto* store = new TokenStore(TokenStore::Backend::keychainThenFile, app);
         s_shared = new AuthManager(Config::load(), store, Clock::system(), app);
         store->setParent(s_shared);
+        // Gone before the application object starts dying: Qt's TLS layer cannot close the pooled
+        // connections of a network manager once the application instance is being destroyed.
+        QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { delete s_shared.data(); });
     }
     return *s_shared;
 }

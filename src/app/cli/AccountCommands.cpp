@@ -2,6 +2,7 @@
 
 #include "account/AuthManager.h"
 #include "account/JwtExpiry.h"
+#include "account/TokenStore.h"
 #include "app/cli/Command.h"
 #include "core/Clock.h"
 
@@ -80,6 +81,13 @@ std::optional<QString> readPassword()
     return password;
 }
 
+// The account for one command. Not the process-wide AuthManager::shared(): that one lives as long as
+// the application object and would tear its TLS connections down while Qt itself is going away.
+struct Account {
+    TokenStore store{TokenStore::Backend::keychainThenFile};
+    AuthManager auth{Config::load(), &store, Clock::system()};
+};
+
 enum class Parsed { run, done, wrongUsage };
 
 // Parses `arguments` for `quiro <command>`: --help prints the help and ends the command; wrong
@@ -150,7 +158,8 @@ int runLogin(const QStringList& arguments)
         QTextStream(stderr) << "quiro login: no password given; type it at the prompt or pipe it in.\n";
         return Failure;
     }
-    AuthManager& auth = AuthManager::shared();
+    Account account;
+    AuthManager& auth = account.auth;
     const auto error = QCoro::waitFor(auth.login(parser.positionalArguments().at(0), *password));
     return finishAuth(QStringLiteral("login"), error, auth);
 }
@@ -169,7 +178,8 @@ int runRegister(const QStringList& arguments)
         QTextStream(stderr) << "quiro register: no password given; type it at the prompt or pipe it in.\n";
         return Failure;
     }
-    AuthManager& auth = AuthManager::shared();
+    Account account;
+    AuthManager& auth = account.auth;
     const QStringList positional = parser.positionalArguments();
     const auto error = QCoro::waitFor(auth.registerAccount(positional.at(0), *password, positional.at(1)));
     return finishAuth(QStringLiteral("register"), error, auth);
@@ -181,7 +191,8 @@ int runLogout(const QStringList& arguments)
     parser.setApplicationDescription(QStringLiteral("Signs out and removes the stored token."));
     if (const Parsed parsed = parse(parser, QStringLiteral("logout"), arguments, 0); parsed != Parsed::run)
         return exitStatusFor(parsed);
-    QCoro::waitFor(AuthManager::shared().logout());
+    Account account;
+    QCoro::waitFor(account.auth.logout());
     QTextStream(stdout) << "Signed out.\n";
     return Success;
 }
@@ -193,7 +204,8 @@ int runWhoami(const QStringList& arguments)
                                                     "expires (local time)."));
     if (const Parsed parsed = parse(parser, QStringLiteral("whoami"), arguments, 0); parsed != Parsed::run)
         return exitStatusFor(parsed);
-    AuthManager& auth = AuthManager::shared();
+    Account account;
+    AuthManager& auth = account.auth;
     QCoro::waitFor(auth.restore(AuthManager::Renewal::leave));
     if (!auth.isLoggedIn()) {
         QTextStream(stderr) << "quiro whoami: not signed in; run 'quiro login EMAIL' first.\n";
