@@ -5,6 +5,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSslConfiguration>
 #include <QUrlQuery>
 #include <QWebSocket>
 
@@ -124,7 +125,12 @@ void DeepgramClient::connectSocket()
                                                : reason);
     });
 
-    socket->open(ExternalService::request(*url, m_token));
+    const QNetworkRequest request = ExternalService::request(*url, m_token);
+    // QWebSocket takes its TLS settings from the socket, not from the request: without this the
+    // local service's own certificate is not trusted on wss://.
+    if (url->scheme() == QLatin1String("wss"))
+        socket->setSslConfiguration(request.sslConfiguration());
+    socket->open(request);
     m_chunksSent.store(0, std::memory_order_relaxed);
     qCInfo(lcDeepgram, "Connecting — lang=%s sr=%ld", qUtf8Printable(m_language), long(m_sampleRate));
     m_connectTimer.start();

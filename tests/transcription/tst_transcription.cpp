@@ -1,12 +1,18 @@
 #include "core/Config.h"
+#include "core/Paths.h"
 #include "support/TestSupport.h"
 #include "transcription/DeepgramClient.h"
 #include "transcription/TranscriptStream.h"
 
+#include <QDir>
 #include <QHostAddress>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
 #include <QTest>
 #include <QThread>
 #include <QWebSocket>
@@ -61,9 +67,13 @@ private:
 // A loopback "/stt" service: accepts every connection and records what arrives.
 class SttServer : public QObject {
 public:
-    SttServer()
-        : m_server(QStringLiteral("stt"), QWebSocketServer::NonSecureMode)
+    // Plain ws://, or wss:// with the given certificate and key.
+    explicit SttServer(const QSslConfiguration& tls = {})
+        : m_server(QStringLiteral("stt"), tls.isNull() ? QWebSocketServer::NonSecureMode : QWebSocketServer::SecureMode)
+        , m_secure(!tls.isNull())
     {
+        if (m_secure)
+            m_server.setSslConfiguration(tls);
         QVERIFY(m_server.listen(QHostAddress::LocalHost, 0));
         connect(&m_server, &QWebSocketServer::newConnection, this, [this] {
             while (QWebSocket* socket = m_server.nextPendingConnection()) {
@@ -79,7 +89,11 @@ public:
         });
     }
 
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
+    QString base() const
+    {
+        return m_secure ? QStringLiteral("https://localhost:%1").arg(m_server.serverPort())
+                        : QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+    }
     int connections() const { return int(m_sockets.size()); }
     QWebSocket* latest() const { return m_sockets.empty() ? nullptr : m_sockets.back().data(); }
     void sendText(const QString& text) { latest()->sendTextMessage(text); }
@@ -93,7 +107,29 @@ public:
 
 private:
     QWebSocketServer m_server;
+    bool m_secure = false;
 };
+
+// A self-signed certificate for localhost, like the one the local service creates at first start.
+std::optional<QSslConfiguration> localhostCertificate(const QString& folder)
+{
+    QProcess openssl;
+    openssl.setWorkingDirectory(folder);
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem", "-out", "cert.pem",
+                              "-days", "2", "-subj", "/CN=localhost", "-addext",
+                              "subjectAltName=DNS:localhost,IP:127.0.0.1", "-addext", "basicConstraints=CA:FALSE"});
+    if (!openssl.waitForFinished(30'000) || openssl.exitCode() != 0)
+        return std::nullopt;
+    QFile certificate(folder + "/cert.pem");
+    QFile key(folder + "/key.pem");
+    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(certificate.readAll(), QSsl::Pem));
+    tls.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa, QSsl::Pem));
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return tls;
+}
 
 Config configFor(const QString& base, const QString& language = QStringLiteral("en"))
 {
@@ -146,6 +182,7 @@ class TestTranscription : public QObject {
 private slots:
     void urlHasLanguageThenRateAndBearer();
     void unbuildableBaseConnectsNowhere();
+    void secureStreamTrustsOnlyTheLocalServiceCertificate();
     void metadataInTextAndBinaryFrames_data();
     void metadataInTextAndBinaryFrames();
     void resultsMessages_data();
@@ -189,6 +226,41 @@ void TestTranscription::unbuildableBaseConnectsNowhere()
     QTest::qWait(100); // a retry, if there were one, would have run by now
     QCOMPARE(log.lines(), QStringList{"critical Cannot build WebSocket URL from base: not a url"});
     QCOMPARE(events.disconnected, 0);
+}
+
+void TestTranscription::secureStreamTrustsOnlyTheLocalServiceCertificate()
+{
+    test::TempHome home;
+    QTemporaryDir folder;
+    const auto tls = localhostCertificate(folder.path());
+    QVERIFY2(tls, "openssl could not make a certificate");
+    SttServer server(*tls);
+
+    // Without the service's certificate in ~/.quiroai/service the self-signed peer is refused.
+    {
+        DeepgramLog log;
+        DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
+        QVERIFY(client.streamUrl()->toString().startsWith("wss://localhost:"));
+        Events events;
+        events.attach(client);
+        client.start();
+        QTRY_COMPARE_WITH_TIMEOUT(events.disconnected, 1, waitMs);
+        QCOMPARE(server.connections(), 0);
+        client.stop();
+    }
+    // With it, the stream opens and carries messages.
+    QVERIFY(Paths::ensurePrivateDir(Paths::serviceDir()));
+    QVERIFY(QFile::copy(folder.path() + "/cert.pem", Paths::serviceCertFile()));
+    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
+    Events events;
+    events.attach(client);
+    client.start();
+    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
+    QCOMPARE(server.m_authorizations.front(), QByteArray("Bearer t"));
+    server.sendText(R"({"type":"Metadata"})");
+    QTRY_COMPARE_WITH_TIMEOUT(events.connected, 1, waitMs);
+    QCOMPARE(events.disconnected, 0);
+    client.stop();
 }
 
 void TestTranscription::metadataInTextAndBinaryFrames_data()
