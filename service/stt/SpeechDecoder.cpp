@@ -62,10 +62,7 @@ void SpeechDecoder::decodeBlock(qint16* samples, qsizetype count)
 {
     m_noise.apply(std::span<qint16>(samples, size_t(count)));
     ps_process_raw(m_decoder, samples, size_t(count), FALSE, FALSE);
-    m_samplesDecoded += count;
     const bool inSpeech = ps_get_in_speech(m_decoder) != 0;
-    if (inSpeech && !m_inSpeech)
-        m_utteranceStartSample = m_samplesDecoded - count;
     if (m_inSpeech && !inSpeech)
         endUtterance(true);
     m_inSpeech = inSpeech;
@@ -77,11 +74,8 @@ void SpeechDecoder::endUtterance(bool restart)
     qint32 score = 0;
     const char* hypothesis = ps_get_hyp(m_decoder, &score);
     const QString text = hypothesis ? QString::fromUtf8(hypothesis).simplified() : QString();
-    if (!text.isEmpty()) {
-        const double start = double(m_utteranceStartSample) / SpeechModel::sampleRate;
-        const double duration = double(m_samplesDecoded - m_utteranceStartSample) / SpeechModel::sampleRate;
-        emit utterance(text, start, duration);
-    }
+    if (!text.isEmpty())
+        emit utterance(text);
     if (restart)
         ps_start_utt(m_decoder);
 }

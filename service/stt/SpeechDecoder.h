@@ -40,7 +40,7 @@ public slots:
 signals:
     void ready();
     void failed(const QString& message);
-    void utterance(const QString& transcript, double startSec, double durationSec);
+    void utterance(const QString& transcript);
     void finished();
 
 private:
@@ -53,8 +53,6 @@ private:
     ps_decoder_s* m_decoder = nullptr;
     NoiseFill m_noise;
     QByteArray m_carry; // an odd byte left from the previous chunk
-    qint64 m_samplesDecoded = 0;
-    qint64 m_utteranceStartSample = 0;
     bool m_inSpeech = false;
     bool m_finished = false;
 };

@@ -187,15 +187,13 @@ void SttSession::closeStream()
     QMetaObject::invokeMethod(m_decoder, &SpeechDecoder::finish, Qt::QueuedConnection);
 }
 
-void SttSession::onUtterance(const QString& transcript, double startSec, double durationSec)
+void SttSession::onUtterance(const QString& transcript)
 {
     const QJsonObject alternative{{QStringLiteral("transcript"), transcript}};
     sendJson({
         {QStringLiteral("type"), QStringLiteral("Results")},
         {QStringLiteral("is_final"), true},
         {QStringLiteral("speech_final"), true},
-        {QStringLiteral("start"), startSec},
-        {QStringLiteral("duration"), durationSec},
         {QStringLiteral("channel"), QJsonObject{{QStringLiteral("alternatives"), QJsonArray{alternative}}}},
     });
 }

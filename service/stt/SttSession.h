@@ -55,7 +55,7 @@ signals:
 private:
     void onBinary(const QByteArray& frame);
     void onText(const QString& text);
-    void onUtterance(const QString& transcript, double startSec, double durationSec);
+    void onUtterance(const QString& transcript);
     void onDecoderFinished();
     void onDecoderFailed(const QString& message);
     void closeStream();

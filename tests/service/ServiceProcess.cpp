@@ -1,0 +1,125 @@
+#include "ServiceProcess.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+ServiceProcess::ServiceProcess(QString binary, QString dataDir, Tls tls)
+    : m_binary(std::move(binary))
+    , m_dataDir(std::move(dataDir))
+    , m_tls(tls)
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+ServiceProcess::~ServiceProcess()
+{
+    stop();
+}
+
+bool ServiceProcess::start(QString* error, int timeoutMs)
+{
+    QStringList arguments{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data-dir"), m_dataDir};
+    if (m_tls == Tls::off)
+        arguments << QStringLiteral("--no-tls");
+    m_process.start(m_binary, arguments);
+    if (!m_process.waitForStarted(10'000)) {
+        *error = QStringLiteral("cannot start %1: %2").arg(m_binary, m_process.errorString());
+        return false;
+    }
+    static const QRegularExpression listening(QStringLiteral("listening on \\w+://[^:]+:(\\d+)"));
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        m_process.waitForReadyRead(100);
+        m_output += m_process.readAll();
+        const auto match = listening.match(QString::fromUtf8(m_output));
+        if (match.hasMatch()) {
+            m_port = quint16(match.captured(1).toUInt());
+            return true;
+        }
+        if (m_process.state() == QProcess::NotRunning) {
+            *error = QStringLiteral("quiro-service exited: ") + QString::fromUtf8(m_output);
+            return false;
+        }
+    }
+    *error = QStringLiteral("quiro-service did not start listening: ") + QString::fromUtf8(m_output);
+    return false;
+}
+
+void ServiceProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate(); // SIGTERM to this process only
+    if (!m_process.waitForFinished(10'000)) {
+        m_process.kill();
+        m_process.waitForFinished(5'000);
+    }
+    m_output += m_process.readAll();
+}
+
+QString ServiceProcess::apiBase() const
+{
+    return m_tls == Tls::on ? QStringLiteral("https://localhost:%1").arg(m_port)
+                            : QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+QString ServiceProcess::wsBase() const
+{
+    return m_tls == Tls::on ? QStringLiteral("wss://localhost:%1").arg(m_port)
+                            : QStringLiteral("ws://127.0.0.1:%1").arg(m_port);
+}
+
+QString ServiceProcess::output()
+{
+    m_output += m_process.readAll();
+    return QString::fromUtf8(m_output);
+}
+
+QByteArray synthesizeSpeech(const QString& text, QString* error)
+{
+    const QString flite = QStandardPaths::findExecutable(QStringLiteral("flite"));
+    if (flite.isEmpty()) {
+        *error = QStringLiteral("flite is not installed (scripts/bootstrap installs it)");
+        return {};
+    }
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("speech.wav"));
+    QProcess process;
+    process.start(flite, {QStringLiteral("-voice"), QStringLiteral("kal16"), QStringLiteral("-t"), text,
+                          QStringLiteral("-o"), wav});
+    if (!process.waitForFinished(30'000) || process.exitCode() != 0) {
+        *error = QStringLiteral("flite failed: ") + QString::fromUtf8(process.readAllStandardError());
+        return {};
+    }
+    QFile file(wav);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("flite wrote no file");
+        return {};
+    }
+    const QByteArray bytes = file.readAll();
+    // RIFF chunks after the 12-byte header; kal16 writes 16 kHz mono s16le, checked in "fmt ".
+    qsizetype at = 12;
+    bool formatOk = false;
+    while (at + 8 <= bytes.size()) {
+        const QByteArray id = bytes.mid(at, 4);
+        const quint32 size = qFromLittleEndian<quint32>(bytes.constData() + at + 4);
+        if (id == "fmt " && size >= 16) {
+            const quint16 channels = qFromLittleEndian<quint16>(bytes.constData() + at + 10);
+            const quint32 rate = qFromLittleEndian<quint32>(bytes.constData() + at + 12);
+            const quint16 bits = qFromLittleEndian<quint16>(bytes.constData() + at + 22);
+            formatOk = channels == 1 && rate == 16000 && bits == 16;
+        } else if (id == "data") {
+            if (!formatOk) {
+                *error = QStringLiteral("flite's voice is not 16 kHz mono 16-bit");
+                return {};
+            }
+            return bytes.mid(at + 8, qsizetype(size));
+        }
+        at += 8 + qsizetype(size) + (size % 2);
+    }
+    *error = QStringLiteral("no audio in flite's output");
+    return {};
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// The real quiro-service binary on a free loopback port, for end-to-end tests and benchmarks.
+// Started with --port 0; the port is read from its "listening on" line. Stopped by its own PID.
+class ServiceProcess {
+public:
+    enum class Tls { off, on };
+
+    ServiceProcess(QString binary, QString dataDir, Tls tls);
+    ~ServiceProcess();
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    // Starts and waits (at most `timeoutMs`) until it listens; false with `error` otherwise.
+    bool start(QString* error, int timeoutMs = 20'000);
+    void stop();
+
+    quint16 port() const { return m_port; }
+    // "http://127.0.0.1:PORT", or "https://localhost:PORT" with TLS (the name in the certificate
+    // that the app uses by default).
+    QString apiBase() const;
+    QString wsBase() const;
+    // Everything it printed so far on stdout and stderr.
+    QString output();
+
+private:
+    QString m_binary;
+    QString m_dataDir;
+    Tls m_tls;
+    QProcess m_process;
+    QByteArray m_output;
+    quint16 m_port = 0;
+};
+
+// PCM (16 kHz, mono, s16le, no header) of a sentence spoken by flite's kal16 voice; empty with
+// `error` set when flite is not installed.
+QByteArray synthesizeSpeech(const QString& text, QString* error);

@@ -1,0 +1,111 @@
+#include "ServiceProcess.h"
+#include "service/stt/NoiseFill.h"
+#include "service/stt/SpeechDecoder.h"
+#include "service/stt/SpeechModel.h"
+
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <vector>
+
+using namespace quiro::service;
+
+class TestStt : public QObject {
+    Q_OBJECT
+
+private slots:
+    void noiseFill_data()
+    {
+        QTest::addColumn<QList<int>>("runs"); // alternating: zeros, then non-zero samples, ...
+        QTest::addColumn<int>("changed");
+        QTest::newRow("short zero runs stay") << QList<int>{79, 10, 40, 10} << 0;
+        QTest::newRow("a long run is filled") << QList<int>{80, 10} << 80;
+        QTest::newRow("only the long run") << QList<int>{20, 5, 200, 5, 30} << 200;
+        QTest::newRow("all silence") << QList<int>{1600} << 1600;
+        QTest::newRow("speech only") << QList<int>{0, 1600} << 0;
+    }
+    void noiseFill()
+    {
+        QFETCH(QList<int>, runs);
+        QFETCH(int, changed);
+        std::vector<qint16> samples;
+        for (int i = 0; i < runs.size(); ++i)
+            samples.insert(samples.end(), size_t(runs[i]), qint16(i % 2 ? 1000 : 0));
+        const std::vector<qint16> before = samples;
+        NoiseFill fill;
+        QCOMPARE(fill.apply(samples), qsizetype(changed));
+        for (size_t i = 0; i < samples.size(); ++i) {
+            if (before[i] != 0) {
+                QCOMPARE(samples[i], before[i]); // speech is never touched
+            } else if (samples[i] != 0) {
+                QVERIFY(std::abs(samples[i]) <= NoiseFill::amplitude);
+            }
+        }
+    }
+
+    void noiseFillAcrossBlocks()
+    {
+        // 60 zeros at the end of one block and 60 at the start of the next make one long run.
+        std::vector<qint16> first(100, 500);
+        std::fill(first.end() - 60, first.end(), 0);
+        std::vector<qint16> second(100, 500);
+        std::fill(second.begin(), second.begin() + 60, 0);
+        NoiseFill fill;
+        QCOMPARE(fill.apply(first), qsizetype(0));
+        QCOMPARE(fill.apply(second), qsizetype(60));
+        QVERIFY(std::none_of(second.begin(), second.begin() + 60, [](qint16 s) { return s == 0; }));
+    }
+
+    void modelLanguages()
+    {
+        SpeechModel model;
+        QVERIFY(model.languages().contains(QStringLiteral("en")));
+        QVERIFY(!model.modelFolderFor(QStringLiteral("en")).isEmpty());
+        QCOMPARE(model.modelFolderFor(QStringLiteral("en_US")), model.modelFolderFor(QStringLiteral("en")));
+        QVERIFY(model.modelFolderFor(QStringLiteral("de")).isEmpty());
+        QVERIFY(model.modelFolderFor(QStringLiteral("../en-us")).isEmpty());
+        QVERIFY(model.modelFolderFor(QString()).isEmpty());
+    }
+
+    void decodesSpeechOnItsThread()
+    {
+        QString error;
+        const QByteArray speech = synthesizeSpeech(QStringLiteral("the price is too expensive for our team"), &error);
+        QVERIFY2(!speech.isEmpty(), qPrintable(error));
+        SpeechModel model;
+        QThread thread;
+        // Stops the worker even when a check fails half-way.
+        const auto stopThread = qScopeGuard([&thread] {
+            thread.quit();
+            thread.wait();
+        });
+        auto* decoder = new SpeechDecoder(model, QStringLiteral("en"), nullptr);
+        decoder->moveToThread(&thread);
+        connect(&thread, &QThread::finished, decoder, &QObject::deleteLater);
+        QSignalSpy utterances(decoder, &SpeechDecoder::utterance);
+        QSignalSpy finished(decoder, &SpeechDecoder::finished);
+        thread.start();
+        QMetaObject::invokeMethod(decoder, &SpeechDecoder::start, Qt::QueuedConnection);
+        // Exact digital silence before and after, in odd-sized chunks: the decoder must cope
+        // with both.
+        const QByteArray silence(16000, '\0');
+        QByteArray audio = silence + speech + silence + silence + silence;
+        for (qsizetype at = 0; at < audio.size(); at += 3333) {
+            const QByteArray chunk = audio.mid(at, 3333);
+            QMetaObject::invokeMethod(
+                decoder, [decoder, chunk] { decoder->feed(chunk); }, Qt::QueuedConnection);
+        }
+        // The silence after the words ends the utterance without a flush.
+        QTRY_VERIFY_WITH_TIMEOUT(utterances.size() >= 1, 30'000);
+        const QString text = utterances.first().first().toString();
+        QVERIFY2(text.contains(QStringLiteral("price")) && text.contains(QStringLiteral("expensive")),
+                 qPrintable(text));
+        QMetaObject::invokeMethod(decoder, &SpeechDecoder::finish, Qt::QueuedConnection);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10'000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStt)
+#include "tst_stt.moc"
