@@ -41,12 +41,15 @@ public:
     void stop();
 
     // Thread-safe. Counts the chunk and hands it to the GUI thread, where it goes out as one
-    // binary message if a connection is open; otherwise it is dropped (never buffered).
+    // binary message if a connection is open; otherwise it is dropped (never buffered). The
+    // capture must have stopped calling send() before the client is destroyed.
     void send(QByteArray chunk);
 
     // Chunks handed to send() since the last connect (or construction).
     qint64 chunksSent() const { return m_chunksSent.load(std::memory_order_relaxed); }
 
+    // Called on the GUI thread. A callback must not delete the client directly (the socket is
+    // still inside its own signal); use deleteLater().
     void onConnected(std::function<void()> callback) { m_onConnected = std::move(callback); }
     void onDisconnected(std::function<void()> callback) { m_onDisconnected = std::move(callback); }
     void onFinalTranscript(std::function<void(const QString&)> callback) { m_onFinalTranscript = std::move(callback); }
