@@ -42,15 +42,18 @@ QString ConversationStore::accountName()
 
 std::optional<QString> ConversationStore::fileName(double startedAtUnixSeconds)
 {
-    // Whole seconds, truncated towards the past like the date formatter of the macOS edition.
+    // Whole seconds: the fraction is dropped towards the past, also before 1970, so a start
+    // time always names the second it falls in.
     const double seconds = std::floor(startedAtUnixSeconds);
-    constexpr double maxMsecs = 9.0e15; // far inside QDateTime's range, years 0..9999 and beyond
+    constexpr double maxMsecs = 9.0e15; // keeps the millisecond count exact and inside QDateTime's range
     if (!std::isfinite(seconds) || std::abs(seconds * 1000.0) > maxMsecs)
         return std::nullopt;
     const QDateTime start = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(seconds) * 1000, Qt::UTC);
-    if (!start.isValid())
+    // ISO 8601 text exists for years 0 to 9999 only; Qt gives an empty text outside them.
+    const QString iso = start.toString(Qt::ISODate);
+    if (!start.isValid() || iso.isEmpty())
         return std::nullopt;
-    QString name = QStringLiteral("session-") + start.toString(Qt::ISODate) + QStringLiteral(".json");
+    QString name = QStringLiteral("session-") + iso + QStringLiteral(".json");
     name.replace(QLatin1Char(':'), QLatin1Char('-'));
     return name;
 }

@@ -186,6 +186,7 @@ void TestStore::fileName_data()
     QTest::newRow("fraction is dropped") << start + 0.999 << QStringLiteral("session-2026-12-05T03-48-56Z.json");
     QTest::newRow("reference date") << referenceDate << QStringLiteral("session-2001-01-01T00-00-00Z.json");
     QTest::newRow("before 1970 rounds down") << -0.5 << QStringLiteral("session-1969-12-31T23-59-59Z.json");
+    QTest::newRow("year 10000") << 253'402'300'800.0 << QString();
     QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << QString();
     QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << QString();
 }
