@@ -3,10 +3,19 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <vector>
 
 using namespace quiro;
 using test::ScriptedReply;
@@ -36,8 +45,10 @@ private slots:
     void wrongUsageIsStatusTwo_data();
     void wrongUsageIsStatusTwo();
     void helpListsTheArguments();
+    void passwordFromATerminalIsNotEchoed();
 
 private:
+    QProcessEnvironment environment() const;
     Run quiro(const QStringList& arguments, const QByteArray& input = {});
 
     std::unique_ptr<test::TempHome> m_home;
@@ -57,16 +68,21 @@ void TestAccountCli::cleanup()
     m_home.reset();
 }
 
-Run TestAccountCli::quiro(const QStringList& arguments, const QByteArray& input)
+QProcessEnvironment TestAccountCli::environment() const
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", m_home->path());
     environment.insert("XDG_CONFIG_HOME", m_home->file(".config"));
     environment.insert("API_BASE", m_server->baseUrl());
     environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quiro-test-bus");
     environment.insert("TZ", "UTC");
-    process.setProcessEnvironment(environment);
+    return environment;
+}
+
+Run TestAccountCli::quiro(const QStringList& arguments, const QByteArray& input)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment());
     process.start(QStringLiteral(QUIRO_EXECUTABLE), arguments);
     if (!process.waitForStarted(10'000))
         qFatal("quiro did not start");
@@ -192,6 +208,69 @@ void TestAccountCli::helpListsTheArguments()
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.out.startsWith("Usage: quiro register [options] EMAIL NAME\n"), qPrintable(run.out));
     QCOMPARE(m_server->requests().size(), 0);
+}
+
+void TestAccountCli::passwordFromATerminalIsNotEchoed()
+{
+    m_server->setReply("/api/login",
+                       ScriptedReply::json({{"token", "a.b.c"}, {"email", "ann@example.com"}, {"name", "Ann"}}));
+    // Everything the child needs is prepared before the fork: after it only exec may run.
+    const QByteArray program = QUIRO_EXECUTABLE;
+    std::vector<QByteArray> argumentBytes{program, "login", "ann@example.com"};
+    std::vector<QByteArray> environmentBytes;
+    for (const QString& entry : environment().toStringList())
+        environmentBytes.push_back(entry.toUtf8());
+    std::vector<char*> argv;
+    for (QByteArray& argument : argumentBytes)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (QByteArray& entry : environmentBytes)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    QVERIFY2(child >= 0, "forkpty failed");
+    if (child == 0) {
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    fcntl(terminal, F_SETFL, fcntl(terminal, F_GETFL) | O_NONBLOCK);
+
+    // Read what the terminal shows while the loopback service keeps answering.
+    QByteArray screen;
+    bool answered = false;
+    int status = -1;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < 30'000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        char buffer[512];
+        ssize_t got;
+        while ((got = read(terminal, buffer, sizeof buffer)) > 0)
+            screen.append(buffer, got);
+        if (!answered && screen.contains("Password: ")) {
+            const QByteArray typed = "tr0ub4dor\n";
+            QCOMPARE(write(terminal, typed.constData(), size_t(typed.size())), ssize_t(typed.size()));
+            answered = true;
+        }
+        if (waitpid(child, &status, WNOHANG) == child)
+            break;
+        QTest::qWait(10);
+    }
+    char buffer[512];
+    ssize_t got;
+    while ((got = read(terminal, buffer, sizeof buffer)) > 0)
+        screen.append(buffer, got);
+    close(terminal);
+    QVERIFY2(answered, screen.constData());
+    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, screen.constData());
+    QVERIFY2(!screen.contains("tr0ub4dor"), screen.constData());
+    QVERIFY2(screen.contains("Signed in as Ann <ann@example.com>."), screen.constData());
+    const auto requests = m_server->requests("/api/login");
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].json().value("password").toString(), QString("tr0ub4dor"));
 }
 
 QTEST_GUILESS_MAIN(TestAccountCli)

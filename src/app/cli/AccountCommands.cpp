@@ -56,12 +56,11 @@ std::optional<QString> readPassword()
 {
     if (!isatty(STDIN_FILENO))
         return readLine();
-    std::fputs("Password: ", stderr);
-    std::fflush(stderr);
-    termios quiet{};
+    // Echo goes off before the prompt appears, so nothing typed in answer to it is ever shown;
+    // anything typed ahead of the prompt was echoed already and is discarded.
     const bool canSilence = tcgetattr(STDIN_FILENO, &s_savedTerminal) == 0;
     if (canSilence) {
-        quiet = s_savedTerminal;
+        termios quiet = s_savedTerminal;
         quiet.c_lflag &= ~tcflag_t(ECHO);
         std::signal(SIGINT, restoreTerminalAndDie);
         std::signal(SIGTERM, restoreTerminalAndDie);
@@ -69,9 +68,11 @@ std::optional<QString> readPassword()
         s_echoOff = 1;
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    std::fputs("Password: ", stderr);
+    std::fflush(stderr);
     auto password = readLine();
     if (canSilence) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &s_savedTerminal);
+        tcsetattr(STDIN_FILENO, TCSANOW, &s_savedTerminal);
         s_echoOff = 0;
         std::signal(SIGINT, SIG_DFL);
         std::signal(SIGTERM, SIG_DFL);
