@@ -37,7 +37,9 @@ PostCallSummary PostCallSummary::fromRecord(const SessionRecord& record)
 
 QString PostCallSummary::durationText(double seconds)
 {
-    const qint64 whole = std::isfinite(seconds) && seconds > 0 ? static_cast<qint64>(seconds) : 0;
+    // Clamped so that no stored value, however odd, overflows the conversion.
+    constexpr double longest = 1e15;
+    const qint64 whole = std::isfinite(seconds) && seconds > 0 ? static_cast<qint64>(std::min(seconds, longest)) : 0;
     if (whole < 60)
         return QString::number(whole) + QStringLiteral(" seconds");
     return QString::number(whole / 60) + QStringLiteral(" min ") + QString::number(whole % 60) + QStringLiteral(" sec");

@@ -578,6 +578,7 @@ void TestRecords::durationText_data()
     QTest::newRow("61") << 61.0 << QStringLiteral("1 min 1 sec");
     QTest::newRow("two hours") << 7'205.0 << QStringLiteral("120 min 5 sec");
     QTest::newRow("negative") << -5.0 << QStringLiteral("0 seconds");
+    QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << QStringLiteral("0 seconds");
 }
 
 void TestRecords::durationText()
