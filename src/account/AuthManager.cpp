@@ -14,6 +14,7 @@
 
 #include <qcoro/qcoronetworkreply.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quiro {
@@ -68,9 +69,7 @@ AuthManager::AuthManager(Config config, TokenStore* store, const Clock& clock, Q
     , m_name(Preferences::name())
 {
     m_refreshTimer.setSingleShot(true);
-    // A coarse timer may fire 5 % early, over an hour on a day-long wait.
-    m_refreshTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_refreshTimer, &QTimer::timeout, this, [this] { performRefresh(); });
+    connect(&m_refreshTimer, &QTimer::timeout, this, &AuthManager::checkRefreshDue);
 }
 
 AuthManager::~AuthManager() = default;
@@ -235,7 +234,7 @@ QCoro::Task<> AuthManager::fetchMe()
 
 QCoro::Task<> AuthManager::logout()
 {
-    m_refreshTimer.stop();
+    cancelRefresh();
     ++m_generation;
     setToken(std::nullopt);
     setEmail(std::nullopt);
@@ -265,14 +264,42 @@ void AuthManager::planRefresh(After after)
                                                       : JwtExpiry::refreshDelaySeconds(*m_token, now);
     if (!delaySeconds)
         return;
-    m_refreshTimer.start(int(std::ceil(*delaySeconds * 1000.0)));
+    m_refreshDueAt = now + *delaySeconds;
+    armRefreshTimer();
+}
+
+void AuthManager::cancelRefresh()
+{
+    m_refreshTimer.stop();
+    m_refreshDueAt.reset();
+}
+
+void AuthManager::armRefreshTimer()
+{
+    // Timers run on a clock that stops while the computer sleeps; the renewal is due by the wall
+    // clock. Waking up regularly to compare catches a lid closed over a long weekend before the
+    // token runs out.
+    const double remainingMs = std::max(0.0, std::ceil((*m_refreshDueAt - m_clock.now()) * 1000.0));
+    m_refreshTimer.start(int(std::min(remainingMs, double(m_refreshCheckIntervalMs))));
+}
+
+void AuthManager::checkRefreshDue()
+{
+    if (!m_refreshDueAt)
+        return;
+    if (m_clock.now() < *m_refreshDueAt) {
+        armRefreshTimer();
+        return;
+    }
+    m_refreshDueAt.reset();
+    performRefresh();
 }
 
 std::optional<qint64> AuthManager::pendingRefreshDelayMs() const
 {
-    if (!m_refreshTimer.isActive())
+    if (!m_refreshDueAt)
         return std::nullopt;
-    return m_refreshTimer.interval();
+    return qint64(std::max(0.0, std::ceil((*m_refreshDueAt - m_clock.now()) * 1000.0)));
 }
 
 void AuthManager::setToken(std::optional<QString> token)

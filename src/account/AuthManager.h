@@ -82,8 +82,11 @@ public:
     // (Re)plans the renewal from the token's "exp": 3 days ahead of the expiry, waiting at most
     // a day at a time; nothing when the expiry is unknown.
     void scheduleRefreshIfNeeded();
-    // The wait of the planned renewal, absent when none is planned.
+    // The time left until the planned renewal, absent when none is planned.
     std::optional<qint64> pendingRefreshDelayMs() const;
+
+    // How often a pending renewal compares its due time with the clock (15 minutes).
+    void setRefreshCheckIntervalMs(int intervalMs) { m_refreshCheckIntervalMs = intervalMs; }
 
 signals:
     void tokenChanged();
@@ -94,6 +97,9 @@ signals:
 private:
     enum class After { signIn, renewal };
     void planRefresh(After after);
+    void cancelRefresh();
+    void armRefreshTimer();
+    void checkRefreshDue();
     QCoro::Task<std::optional<AuthError>> authCall(QString path, QJsonObject body);
     QCoro::Task<> applyToken(QString token, QString email, QString name);
     void setToken(std::optional<QString> token);
@@ -107,6 +113,8 @@ private:
     const Clock& m_clock;
     QNetworkAccessManager m_network;
     QTimer m_refreshTimer;
+    std::optional<double> m_refreshDueAt; // wall-clock seconds
+    int m_refreshCheckIntervalMs = 15 * 60 * 1000;
 
     std::optional<QString> m_token;
     std::optional<QString> m_email;

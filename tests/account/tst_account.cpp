@@ -102,6 +102,7 @@ private slots:
     void refreshOutcomes_data();
     void refreshOutcomes();
     void refreshIsScheduledFromExpiry();
+    void refreshFollowsTheWallClock();
     void renewalAnswerForAnOldTokenIsIgnored();
     void fetchMe_data();
     void fetchMe();
@@ -408,6 +409,27 @@ void TestAccount::refreshIsScheduledFromExpiry()
     // A token without "exp" leaves the planned renewal as it is.
     f.signIn(test::tokenWithPayload(R"({"sub":"1"})"));
     QCOMPARE(f.auth->pendingRefreshDelayMs(), std::optional<qint64>(qint64(day * 1000)));
+}
+
+void TestAccount::refreshFollowsTheWallClock()
+{
+    // The computer sleeps through most of the wait: the renewal is due when the wall clock says
+    // so, not when the (stopped) timer would have run out.
+    Fixture f;
+    f.auth->setRefreshCheckIntervalMs(10);
+    f.server.setReply("/api/refresh", ScriptedReply::json({{"token", test::tokenExpiringAt(now + 30 * day)}}));
+    f.signIn(test::tokenExpiringAt(now + 3.5 * day));
+    QCOMPARE(f.auth->pendingRefreshDelayMs(), std::optional<qint64>(qint64(0.5 * day * 1000)));
+    QTest::qWait(50); // several checks while it is not yet due
+    QCOMPARE(f.server.requestCount("/api/refresh"), 0);
+    f.clock.advance(0.5 * day - 1);
+    QCOMPARE(f.auth->pendingRefreshDelayMs(), std::optional<qint64>(1000));
+    QTest::qWait(50);
+    QCOMPARE(f.server.requestCount("/api/refresh"), 0);
+    f.clock.advance(1);
+    QTRY_COMPARE_WITH_TIMEOUT(f.server.requestCount("/api/refresh"), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.auth->pendingRefreshDelayMs(), std::optional<qint64>(qint64(day * 1000)), 5000);
+    QCOMPARE(f.server.requestCount("/api/refresh"), 1);
 }
 
 void TestAccount::renewalAnswerForAnOldTokenIsIgnored()
