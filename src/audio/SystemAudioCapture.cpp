@@ -12,9 +12,10 @@ namespace {
 
 const QString tag = QStringLiteral("SysAudio");
 
-// A call's audio arrives in pieces of about this length, close to what conferencing programs
-// hand the platform mixer.
-constexpr int fragmentMs = 20;
+// The latency we ask of the output's monitor, and so the length of each chunk (1600 bytes). Every
+// delivery wakes the capture thread; 50 ms keeps that cost low while the transcription stream
+// still hears the other side within a twentieth of a second.
+constexpr int fragmentMs = 50;
 
 using PulseFailure = std::optional<PulseRecorder::Failure>;
 
