@@ -130,10 +130,11 @@ void DeepgramClient::connectSocket()
     // local service's own certificate is not trusted on wss://.
     if (url->scheme() == QLatin1String("wss"))
         socket->setSslConfiguration(request.sslConfiguration());
-    socket->open(request);
     m_chunksSent.store(0, std::memory_order_relaxed);
     qCInfo(lcDeepgram, "Connecting — lang=%s sr=%ld", qUtf8Printable(m_language), long(m_sampleRate));
     m_connectTimer.start();
+    // May fail at once (an unsupported scheme, say), which already schedules the next attempt.
+    socket->open(request);
 }
 
 void DeepgramClient::dropSocket()
@@ -163,7 +164,8 @@ void DeepgramClient::handleFailure(QWebSocket* socket, const QString& descriptio
     const QPointer<DeepgramClient> self(this);
     if (m_onDisconnected)
         m_onDisconnected();
-    if (self && !m_stopped)
+    // The callback may have stopped or restarted the client itself.
+    if (self && !m_stopped && !m_socket)
         m_reconnectTimer.start();
 }
 

@@ -182,6 +182,7 @@ class TestTranscription : public QObject {
 private slots:
     void urlHasLanguageThenRateAndBearer();
     void unbuildableBaseConnectsNowhere();
+    void unusableSchemeKeepsRetrying();
     void secureStreamTrustsOnlyTheLocalServiceCertificate();
     void metadataInTextAndBinaryFrames_data();
     void metadataInTextAndBinaryFrames();
@@ -226,6 +227,23 @@ void TestTranscription::unbuildableBaseConnectsNowhere()
     QTest::qWait(100); // a retry, if there were one, would have run by now
     QCOMPARE(log.lines(), QStringList{"critical Cannot build WebSocket URL from base: not a url"});
     QCOMPARE(events.disconnected, 0);
+}
+
+void TestTranscription::unusableSchemeKeepsRetrying()
+{
+    // The URL builds, but no WebSocket can be opened on it: every attempt fails and is retried.
+    DeepgramLog log;
+    DeepgramClient client(configFor(QStringLiteral("ftp://127.0.0.1:1")), QStringLiteral("t"), 16000);
+    client.setReconnectDelayMs(10);
+    Events events;
+    events.attach(client);
+    client.start();
+    QTRY_VERIFY_WITH_TIMEOUT(events.disconnected >= 3, waitMs);
+    client.stop();
+    const int failures = events.disconnected;
+    QTest::qWait(50);
+    QCOMPARE(events.disconnected, failures);
+    QVERIFY(log.lines().filter("Connecting — lang=en sr=16000").size() >= 3);
 }
 
 void TestTranscription::secureStreamTrustsOnlyTheLocalServiceCertificate()
