@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "service/accounts/AccountService.h"
 #include "service/coach/CoachService.h"
+#include "service/http/RequestSizeGuard.h"
 #include "service/stt/SpeechModel.h"
 #include "service/stt/SttSession.h"
 
@@ -60,19 +61,26 @@ ServiceServer::ServiceServer(AccountService& accounts, SpeechModel& speech, QObj
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &ServiceServer::onWebSocket);
 }
 
-quint16 ServiceServer::start(const QHostAddress& address, quint16 port, QString* error)
+quint16 ServiceServer::start(const QHostAddress& address, quint16 port, const std::optional<QSslConfiguration>& tls,
+                             QString* error)
 {
-    const quint16 bound = listen(address, port);
-    if (bound != 0)
-        return bound;
-    // listen() does not say why; the same attempt on a plain server does, and the cause (a port
-    // in use, a foreign address, a privileged port) is the same.
-    QTcpServer probe;
-    if (!probe.listen(address, port))
-        *error = probe.errorString();
-    else
-        *error = QStringLiteral("the server could not start");
-    return 0;
+    // Our own listening servers rather than listen(): they guard request sizes, and they say
+    // why listening failed.
+    std::unique_ptr<QTcpServer> server;
+    if (tls) {
+        auto secure = std::make_unique<GuardedSslServer>();
+        secure->setSslConfiguration(*tls);
+        server = std::move(secure);
+    } else {
+        server = std::make_unique<GuardedTcpServer>();
+    }
+    if (!server->listen(address, port)) {
+        *error = server->errorString();
+        return 0;
+    }
+    const quint16 bound = server->serverPort();
+    bind(server.release()); // parented to this server
+    return bound;
 }
 
 ApiReply ServiceServer::dispatch(const QHttpServerRequest& request, bool* handled)
@@ -130,6 +138,7 @@ bool ServiceServer::handleRequest(const QHttpServerRequest& request, QTcpSocket*
     // The WebSocket server takes the upgrade over once the request counts as handled.
     if (request.url().path() == QLatin1String("/stt") && request.method() == Method::Get && isWebSocketUpgrade(request))
         return true;
+    RequestSizeGuard::requestDone(socket);
     QElapsedTimer timer;
     timer.start();
     bool handled = false;
@@ -142,6 +151,7 @@ bool ServiceServer::handleRequest(const QHttpServerRequest& request, QTcpSocket*
 
 void ServiceServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
 {
+    RequestSizeGuard::requestDone(socket);
     respond(request, socket, ApiReply::error(404, QStringLiteral("Not found: %1").arg(request.url().path().left(100))),
             0);
 }

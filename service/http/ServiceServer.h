@@ -4,9 +4,11 @@
 
 #include <QAbstractHttpServer>
 #include <QHostAddress>
+#include <QSslConfiguration>
 #include <QString>
 
 #include <map>
+#include <optional>
 
 namespace quiro::service {
 
@@ -25,8 +27,10 @@ public:
 
     ServiceServer(AccountService& accounts, SpeechModel& speech, QObject* parent = nullptr);
 
-    // Listens on the address; 0 on failure with `error` saying why.
-    quint16 start(const QHostAddress& address, quint16 port, QString* error);
+    // Listens on the address, with TLS when a configuration is given; 0 on failure with `error`
+    // saying why.
+    quint16 start(const QHostAddress& address, quint16 port, const std::optional<QSslConfiguration>& tls,
+                  QString* error);
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;

@@ -98,12 +98,12 @@ private slots:
                 decoder, [decoder, chunk] { decoder->feed(chunk); }, Qt::QueuedConnection);
         }
         // The silence after the words ends the utterance without a flush.
-        QTRY_VERIFY_WITH_TIMEOUT(utterances.size() >= 1, 30'000);
+        QTRY_VERIFY_WITH_TIMEOUT(utterances.size() >= 1, 30000);
         const QString text = utterances.first().first().toString();
         QVERIFY2(text.contains(QStringLiteral("price")) && text.contains(QStringLiteral("expensive")),
                  qPrintable(text));
         QMetaObject::invokeMethod(decoder, &SpeechDecoder::finish, Qt::QueuedConnection);
-        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10'000);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
     }
 };
 
