@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QSettings>
 #include <QTest>
 
 namespace quiro::test {
@@ -15,11 +16,16 @@ TempHome::TempHome()
     QVERIFY2(m_dir.isValid(), "cannot create a temporary home folder");
     qputenv("HOME", m_dir.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/.config")).toUtf8());
+    // QSettings keeps the configuration folder it saw first in the process; point it here too.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path() + QStringLiteral("/.config"));
 }
 
 TempHome::~TempHome()
 {
     qputenv("HOME", m_oldHome);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       m_oldConfig.isEmpty() ? QString::fromUtf8(m_oldHome) + QStringLiteral("/.config")
+                                             : QString::fromUtf8(m_oldConfig));
     if (m_oldConfig.isEmpty())
         qunsetenv("XDG_CONFIG_HOME");
     else
