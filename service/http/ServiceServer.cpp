@@ -184,13 +184,14 @@ void ServiceServer::onWebSocket()
         // Qt cannot refuse an upgrade with 401, so a stream without a valid token is accepted and
         // closed at once with 4401 and the reason.
         if (url.path() != QLatin1String("/stt")) {
-            Log::line(QStringLiteral("Service"), QStringLiteral("WS %1 1008").arg(url.path().left(100)));
+            Log::line(QStringLiteral("Service"),
+                      QStringLiteral("GET %1 101 0 ms; closed 1008").arg(url.path().left(100)));
             SttSession::reject(std::move(socket), this, QStringLiteral("Unknown WebSocket path"),
                                QWebSocketProtocol::CloseCodePolicyViolated);
             continue;
         }
         if (!account) {
-            Log::line(QStringLiteral("Service"), QStringLiteral("WS /stt 4401"));
+            Log::line(QStringLiteral("Service"), QStringLiteral("GET /stt 101 0 ms; closed 4401"));
             SttSession::reject(std::move(socket), this, QStringLiteral("Invalid or missing bearer token"),
                                SttSession::closeUnauthorized);
             continue;
@@ -198,13 +199,13 @@ void ServiceServer::onWebSocket()
         QString problem;
         const auto parameters = SttSession::parameters(QUrlQuery(url), m_speech, &problem);
         if (!parameters) {
-            Log::line(QStringLiteral("Service"), QStringLiteral("WS /stt 1003"));
+            Log::line(QStringLiteral("Service"), QStringLiteral("GET /stt 101 0 ms; closed 1003"));
             SttSession::reject(std::move(socket), this, problem, QWebSocketProtocol::CloseCodeDatatypeNotSupported);
             continue;
         }
         int& streams = m_streamsPerAccount[account->id];
         if (streams >= maxStreamsPerAccount) {
-            Log::line(QStringLiteral("Service"), QStringLiteral("WS /stt 4429"));
+            Log::line(QStringLiteral("Service"), QStringLiteral("GET /stt 101 0 ms; closed 4429"));
             SttSession::reject(
                 std::move(socket), this,
                 QStringLiteral("Too many concurrent streams for this account (at most %1)").arg(maxStreamsPerAccount),
@@ -219,7 +220,7 @@ void ServiceServer::onWebSocket()
             if (found != m_streamsPerAccount.end() && --found->second <= 0)
                 m_streamsPerAccount.erase(found);
         });
-        Log::line(QStringLiteral("Service"), QStringLiteral("WS /stt 101"));
+        Log::line(QStringLiteral("Service"), QStringLiteral("GET /stt 101 0 ms"));
         session->begin();
     }
 }

@@ -64,11 +64,11 @@ void SpeechDecoder::decodeBlock(qint16* samples, qsizetype count)
     ps_process_raw(m_decoder, samples, size_t(count), FALSE, FALSE);
     const bool inSpeech = ps_get_in_speech(m_decoder) != 0;
     if (m_inSpeech && !inSpeech)
-        endUtterance(true);
+        endUtterance(AfterUtterance::listenOn);
     m_inSpeech = inSpeech;
 }
 
-void SpeechDecoder::endUtterance(bool restart)
+void SpeechDecoder::endUtterance(AfterUtterance after)
 {
     ps_end_utt(m_decoder);
     qint32 score = 0;
@@ -76,7 +76,7 @@ void SpeechDecoder::endUtterance(bool restart)
     const QString text = hypothesis ? QString::fromUtf8(hypothesis).simplified() : QString();
     if (!text.isEmpty())
         emit utterance(text);
-    if (restart)
+    if (after == AfterUtterance::listenOn)
         ps_start_utt(m_decoder);
 }
 
@@ -84,7 +84,7 @@ void SpeechDecoder::finish()
 {
     if (m_decoder && !m_finished) {
         m_finished = true;
-        endUtterance(false);
+        endUtterance(AfterUtterance::stop);
     }
     emit finished();
 }

@@ -45,7 +45,8 @@ signals:
 
 private:
     void decodeBlock(qint16* samples, qsizetype count);
-    void endUtterance(bool restart);
+    enum class AfterUtterance { listenOn, stop };
+    void endUtterance(AfterUtterance after);
 
     SpeechModel& m_model;
     QString m_language;

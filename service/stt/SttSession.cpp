@@ -217,7 +217,7 @@ void SttSession::end()
     if (m_ended)
         return;
     m_ended = true;
-    Log::line(QStringLiteral("Service"), QStringLiteral("WS /stt closed %1 after %2 s")
+    Log::line(QStringLiteral("Service"), QStringLiteral("/stt stream closed %1 after %2 s")
                                              .arg(int(m_socket->closeCode()))
                                              .arg(double(m_age.elapsed()) / 1000.0, 0, 'f', 1));
     emit ended();
