@@ -111,6 +111,21 @@ private slots:
         QTest::newRow("buying signal") << "How do we get started with this"
                                        << "BUYING_SIGNAL"
                                        << "buying_signal" << true;
+        QTest::newRow("happy with the current tool") << "We are pretty happy with what we have right now"
+                                                     << "OBJECTION"
+                                                     << "competitor" << true;
+        QTest::newRow("timing doubt") << "I'm not sure this is the right time for us"
+                                      << "OBJECTION"
+                                      << "urgency" << true;
+        QTest::newRow("the right time said plainly") << "Now is the right time"
+                                                     << "OBJECTION"
+                                                     << "urgency" << false;
+        QTest::newRow("burned before") << "We tried something like this before and it didn't work"
+                                       << "OBJECTION"
+                                       << "trust" << true;
+        QTest::newRow("dearer than today") << "That's a lot more than we pay today"
+                                           << "OBJECTION"
+                                           << "price" << true;
         QTest::newRow("small talk") << "Hi, good morning, how are you"
                                     << "NEUTRAL"
                                     << "small_talk" << false;
