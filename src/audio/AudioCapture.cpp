@@ -66,6 +66,14 @@ void AudioCapture::stop()
     m_pump.clear();
 }
 
+bool AudioCapture::isMicrophoneAuthorized()
+{
+    PulseRecorder probe(PulseRecorder::Device::defaultSource, QByteArrayLiteral("quiro.audioprobe"), fragmentMs, {});
+    const bool opened = !probe.openAndWait().has_value();
+    probe.close();
+    return opened;
+}
+
 QString AudioCapture::deviceDescription() const
 {
     return m_recorder ? m_recorder->device().description : QString();

@@ -47,6 +47,11 @@ public:
 
     bool isRunning() const { return m_recorder != nullptr; }
 
+    // Whether a microphone can be recorded: the server has a default input that is not merely an
+    // output's monitor, and it opens. Linux has no microphone permission prompt; this is what
+    // "authorised" means here. Blocks for the round trips to the local server.
+    static bool isMicrophoneAuthorized();
+
     // The input being recorded ("Built-in Audio Analog Stereo"), empty when not running.
     QString deviceDescription() const;
     QString deviceName() const;

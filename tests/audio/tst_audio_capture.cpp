@@ -150,7 +150,7 @@ private slots:
     void nothingArrivesAfterStop();
     void systemAudioFollowsDefaultOutput();
     void microphoneFollowsDefaultInput();
-    void screenRecordingProbe();
+    void permissionProbes();
 
 private:
     void checkSpeech(const QByteArray& captured, const QString& what);
@@ -373,8 +373,20 @@ void TestAudioCapture::microphoneFollowsDefaultInput()
     checkSpeech(after, QStringLiteral("microphone after the switch"));
 }
 
-void TestAudioCapture::screenRecordingProbe()
+void TestAudioCapture::permissionProbes()
 {
+    QVERIFY(SystemAudioCapture::isScreenRecordingGranted());
+    QVERIFY(AudioCapture::isMicrophoneAuthorized());
+
+    // With the microphone gone the server falls back to an output's monitor as its default input;
+    // that is no microphone, and recording it would put the other side's words in the seller's mouth.
+    ServerChanges changes;
+    QVERIFY(pactl({QStringLiteral("set-default-source"), QStringLiteral("spk.monitor")}));
+    QVERIFY(!AudioCapture::isMicrophoneAuthorized());
+    AudioCapture capture;
+    const std::optional<QString> error = capture.start();
+    QVERIFY(error);
+    QVERIFY2(error->startsWith(QStringLiteral("No microphone found")), qPrintable(*error));
     QVERIFY(SystemAudioCapture::isScreenRecordingGranted());
 }
 

@@ -274,6 +274,7 @@ void TestAudioUnits::noSoundServer()
     QVERIFY2(sysError->message.contains(QStringLiteral("No sound server")), qPrintable(sysError->message));
     QVERIFY(!system.isRunning());
     QVERIFY(!SystemAudioCapture::isScreenRecordingGranted());
+    QVERIFY(!AudioCapture::isMicrophoneAuthorized());
 
     const auto info = SoundServer::query(2000);
     QVERIFY(std::holds_alternative<QString>(info));
