@@ -9,6 +9,8 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include <algorithm>
+
 // Debug lines carry what the user said: off unless asked for (QT_LOGGING_RULES="quiro.app.deepgram.debug=true").
 Q_LOGGING_CATEGORY(lcDeepgram, "quiro.app.deepgram", QtInfoMsg)
 
@@ -137,9 +139,15 @@ void DeepgramClient::connectSocket()
     socket->open(request);
 }
 
+qint64 DeepgramClient::backlogLimitBytes() const
+{
+    return qint64(std::max(m_sampleRate, 1)) * qint64(sizeof(qint16)) * backlogLimitSeconds;
+}
+
 void DeepgramClient::dropSocket()
 {
     m_connectTimer.stop();
+    m_stalled = false;
     QWebSocket* socket = m_socket.data();
     m_socket = nullptr;
     if (!socket)
@@ -187,6 +195,19 @@ void DeepgramClient::sendOnSocket(const QByteArray& chunk)
     // While the handshake is still running there is no stream to carry the audio yet: drop it.
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
+    // A connection that stopped moving (the peer no longer reads, the network hangs before TCP
+    // gives up) would otherwise queue the whole call in memory. Beyond a few seconds of backlog
+    // the audio is dropped, like audio sent while disconnected, with one line per stall.
+    // The stall ends once half the backlog has gone, so a connection hovering at the limit does
+    // not log on every chunk.
+    const qint64 backlog = m_socket->bytesToWrite();
+    if (backlog > backlogLimitBytes() || (m_stalled && backlog > backlogLimitBytes() / 2)) {
+        if (!m_stalled)
+            qCCritical(lcDeepgram, "send error: %s", "connection stalled; audio dropped until it moves again");
+        m_stalled = true;
+        return;
+    }
+    m_stalled = false;
     const qint64 written = m_socket->sendBinaryMessage(chunk);
     if (written < chunk.size())
         qCCritical(lcDeepgram, "send error: %s", qUtf8Printable(m_socket->errorString()));

@@ -33,6 +33,8 @@ public:
     static constexpr int defaultReconnectDelayMs = 2000;
     // Opening handshake only; an open stream never times out.
     static constexpr int connectTimeoutMs = 60'000;
+    // Audio queued on a connection that does not move is dropped beyond this much.
+    static constexpr int backlogLimitSeconds = 10;
 
     DeepgramClient(const Config& config, QString token, int sampleRate, QObject* parent = nullptr);
     ~DeepgramClient() override;
@@ -71,6 +73,7 @@ private:
     void handleResults(const QJsonObject& message);
     void handleFailure(QWebSocket* socket, const QString& description);
     void sendOnSocket(const QByteArray& chunk);
+    qint64 backlogLimitBytes() const;
 
     const QString m_wsBase;
     const QString m_token;
@@ -81,6 +84,7 @@ private:
     QTimer m_reconnectTimer;
     QTimer m_connectTimer;
     bool m_stopped = false;
+    bool m_stalled = false;
     std::atomic<qint64> m_chunksSent{0};
 
     std::function<void()> m_onConnected;

@@ -4,6 +4,7 @@
 #include "transcription/DeepgramClient.h"
 #include "transcription/TranscriptStream.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QHostAddress>
 #include <QLoggingCategory>
@@ -13,6 +14,8 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QThread>
 #include <QWebSocket>
@@ -110,6 +113,48 @@ private:
     bool m_secure = false;
 };
 
+// A WebSocket peer that completes the handshake, announces the stream, and then never reads
+// again: the connection stalls once the kernel buffers are full.
+class StalledPeer : public QObject {
+public:
+    StalledPeer()
+    {
+        QVERIFY(m_server.listen(QHostAddress::LocalHost, 0));
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = m_server.nextPendingConnection();
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { handshake(socket); });
+        });
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
+
+private:
+    void handshake(QTcpSocket* socket)
+    {
+        m_request += socket->readAll();
+        if (!m_request.contains("\r\n\r\n"))
+            return;
+        QByteArray key;
+        for (const QByteArray& line : m_request.split('\n')) {
+            if (line.toLower().startsWith("sec-websocket-key:"))
+                key = line.mid(line.indexOf(':') + 1).trimmed();
+        }
+        const QByteArray accept =
+            QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11", QCryptographicHash::Sha1).toBase64();
+        const QByteArray metadata = R"({"type":"Metadata"})";
+        socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                      "Sec-WebSocket-Accept: " +
+                      accept + "\r\n\r\n");
+        socket->write(QByteArray(1, char(0x81)) + QByteArray(1, char(metadata.size())) + metadata);
+        // From now on nothing is read: what the client sends piles up.
+        disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+        socket->setReadBufferSize(1);
+    }
+
+    QTcpServer m_server;
+    QByteArray m_request;
+};
+
 // A self-signed certificate for localhost, like the one the local service creates at first start.
 std::optional<QSslConfiguration> localhostCertificate(const QString& folder)
 {
@@ -198,6 +243,7 @@ private slots:
     void audioGoesOutAsBinaryFramesAndCounterRestarts();
     void oldSocketNeverDeliversAfterReconnect();
     void sendFromAnotherThreadWhileConnectingAndStopping();
+    void stalledConnectionDropsAudioInsteadOfQueueingIt();
     void streamDrainsBeforeEnding();
     void streamEndsWhenClientIsDestroyed();
 };
@@ -614,6 +660,35 @@ void TestTranscription::sendFromAnotherThreadWhileConnectingAndStopping()
     // Whatever reached the server arrived whole: the stop's close request or complete chunks.
     for (const QByteArray& message : server.m_binary)
         QVERIFY(message == QByteArray(3200, 'a') || message == "{\"type\":\"CloseStream\"}");
+}
+
+void TestTranscription::stalledConnectionDropsAudioInsteadOfQueueingIt()
+{
+    DeepgramLog log;
+    StalledPeer peer;
+    DeepgramClient client(configFor(peer.base()), QStringLiteral("t"), 16000);
+    Events events;
+    events.attach(client);
+    client.start();
+    QTRY_COMPARE_WITH_TIMEOUT(events.connected, 1, waitMs);
+    // Up to 40 MB of audio, far beyond what the kernel buffers of a loopback connection hold.
+    const QByteArray chunk(3200, 's');
+    const auto stalledLines = [&log] { return log.lines().filter("critical send error: connection stalled").size(); };
+    for (int batch = 0; batch < 625 && stalledLines() == 0; ++batch) {
+        for (int i = 0; i < 20; ++i)
+            client.send(chunk);
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(stalledLines(), 1);
+    // Still stalled: more audio is dropped without another line.
+    for (int batch = 0; batch < 10; ++batch) {
+        for (int i = 0; i < 20; ++i)
+            client.send(chunk);
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(stalledLines(), 1);
+    QCOMPARE(events.disconnected, 0);
+    client.stop();
 }
 
 void TestTranscription::streamDrainsBeforeEnding()
