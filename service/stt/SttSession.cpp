@@ -83,12 +83,14 @@ void SttSession::reject(std::unique_ptr<QWebSocket> socket, QObject* owner, cons
     raw->close(QWebSocketProtocol::CloseCode(closeCode), closeReason(message));
 }
 
-SttSession::SttSession(std::unique_ptr<QWebSocket> socket, SpeechModel& model, Parameters parameters, QObject* parent)
+SttSession::SttSession(std::unique_ptr<QWebSocket> socket, SpeechModel& model, Parameters parameters, QObject* parent,
+                       qint64 maxQueuedBytes)
     : QObject(parent)
     , m_socket(socket.release())
     , m_model(model)
     , m_parameters(std::move(parameters))
     , m_queuedBytes(std::make_shared<std::atomic<qint64>>(0))
+    , m_maxQueuedBytes(maxQueuedBytes)
 {
     m_socket->setParent(this);
     m_socket->setMaxAllowedIncomingFrameSize(quint64(maxBodyBytes));
@@ -153,7 +155,7 @@ void SttSession::onBinary(const QByteArray& frame)
         closeStream();
         return;
     }
-    if (m_queuedBytes->fetch_add(frame.size()) + frame.size() > maxQueuedBytes) {
+    if (m_queuedBytes->fetch_add(frame.size()) + frame.size() > m_maxQueuedBytes) {
         const QString message = QStringLiteral("Audio is arriving faster than it can be decoded");
         sendJson({{QStringLiteral("type"), QStringLiteral("Error")}, {QStringLiteral("message"), message}});
         m_closing = true;

@@ -28,7 +28,7 @@ public:
     static constexpr quint16 closeTooManyStreams = 4429;
     // Audio not yet decoded that a stream may have waiting (60 s); a client that sends faster
     // than the recognizer keeps up is stopped rather than allowed to fill memory.
-    static constexpr qint64 maxQueuedBytes = 60 * 16000 * 2;
+    static constexpr qint64 defaultMaxQueuedBytes = 60 * 16000 * 2;
 
     struct Parameters {
         QString language;
@@ -42,7 +42,8 @@ public:
     // Sends an "Error" message, then closes with `closeCode`; the socket deletes itself once closed.
     static void reject(std::unique_ptr<QWebSocket> socket, QObject* owner, const QString& message, quint16 closeCode);
 
-    SttSession(std::unique_ptr<QWebSocket> socket, SpeechModel& model, Parameters parameters, QObject* parent);
+    SttSession(std::unique_ptr<QWebSocket> socket, SpeechModel& model, Parameters parameters, QObject* parent,
+               qint64 maxQueuedBytes = defaultMaxQueuedBytes);
     ~SttSession() override;
 
     // Sends "Metadata" and starts the recognizer.
@@ -70,6 +71,7 @@ private:
     // so the pointer stays valid for the session's whole life.
     SpeechDecoder* m_decoder = nullptr;
     std::shared_ptr<std::atomic<qint64>> m_queuedBytes;
+    const qint64 m_maxQueuedBytes;
     QElapsedTimer m_age;
     bool m_closing = false;
     bool m_ended = false;

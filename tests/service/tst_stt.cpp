@@ -2,11 +2,14 @@
 #include "service/stt/NoiseFill.h"
 #include "service/stt/SpeechDecoder.h"
 #include "service/stt/SpeechModel.h"
+#include "service/stt/SttSession.h"
 
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QWebSocket>
+#include <QWebSocketServer>
 
 #include <vector>
 
@@ -104,6 +107,34 @@ private slots:
                  qPrintable(text));
         QMetaObject::invokeMethod(decoder, &SpeechDecoder::finish, Qt::QueuedConnection);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    }
+
+    void floodingClientIsStopped()
+    {
+        // A real WebSocket pair on loopback; the session is given a small queue to fill.
+        QWebSocketServer server(QStringLiteral("test"), QWebSocketServer::NonSecureMode);
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        QWebSocket client;
+        QStringList messages;
+        connect(&client, &QWebSocket::textMessageReceived, this, [&messages](const QString& m) { messages << m; });
+        QSignalSpy closed(&client, &QWebSocket::disconnected);
+        client.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/stt").arg(server.serverPort())));
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 10000);
+
+        SpeechModel model;
+        auto* session = new SttSession(std::unique_ptr<QWebSocket>(server.nextPendingConnection()), model,
+                                       {QStringLiteral("en"), 16000}, this, 32000);
+        QSignalSpy ended(session, &SttSession::ended);
+        session->begin();
+        QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000); // Metadata
+        // Under the limit, then a chunk that alone exceeds it: refused whatever was decoded meanwhile.
+        client.sendBinaryMessage(QByteArray(16000, '\0'));
+        client.sendBinaryMessage(QByteArray(40000, '\0'));
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
+        QCOMPARE(int(client.closeCode()), 1008);
+        QCOMPARE(messages.size(), 2);
+        QVERIFY(messages.last().contains(QStringLiteral("faster than it can be decoded")));
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 10000);
     }
 };
 
