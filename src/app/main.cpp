@@ -1,5 +1,6 @@
 #include "app/cli/AccountCommands.h"
 #include "app/cli/Command.h"
+#include "app/cli/ConsoleCommand.h"
 #include "app/cli/DoctorCommand.h"
 #include "app/cli/HistoryCommand.h"
 
@@ -19,6 +20,7 @@ constexpr auto commands = std::to_array<quiro::cli::Command>({
     {"logout", "Sign out and remove the stored token", &quiro::cli::runLogout},
     {"whoami", "Show the signed-in account and when its token expires", &quiro::cli::runWhoami},
     {"doctor", "Check that this computer is ready for a coached call", &quiro::cli::runDoctor},
+    {"console", "Run one coached call in the terminal, without windows", &quiro::cli::runConsole},
 });
 
 void printUsage(QTextStream& out)

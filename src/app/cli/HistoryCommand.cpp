@@ -1,6 +1,7 @@
 #include "app/cli/HistoryCommand.h"
 
 #include "app/cli/Command.h"
+#include "app/cli/TerminalText.h"
 #include "history/ConversationStore.h"
 #include "history/PostCallAnalysis.h"
 #include "history/PostCallSummary.h"
@@ -10,9 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
-
-#include <cstdio>
-#include <unistd.h>
 
 namespace quiro::cli {
 
@@ -29,62 +27,6 @@ const QString usage =
                    "                with \"durationSeconds\" added\n"
                    "  --markdown    print the shown call as Markdown\n"
                    "  -h, --help    show this help\n");
-
-// Colour only for a person at a terminal; never in files or pipes, and not when NO_COLOR asks.
-bool useColour()
-{
-    return ::isatty(STDOUT_FILENO) == 1 && qEnvironmentVariableIsEmpty("NO_COLOR") &&
-           qgetenv("TERM") != QByteArrayLiteral("dumb");
-}
-
-class Style {
-public:
-    explicit Style(bool colour)
-        : m_colour(colour)
-    {
-    }
-    QString bold(const QString& text) const { return wrap(QStringLiteral("1"), text); }
-    QString faint(const QString& text) const { return wrap(QStringLiteral("2"), text); }
-    QString red(const QString& text) const { return wrap(QStringLiteral("31"), text); }
-    QString green(const QString& text) const { return wrap(QStringLiteral("32"), text); }
-
-    // The score ring's colours: green from 80, plain from 55, red below.
-    QString score(qint64 score) const
-    {
-        const QString text = QString::number(score);
-        if (score >= 80)
-            return green(text);
-        return score >= 55 ? text : red(text);
-    }
-
-private:
-    QString wrap(const QString& code, const QString& text) const
-    {
-        if (!m_colour)
-            return text;
-        return QStringLiteral("\x1b[") + code + QLatin1Char('m') + text + QStringLiteral("\x1b[0m");
-    }
-    bool m_colour;
-};
-
-// Transcripts and analyses come from remote services: control characters (terminal escape
-// sequences, line breaks that would forge extra lines) and bidirectional overrides must not
-// reach the terminal as they are.
-QString clean(const QString& text)
-{
-    QString result;
-    result.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (c.category() == QChar::Other_Control)
-            result.append(QLatin1Char(' '));
-        else if ((u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069))
-            continue;
-        else
-            result.append(c);
-    }
-    return result;
-}
 
 // Backslash-escapes what Markdown would turn into markup, links or HTML.
 QString markdownText(const QString& text)
@@ -161,15 +103,6 @@ int list(int limit, bool json)
     return Success;
 }
 
-QString speakerName(const QString& speaker)
-{
-    if (speaker == TurnRecord::managerTag)
-        return QStringLiteral("You");
-    if (speaker == TurnRecord::clientTag)
-        return QStringLiteral("Them");
-    return clean(speaker);
-}
-
 struct Section {
     const QString& title;
     const std::optional<QStringList>& items;
@@ -188,35 +121,7 @@ void printPlain(QTextStream& out, const SessionRecord& record, const Style& styl
         << "quiros      " << summary.hintCount << "\n\n";
 
     if (summary.displayState() == PostCallSummary::DisplayState::present) {
-        const PostCallAnalysis analysis = PostCallAnalysis::read(*summary.analysis);
-        if (analysis.summary)
-            out << clean(*analysis.summary) << "\n\n";
-        const auto printSection = [&](const Section& section) {
-            if (!section.items || section.items->isEmpty())
-                return;
-            out << style.bold(section.title) << '\n';
-            for (const QString& item : *section.items)
-                out << "  \u2022 " << clean(item) << '\n';
-            out << '\n';
-        };
-        printSection({AnalysisSection::strengths, analysis.strengths});
-        printSection({AnalysisSection::improvements, analysis.improvements});
-        printSection({AnalysisSection::missedOpportunities, analysis.missedOpportunities});
-        if (analysis.objections && !analysis.objections->isEmpty()) {
-            out << style.bold(AnalysisSection::objections) << '\n';
-            for (const Objection& objection : *analysis.objections) {
-                out << "  \u2022 " << clean(objection.displayType());
-                if (!objection.quote.isEmpty())
-                    out << " \u2014 \u201c" << clean(objection.quote) << "\u201d";
-                out << " (" << (objection.handled ? "handled" : "not handled") << ")\n";
-                if (!objection.note.isEmpty())
-                    out << "    " << clean(objection.note) << '\n';
-            }
-            out << '\n';
-        }
-        printSection({AnalysisSection::nextSteps, analysis.nextSteps});
-        if (analysis.talkListenNote)
-            out << clean(*analysis.talkListenNote) << "\n\n";
+        printAnalysis(out, PostCallAnalysis::read(*summary.analysis), style);
     } else {
         out << style.bold(AnalysisSection::unavailableTitle) << '\n' << AnalysisSection::unavailableDetail << "\n\n";
     }

@@ -1,0 +1,251 @@
+#include "app/cli/ConsoleCommand.h"
+
+#include "account/AuthManager.h"
+#include "app/cli/Command.h"
+#include "app/cli/TerminalText.h"
+#include "core/NotificationCenter.h"
+#include "history/PostCallAnalysis.h"
+#include "overlay/SessionWindowModel.h"
+#include "session/SessionController.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QTimer>
+
+#include <qcoro/qcorotask.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace quiro::cli {
+
+namespace {
+
+constexpr int analysisWaitMs = 60'000;
+constexpr int interruptedStatus = 130;
+
+// Ctrl+C arrives as a signal; the handler only writes a byte that the event loop then reads.
+int s_interruptWriteFd = -1;
+
+void onInterrupt(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(s_interruptWriteFd, &byte, 1);
+}
+
+// One coached call, from start to debrief, printed as it happens.
+class ConsoleCall : public QObject {
+public:
+    ConsoleCall(SessionController& controller, SessionWindowModel& window, int durationSeconds)
+        : m_controller(controller)
+        , m_window(window)
+        , m_out(stdout)
+        , m_style(useColour())
+    {
+        printAsItHappens();
+        if (durationSeconds > 0)
+            QTimer::singleShot(durationSeconds * 1000, this, [this] { endCall(); });
+        listenForInterrupts();
+        listenForKeys();
+    }
+
+    // Runs the event loop until the debrief is printed (or a second Ctrl+C); the exit status.
+    int exec() { return QCoreApplication::exec(); }
+
+private:
+    void printAsItHappens()
+    {
+        NotificationCenter::instance().observe(Notifications::transcript, this, [this](const Notification& n) {
+            line(speakerName(n.userInfo.value(QStringLiteral("speaker")).toString()) + QStringLiteral(": ") +
+                 clean(n.userInfo.value(QStringLiteral("text")).toString()));
+        });
+        connect(&m_window, &SessionWindowModel::hintChanged, this, [this] {
+            if (const auto& hint = m_window.hint())
+                line(m_style.bold(clean(hint->label) + QStringLiteral("  ") + clean(hint->text)));
+        });
+        connect(&m_window, &SessionWindowModel::statusTextChanged, this,
+                [this] { line(m_style.faint(QStringLiteral("· ") + m_window.statusText())); });
+        connect(&m_window, &SessionWindowModel::audioErrorChanged, this, [this] {
+            if (m_window.audioError())
+                line(m_style.red(QStringLiteral("Only your microphone is heard: the computer's playback cannot be "
+                                                "recorded. Run 'quiro doctor' to see why.")));
+        });
+    }
+
+    void listenForInterrupts()
+    {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+            return;
+        s_interruptWriteFd = fds[0];
+        m_interruptReadFd = fds[1];
+        auto* notifier = new QSocketNotifier(m_interruptReadFd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            char byte;
+            [[maybe_unused]] const auto got = ::read(m_interruptReadFd, &byte, 1);
+            if (m_ended) {
+                // The record is already on disk; only the analysis is given up.
+                line(QStringLiteral("Not waiting for the analysis."));
+                QCoreApplication::exit(interruptedStatus);
+                return;
+            }
+            endCall();
+        });
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, nullptr);
+        ::sigaction(SIGTERM, &action, nullptr);
+    }
+
+    void listenForKeys()
+    {
+        auto* notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
+            char buffer[256];
+            const auto got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (got <= 0) {
+                notifier->setEnabled(false); // end of input: the call goes on until Ctrl+C or the duration
+                return;
+            }
+            m_typed.append(buffer, got);
+            qsizetype newline;
+            while ((newline = m_typed.indexOf('\n')) >= 0) {
+                const QByteArray typed = m_typed.left(newline).trimmed();
+                m_typed.remove(0, newline + 1);
+                if (typed == "a" && !m_ended)
+                    m_controller.manualAssist();
+            }
+        });
+    }
+
+    void endCall()
+    {
+        if (m_ended)
+            return;
+        m_ended = true;
+        m_controller.stop();
+        const auto& record = m_controller.lastRecord();
+        if (!record) {
+            QCoreApplication::exit(Failure);
+            return;
+        }
+        line(QStringLiteral("Call ended after %1; saved as %2.")
+                 .arg(PostCallSummary::durationText(record->durationSeconds()),
+                      record->id.toString(QUuid::WithoutBraces).toUpper()));
+        if (printDebriefIfSettled())
+            return;
+        line(QStringLiteral("Waiting for the analysis (up to a minute; Ctrl+C to skip)…"));
+        connect(&m_controller, &SessionController::postCallSummaryChanged, this, [this] { printDebriefIfSettled(); });
+        QTimer::singleShot(analysisWaitMs, this, [this] {
+            if (!m_printed) {
+                line(QStringLiteral("The analysis did not arrive within a minute."));
+                printDebrief();
+            }
+        });
+    }
+
+    bool printDebriefIfSettled()
+    {
+        const auto& summary = m_controller.postCallSummary();
+        if (!summary || summary->displayState() == PostCallSummary::DisplayState::pending)
+            return false;
+        printDebrief();
+        return true;
+    }
+
+    void printDebrief()
+    {
+        if (m_printed)
+            return;
+        m_printed = true;
+        const auto& summary = m_controller.postCallSummary();
+        const auto& record = m_controller.lastRecord();
+        m_out << '\n'
+              << m_style.bold(QStringLiteral("Score ")) << m_style.score(summary ? summary->score : *record->score)
+              << "   you spoke " << PostCallSummary::talkSharePercent(record->talkRatio.value_or(0.5)) << "%   "
+              << record->turns.size() << " exchanges   " << record->hintCount << " hints\n\n";
+        if (summary && summary->displayState() == PostCallSummary::DisplayState::present)
+            printAnalysis(m_out, PostCallAnalysis::read(*summary->analysis), m_style);
+        else
+            m_out << m_style.bold(AnalysisSection::unavailableTitle) << '\n'
+                  << AnalysisSection::unavailableDetail << '\n';
+        m_out.flush();
+        QCoreApplication::exit(Success);
+    }
+
+    void line(const QString& text)
+    {
+        m_out << text << '\n';
+        m_out.flush();
+    }
+
+    SessionController& m_controller;
+    SessionWindowModel& m_window;
+    QTextStream m_out;
+    Style m_style;
+    int m_interruptReadFd = -1;
+    QByteArray m_typed;
+    bool m_ended = false;
+    bool m_printed = false;
+};
+
+} // namespace
+
+int runConsole(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("One coached call in the terminal: both sides' lines and the hints as they happen.\n"
+                       "Type a and Enter for a hint now; Ctrl+C ends the call and shows the debrief."));
+    parser.addHelpOption();
+    const QCommandLineOption duration(
+        QStringLiteral("duration"), QStringLiteral("End the call by itself after SECONDS."), QStringLiteral("SECONDS"));
+    parser.addOption(duration);
+    if (!parser.parse(QStringList{QStringLiteral("quiro console")} + arguments)) {
+        QTextStream(stderr) << "quiro console: " << parser.errorText() << "\n";
+        return WrongUsage;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        QTextStream(stdout) << parser.helpText();
+        return Success;
+    }
+    int durationSeconds = 0;
+    if (parser.isSet(duration)) {
+        bool ok = false;
+        durationSeconds = parser.value(duration).toInt(&ok);
+        if (!ok || durationSeconds <= 0) {
+            QTextStream(stderr) << "quiro console: --duration takes a whole number of seconds above 0.\n";
+            return WrongUsage;
+        }
+    }
+
+    AuthManager& auth = AuthManager::shared();
+    QCoro::waitFor(auth.restore());
+    if (!auth.isLoggedIn()) {
+        QTextStream(stderr) << "quiro console: you are not signed in; run 'quiro login EMAIL' first.\n";
+        return Failure;
+    }
+
+    SessionWindowModel window;
+    SessionController controller(SessionController::Environment::standard());
+    controller.setSessionWindow(&window);
+    ConsoleCall call(controller, window, durationSeconds);
+
+    QTextStream(stdout) << "Starting a coached call as " << auth.email().value_or(QString())
+                        << ". Type a and Enter for a hint now; Ctrl+C ends the call.\n";
+    QCoro::waitFor(controller.start());
+    if (!controller.running()) {
+        QTextStream(stderr) << "quiro console: the call could not start"
+                            << (window.hint() ? QStringLiteral(": ") + window.hint()->text : QString())
+                            << ". Run 'quiro doctor' to see what is missing.\n";
+        return Failure;
+    }
+    return call.exec();
+}
+
+} // namespace quiro::cli
