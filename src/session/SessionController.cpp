@@ -82,7 +82,7 @@ SessionController::SessionController(Environment environment, QObject* parent)
         if (m_window)
             m_window->clearHint();
     });
-    m_checkpointTimer.setInterval(checkpointIntervalMs);
+    m_checkpointTimer.setInterval(m_env.checkpointIntervalMs);
     connect(&m_checkpointTimer, &QTimer::timeout, this, &SessionController::writeCheckpoint);
 
     // A checkpoint without turns is left on disk but not offered for recovery.

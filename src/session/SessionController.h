@@ -50,13 +50,13 @@ public:
         std::function<std::optional<QString>()> token;
         const Clock* clock = &Clock::system();
         ConversationStore* store = nullptr;
+        int checkpointIntervalMs = 30'000;
 
         // The signed-in account of AuthManager, the shared store, the bundled product.json.
         static Environment standard();
     };
 
     static constexpr int hintVisibleMs = 6000;
-    static constexpr int checkpointIntervalMs = 30'000;
     static constexpr int manualAssistTurns = 20;
     static constexpr int minimumTurnsForAnalysis = 4;
     static constexpr int sellerWordsThatClearAHint = 3;
