@@ -151,6 +151,7 @@ private slots:
     void systemAudioFollowsDefaultOutput();
     void microphoneFollowsDefaultInput();
     void permissionProbes();
+    void systemAudioStoppedOrDiscardedWhileStarting();
 
 private:
     void checkSpeech(const QByteArray& captured, const QString& what);
@@ -388,6 +389,33 @@ void TestAudioCapture::permissionProbes()
     QVERIFY(error);
     QVERIFY2(error->startsWith(QStringLiteral("No microphone found")), qPrintable(*error));
     QVERIFY(SystemAudioCapture::isScreenRecordingGranted());
+}
+
+void TestAudioCapture::systemAudioStoppedOrDiscardedWhileStarting()
+{
+    test::LogCapture log;
+    // start() returns its task at the first suspension, while the server is still being asked.
+    SystemAudioCapture stopped;
+    QCoro::Task<std::optional<SystemAudioCapture::Failure>> first = stopped.start();
+    stopped.stop();
+    const auto stoppedResult = QCoro::waitFor(std::move(first));
+    QVERIFY(stoppedResult);
+    QCOMPARE(stoppedResult->message, QStringLiteral("System audio capture was stopped while starting"));
+    QVERIFY(!stopped.isRunning());
+
+    // The owner may go away meanwhile: the task still completes and touches nothing of it.
+    auto discarded = std::make_unique<SystemAudioCapture>();
+    QCoro::Task<std::optional<SystemAudioCapture::Failure>> second = discarded->start();
+    discarded.reset();
+    const auto discardedResult = QCoro::waitFor(std::move(second));
+    QVERIFY(discardedResult);
+    QCOMPARE(discardedResult->message, QStringLiteral("System audio capture was discarded while starting"));
+    QVERIFY(!log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
+
+    // And a capture stopped while starting can start for real afterwards.
+    QVERIFY(!QCoro::waitFor(stopped.start()));
+    QVERIFY(stopped.isRunning());
+    stopped.stop();
 }
 
 QTEST_GUILESS_MAIN(TestAudioCapture)
