@@ -98,6 +98,7 @@ int main(int argc, char* argv[])
     ::umask(077);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quiro-service"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUIRO_VERSION));
 
     SpeechModel speech;
     ServiceOptions options;

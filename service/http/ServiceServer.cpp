@@ -113,6 +113,12 @@ ApiReply ServiceServer::dispatch(const QHttpServerRequest& request, bool* handle
          }},
     }};
 
+    // The app never sends an Origin; a browser always does on a cross-site request. Refusing
+    // them keeps web pages from driving this service (registering accounts, locking sign-ins)
+    // through the user's browser.
+    if (!request.value("origin").isEmpty())
+        return ApiReply::error(403, QStringLiteral("Requests from web pages are not accepted by the local service"));
+
     for (const Route& route : routes) {
         if (path != QLatin1String(route.path))
             continue;
@@ -188,6 +194,13 @@ void ServiceServer::onWebSocket()
                       QStringLiteral("GET %1 101 0 ms; closed 1008").arg(url.path().left(100)));
             SttSession::reject(std::move(socket), this, QStringLiteral("Unknown WebSocket path"),
                                QWebSocketProtocol::CloseCodePolicyViolated);
+            continue;
+        }
+        if (!socket->origin().isEmpty()) {
+            Log::line(QStringLiteral("Service"), QStringLiteral("GET /stt 101 0 ms; closed 4403"));
+            SttSession::reject(std::move(socket), this,
+                               QStringLiteral("Streams from web pages are not accepted by the local service"),
+                               SttSession::closeForbidden);
             continue;
         }
         if (!account) {

@@ -25,6 +25,7 @@ class SttSession : public QObject {
 public:
     // Close codes beyond the standard ones.
     static constexpr quint16 closeUnauthorized = 4401;
+    static constexpr quint16 closeForbidden = 4403;
     static constexpr quint16 closeTooManyStreams = 4429;
     // Audio not yet decoded that a stream may have waiting (60 s); a client that sends faster
     // than the recognizer keeps up is stopped rather than allowed to fill memory.

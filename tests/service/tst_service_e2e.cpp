@@ -246,6 +246,28 @@ private slots:
         QCOMPARE(request(*m_network, "GET", QUrl(m_service->apiBase() + "/me"), {}, m_token).status, 200);
     }
 
+    void browserOriginsAreRefused()
+    {
+        QNetworkRequest post = ExternalService::request(QUrl(m_service->apiBase() + "/api/register"));
+        post.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/plain"));
+        post.setRawHeader("Origin", "https://example.org");
+        QNetworkReply* reply = m_network->post(post, json({{"email", "web@example.com"}, {"password", "secret1"}}));
+        QSignalSpy finished(reply, &QNetworkReply::finished);
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 403);
+        reply->deleteLater();
+        QCOMPARE(request(*m_network, "POST", QUrl(m_service->apiBase() + "/api/login"),
+                         json({{"email", "web@example.com"}, {"password", "secret1"}}))
+                     .status,
+                 401);
+
+        QWebSocket socket(QStringLiteral("https://example.org"));
+        QSignalSpy closed(&socket, &QWebSocket::disconnected);
+        socket.open(ExternalService::request(QUrl(m_service->wsBase() + "/stt?lang=en&rate=16000"), m_token));
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 15000);
+        QCOMPARE(int(socket.closeCode()), 4403);
+    }
+
     void logLinesNameNoSecrets()
     {
         const QString output = m_service->output();
