@@ -126,6 +126,9 @@ private slots:
         QTest::newRow("dearer than today") << "That's a lot more than we pay today"
                                            << "OBJECTION"
                                            << "price" << true;
+        QTest::newRow("asking for the contract is no stall") << "Great, send me the contract today"
+                                                             << "BUYING_SIGNAL"
+                                                             << "buying_signal" << true;
         QTest::newRow("small talk") << "Hi, good morning, how are you"
                                     << "NEUTRAL"
                                     << "small_talk" << false;
