@@ -366,14 +366,11 @@ void PulseRecorder::resolved(std::optional<Failure> failure)
             connectStream();
     } else if (m_phase == Phase::running) {
         if (failure) {
-            // The default went away and nothing replaced it. While our stream still runs it may
-            // keep working (the server moves it); without one there is nothing left to record.
-            if (!m_stream) {
-                m_phase = Phase::failed;
-                if (m_callbacks.streamError)
-                    m_callbacks.streamError(failure->message);
-                return;
-            }
+            // The default went away and nothing usable replaced it. While our stream still runs
+            // it may keep working (the server moves it); without one there is nothing to record
+            // until the server names a usable default again, which the next change event brings.
+            if (!m_stream)
+                reportLost(failure->message);
         } else if (!m_stream || m_candidateDefault != m_defaultName) {
             connectStream();
         }
@@ -408,7 +405,12 @@ void PulseRecorder::connectStream()
     const QByteArray device = m_connecting.name.toUtf8();
     // ADJUST_LATENCY: the server sizes the device's own buffer to our fragment, so audio comes in
     // steady small pieces instead of bursts of the device's default (up to two seconds).
-    if (pa_stream_connect_record(m_stream, device.constData(), &attributes, PA_STREAM_ADJUST_LATENCY) < 0)
+    // DONT_MOVE: when our device disappears the server would move the stream to its default
+    // source, which may be a monitor (the other side's voice recorded as the seller's) or, for
+    // system audio, the microphone. Killed instead, the stream is re-opened here on a device
+    // chosen by the rules above.
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(m_stream, device.constData(), &attributes, flags) < 0)
         streamFailed(contextError());
 }
 
@@ -443,7 +445,17 @@ void PulseRecorder::streamFailed(const QString& error)
         resolveDefault();
         return;
     }
-    m_phase = Phase::failed;
+    m_defaultName.clear();
+    reportLost(error);
+}
+
+void PulseRecorder::reportLost(const QString& error)
+{
+    // Said once per loss; the device that comes back is announced through deviceChanged.
+    m_current = {};
+    if (m_lostReported)
+        return;
+    m_lostReported = true;
     if (m_callbacks.streamError)
         m_callbacks.streamError(error);
 }
@@ -456,8 +468,10 @@ void PulseRecorder::streamStateCallback(pa_stream* stream, void* self)
     switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY: {
         recorder->m_failuresSinceReady = 0;
-        const bool switched = recorder->m_phase == Phase::running && recorder->m_current.name != QString() &&
-                              recorder->m_current.name != recorder->m_connecting.name;
+        // After a loss m_current is empty, so the device we are back on is always announced.
+        const bool switched = recorder->m_phase == Phase::running &&
+                              (recorder->m_lostReported || recorder->m_current.name != recorder->m_connecting.name);
+        recorder->m_lostReported = false;
         recorder->m_current = recorder->m_connecting;
         if (recorder->m_phase == Phase::opening)
             recorder->finishOpen(std::nullopt);

@@ -44,7 +44,9 @@ public:
         std::function<void(const char* data, qsizetype bytes)> data;
         // The stream now records from another device after the default changed. Loop thread.
         std::function<void(const DeviceInfo& device)> deviceChanged;
-        // The stream ended on its own (server gone, device gone and no other to follow). Loop thread.
+        // The stream ended on its own: the server is gone (for good), or the device is gone and no
+        // usable default replaced it (recording resumes, with deviceChanged, once one appears).
+        // Loop thread.
         std::function<void(const QString& error)> streamError;
     };
 
@@ -101,6 +103,7 @@ private:
     void connectStream();
     void dropStream();
     void streamFailed(const QString& error);
+    void reportLost(const QString& error);
     void finishOpen(std::optional<Failure> failure);
     QString contextError() const;
 
@@ -133,6 +136,7 @@ private:
     DeviceInfo m_connecting;
     DeviceInfo m_current;
     int m_failuresSinceReady = 0;
+    bool m_lostReported = false;
 };
 
 } // namespace quiro

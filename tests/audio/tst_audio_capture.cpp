@@ -152,6 +152,8 @@ private slots:
     void microphoneFollowsDefaultInput();
     void permissionProbes();
     void systemAudioStoppedOrDiscardedWhileStarting();
+    void outputUnpluggedMidStream();
+    void microphoneLostAndFound();
 
 private:
     void checkSpeech(const QByteArray& captured, const QString& what);
@@ -416,6 +418,76 @@ void TestAudioCapture::systemAudioStoppedOrDiscardedWhileStarting()
     QVERIFY(!QCoro::waitFor(stopped.start()));
     QVERIFY(stopped.isRunning());
     stopped.stop();
+}
+
+void TestAudioCapture::outputUnpluggedMidStream()
+{
+    // A headset is the default output, then it is unplugged: its monitor and our stream on it
+    // vanish, the server picks another default, and the capture carries on there without an error.
+    test::LogCapture log;
+    ServerChanges changes;
+    QVERIFY(changes.load({QStringLiteral("module-null-sink"), QStringLiteral("sink_name=usbheadset"),
+                          QStringLiteral("sink_properties=device.description=USB-Headset")}));
+    const QString headsetModule = changes.modules.last();
+    QVERIFY(pactl({QStringLiteral("set-default-sink"), QStringLiteral("usbheadset")}));
+
+    Collector collector;
+    SystemAudioCapture capture;
+    QVERIFY(!QCoro::waitFor(capture.start()));
+    capture.setOnChunk(collector.handler());
+    QCOMPARE(capture.deviceName(), QStringLiteral("usbheadset.monitor"));
+    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 3000);
+
+    QVERIFY(pactl({QStringLiteral("unload-module"), headsetModule}));
+    changes.modules.removeLast();
+    QTRY_VERIFY_WITH_TIMEOUT(capture.deviceName() != QStringLiteral("usbheadset.monitor"), 3000);
+    QVERIFY(capture.deviceName().endsWith(QStringLiteral(".monitor")));
+    const qsizetype afterUnplug = collector.count();
+    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > afterUnplug + 5, 3000);
+    capture.stop();
+    QVERIFY2(log.lines().filter(QStringLiteral("stopped with error")).isEmpty(),
+             qPrintable(log.lines().join(QLatin1Char('\n'))));
+    QCOMPARE(log.lines().filter(QStringLiteral("Default output changed — now capturing")).size(), 1);
+}
+
+void TestAudioCapture::microphoneLostAndFound()
+{
+    // The only microphone goes away while the default input is an output's monitor: there is
+    // nothing the seller's side can be recorded from, which is said once; when a microphone is
+    // the default again, recording resumes on it without a new session.
+    test::LogCapture log;
+    ServerChanges changes;
+    QVERIFY(changes.load({QStringLiteral("module-null-sink"), QStringLiteral("sink_name=usbfeed")}));
+    QVERIFY(changes.load({QStringLiteral("module-remap-source"), QStringLiteral("master=usbfeed.monitor"),
+                          QStringLiteral("source_name=usbmic"),
+                          QStringLiteral("source_properties=device.description=USB-Mic")}));
+    const QString microphoneModule = changes.modules.last();
+
+    Collector collector;
+    AudioCapture capture;
+    capture.setOnChunk(collector.handler());
+    QVERIFY(!capture.start());
+    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
+    QVERIFY(pactl({QStringLiteral("set-default-source"), QStringLiteral("usbmic")}));
+    QTRY_COMPARE_WITH_TIMEOUT(capture.deviceName(), QStringLiteral("usbmic"), 3000);
+
+    QVERIFY(pactl({QStringLiteral("set-default-source"), QStringLiteral("spk.monitor")}));
+    QVERIFY(pactl({QStringLiteral("unload-module"), microphoneModule}));
+    changes.modules.removeLast();
+    const QString lost = QStringLiteral("[Audio] Microphone stream stopped with error: No microphone found");
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        !log.lines().filter(lost).isEmpty(),
+        qPrintable(log.lines().join(QLatin1Char('\n')) + QStringLiteral(" / ") + capture.deviceName()), 3000);
+    QVERIFY(capture.deviceName().isEmpty());
+
+    QVERIFY(pactl({QStringLiteral("set-default-source"), QStringLiteral("mic")}));
+    QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(QStringLiteral(
+                                 "[Audio] Default microphone changed — now recording from Microphone (mic)")),
+                             3000);
+    const qsizetype resumedAt = collector.count();
+    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > resumedAt + 3, 3000);
+    capture.stop();
+    QCOMPARE(log.lines().filter(lost).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestAudioCapture)
