@@ -5,15 +5,18 @@
 namespace quiro {
 
 namespace {
-// Present and boolean, absent, or (outer nullopt) present with another type.
-std::optional<std::optional<bool>> optionalBool(const QJsonObject& object, const QString& key)
+// A flag that may be absent (or null); present with another type, it makes the body unreadable.
+bool readOptionalBool(const QJsonObject& object, const QString& key, std::optional<bool>& flag)
 {
     const QJsonValue value = object.value(key);
-    if (value.isUndefined() || value.isNull())
-        return std::optional<bool>{};
+    if (value.isUndefined() || value.isNull()) {
+        flag.reset();
+        return true;
+    }
     if (!value.isBool())
-        return std::nullopt;
-    return std::optional<bool>{value.toBool()};
+        return false;
+    flag = value.toBool();
+    return true;
 }
 } // namespace
 
@@ -21,11 +24,13 @@ std::optional<MeResponse> MeResponse::fromJson(const QJsonObject& object)
 {
     const auto email = Json::string(object, QStringLiteral("email"));
     const auto name = Json::string(object, QStringLiteral("name"));
-    const auto verified = optionalBool(object, QStringLiteral("email_verified"));
-    const auto verificationRequired = optionalBool(object, QStringLiteral("email_verification_required"));
-    if (!email || !name || !verified || !verificationRequired)
+    if (!email || !name)
         return std::nullopt;
-    return MeResponse{*email, *name, *verified, *verificationRequired};
+    MeResponse me{*email, *name, std::nullopt, std::nullopt};
+    if (!readOptionalBool(object, QStringLiteral("email_verified"), me.emailVerified) ||
+        !readOptionalBool(object, QStringLiteral("email_verification_required"), me.emailVerificationRequired))
+        return std::nullopt;
+    return me;
 }
 
 } // namespace quiro
