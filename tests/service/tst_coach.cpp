@@ -29,6 +29,12 @@ const QString objectionResponses = QStringLiteral(
     "does one missed appointment cost you?'\n"
     "  TIMING: phrase='' | proof='' | question=''");
 
+// One data row, values in column order.
+template <typename... Values> void row(const char* name, const Values&... values)
+{
+    (QTest::newRow(name) << ... << values);
+}
+
 } // namespace
 
 class TestCoach : public QObject {
@@ -40,23 +46,15 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("cue");
         QTest::addColumn<bool>("found");
-        QTest::newRow("whole word") << "The price, honestly."
-                                    << "price" << true;
-        QTest::newRow("not inside a word") << "priceless advice"
-                                           << "price" << false;
-        QTest::newRow("stem") << "we are frustrated"
-                              << "frustrat*" << true;
-        QTest::newRow("typographic apostrophe") << QStringLiteral("we can\u2019t afford it") << "can't afford" << true;
-        QTest::newRow("negated one word before") << "it is not expensive"
-                                                 << "expensive" << false;
-        QTest::newRow("negated two words before") << "it's not too expensive"
-                                                  << "expensive" << false;
-        QTest::newRow("negation three words before counts not") << "not that it is expensive"
-                                                                << "expensive" << true;
-        QTest::newRow("cue carrying its own negation") << "we don't need it"
-                                                       << "don't need" << true;
-        QTest::newRow("second occurrence not negated") << "not expensive, well, expensive"
-                                                       << "expensive" << true;
+        row("whole word", "The price, honestly.", "price", true);
+        row("not inside a word", "priceless advice", "price", false);
+        row("stem", "we are frustrated", "frustrat*", true);
+        row("typographic apostrophe", QStringLiteral("we can\u2019t afford it"), "can't afford", true);
+        row("negated one word before", "it is not expensive", "expensive", false);
+        row("negated two words before", "it's not too expensive", "expensive", false);
+        row("negation three words before counts not", "not that it is expensive", "expensive", true);
+        row("cue carrying its own negation", "we don't need it", "don't need", true);
+        row("second occurrence not negated", "not expensive, well, expensive", "expensive", true);
     }
     void textMatch()
     {
@@ -72,72 +70,30 @@ private slots:
         QTest::addColumn<QString>("intent");
         QTest::addColumn<QString>("subType");
         QTest::addColumn<bool>("interrupt");
-        QTest::newRow("price outright") << "Honestly this is too expensive for us"
-                                        << "OBJECTION"
-                                        << "price" << true;
-        QTest::newRow("price mentioned only") << "And what about the price"
-                                              << "OBJECTION"
-                                              << "price" << false;
-        QTest::newRow("price reassured") << "Price is not an issue for us"
-                                         << "NEUTRAL"
-                                         << "" << false;
-        QTest::newRow("competitor") << "We already use another tool for that"
-                                    << "OBJECTION"
-                                    << "competitor" << true;
-        QTest::newRow("competitor by name") << "Dentrix does this for us today"
-                                            << "OBJECTION"
-                                            << "competitor" << true;
-        QTest::newRow("authority") << "I need to run it by my boss first"
-                                   << "OBJECTION"
-                                   << "authority" << true;
-        QTest::newRow("urgency") << "This is not a priority right now"
-                                 << "OBJECTION"
-                                 << "urgency" << true;
-        QTest::newRow("trust") << "It sounds too good to be true"
-                               << "OBJECTION"
-                               << "trust" << true;
-        QTest::newRow("need") << "We don't need anything like this"
-                              << "OBJECTION"
-                              << "need" << true;
-        QTest::newRow("process") << "It has to go through our procurement process"
-                                 << "STALL"
-                                 << "process" << true;
-        QTest::newRow("change") << "The learning curve worries me"
-                                << "OBJECTION"
-                                << "change" << true;
-        QTest::newRow("info stall") << "Just send me some information by email"
-                                    << "STALL"
-                                    << "info_stall" << true;
-        QTest::newRow("buying signal") << "How do we get started with this"
-                                       << "BUYING_SIGNAL"
-                                       << "buying_signal" << true;
-        QTest::newRow("happy with the current tool") << "We are pretty happy with what we have right now"
-                                                     << "OBJECTION"
-                                                     << "competitor" << true;
-        QTest::newRow("timing doubt") << "I'm not sure this is the right time for us"
-                                      << "OBJECTION"
-                                      << "urgency" << true;
-        QTest::newRow("the right time said plainly") << "Now is the right time"
-                                                     << "OBJECTION"
-                                                     << "urgency" << false;
-        QTest::newRow("burned before") << "We tried something like this before and it didn't work"
-                                       << "OBJECTION"
-                                       << "trust" << true;
-        QTest::newRow("dearer than today") << "That's a lot more than we pay today"
-                                           << "OBJECTION"
-                                           << "price" << true;
-        QTest::newRow("asking for the contract is no stall") << "Great, send me the contract today"
-                                                             << "BUYING_SIGNAL"
-                                                             << "buying_signal" << true;
-        QTest::newRow("small talk") << "Hi, good morning, how are you"
-                                    << "NEUTRAL"
-                                    << "small_talk" << false;
-        QTest::newRow("nothing") << "We have a clinic in the city centre"
-                                 << "NEUTRAL"
-                                 << "" << false;
-        QTest::newRow("heavier concern wins") << "Sounds good but it is too expensive"
-                                              << "OBJECTION"
-                                              << "price" << true;
+        row("price outright", "Honestly this is too expensive for us", "OBJECTION", "price", true);
+        row("price mentioned only", "And what about the price", "OBJECTION", "price", false);
+        row("price reassured", "Price is not an issue for us", "NEUTRAL", "", false);
+        row("competitor", "We already use another tool for that", "OBJECTION", "competitor", true);
+        row("competitor by name", "Dentrix does this for us today", "OBJECTION", "competitor", true);
+        row("authority", "I need to run it by my boss first", "OBJECTION", "authority", true);
+        row("urgency", "This is not a priority right now", "OBJECTION", "urgency", true);
+        row("trust", "It sounds too good to be true", "OBJECTION", "trust", true);
+        row("need", "We don't need anything like this", "OBJECTION", "need", true);
+        row("process", "It has to go through our procurement process", "STALL", "process", true);
+        row("change", "The learning curve worries me", "OBJECTION", "change", true);
+        row("info stall", "Just send me some information by email", "STALL", "info_stall", true);
+        row("buying signal", "How do we get started with this", "BUYING_SIGNAL", "buying_signal", true);
+        row("happy with the current tool", "We are pretty happy with what we have right now", "OBJECTION", "competitor",
+            true);
+        row("timing doubt", "I'm not sure this is the right time for us", "OBJECTION", "urgency", true);
+        row("the right time said plainly", "Now is the right time", "OBJECTION", "urgency", false);
+        row("burned before", "We tried something like this before and it didn't work", "OBJECTION", "trust", true);
+        row("dearer than today", "That's a lot more than we pay today", "OBJECTION", "price", true);
+        row("asking for the contract is no stall", "Great, send me the contract today", "BUYING_SIGNAL",
+            "buying_signal", true);
+        row("small talk", "Hi, good morning, how are you", "NEUTRAL", "small_talk", false);
+        row("nothing", "We have a clinic in the city centre", "NEUTRAL", "", false);
+        row("heavier concern wins", "Sounds good but it is too expensive", "OBJECTION", "price", true);
     }
     void classify()
     {
@@ -160,11 +116,11 @@ private slots:
     {
         QTest::addColumn<int>("weight");
         QTest::addColumn<bool>("interrupts");
-        QTest::newRow("nothing") << 0 << false;
-        QTest::newRow("one weak cue") << 1 << false;
-        QTest::newRow("one strong suggestion") << 2 << true;
-        QTest::newRow("outright") << 3 << true;
-        QTest::newRow("many") << 9 << true;
+        row("nothing", 0, false);
+        row("one weak cue", 1, false);
+        row("one strong suggestion", 2, true);
+        row("outright", 3, true);
+        row("many", 9, true);
     }
     void confidence()
     {
@@ -197,27 +153,13 @@ private slots:
         QTest::addColumn<QString>("subType");
         QTest::addColumn<QString>("phrase");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("seller's prepared question") << "price"
-                                                    << "too expensive"
-                                                    << "What does one missed appointment cost you?";
-        QTest::newRow("named competitor's edge") << "competitor"
-                                                 << "we use OpenDental"
-                                                 << "Versus OpenDental: cloud backups";
-        QTest::newRow("case study that fits") << "trust"
-                                              << "prove it"
-                                              << "Share proof: Bright Smile cut no-shows 30%";
-        QTest::newRow("product name") << "authority"
-                                      << "my boss decides"
-                                      << "Ask who else signs off on ClinicFlow";
-        QTest::newRow("empty prepared answer falls through") << "urgency"
-                                                             << "later"
-                                                             << "Ask what decision depends on";
-        QTest::newRow("buying signal") << "buying_signal"
-                                       << "get started"
-                                       << "Book the ClinicFlow kickoff: offer two dates";
-        QTest::newRow("no hint for small talk") << "small_talk"
-                                                << "hello"
-                                                << "";
+        row("seller's prepared question", "price", "too expensive", "What does one missed appointment cost you?");
+        row("named competitor's edge", "competitor", "we use OpenDental", "Versus OpenDental: cloud backups");
+        row("case study that fits", "trust", "prove it", "Share proof: Bright Smile cut no-shows 30%");
+        row("product name", "authority", "my boss decides", "Ask who else signs off on ClinicFlow");
+        row("empty prepared answer falls through", "urgency", "later", "Ask what decision depends on");
+        row("buying signal", "buying_signal", "get started", "Book the ClinicFlow kickoff: offer two dates");
+        row("no hint for small talk", "small_talk", "hello", "");
     }
     void responses()
     {
@@ -255,22 +197,19 @@ private slots:
     {
         QTest::addColumn<QString>("phrase");
         QTest::addColumn<QStringList>("facts");
-        QTest::newRow("budget, team, tool, timeline")
-            << "We have 12 sales reps on Salesforce and a budget of $40k by next quarter"
-            << QStringList{"Team size: 12 sales reps", "Tool: Salesforce", "Budget: $40k", "Timeline: next quarter"};
-        QTest::newRow("amount in words") << "It would cost us about 500 dollars per month"
-                                         << QStringList{"Amount: 500 dollars per month"};
-        QTest::newRow("percent and count") << "About 30% of our 200 leads a month never get a call back"
-                                           << QStringList{"Figure: 30%", "Number: 200 leads a month"};
-        QTest::newRow("vendor named in a pattern")
-            << "Last year we switched from Acme Dialer to spreadsheets"
-            << QStringList{"Timeline: Last year", "Tool: Acme Dialer", "Tool: Spreadsheets"};
-        QTest::newRow("date and weekday") << "We could start on March 3rd or Tuesday afternoon"
-                                          << QStringList{"Timeline: March 3rd", "Timeline: Tuesday afternoon"};
-        QTest::newRow("spelled team size")
-            << "There are five people in the office" << QStringList{"Team size: five people"};
-        QTest::newRow("no facts") << "That sounds interesting to me honestly" << QStringList{};
-        QTest::newRow("may the verb is no date") << "We may look at this again" << QStringList{};
+        row("budget, team, tool, timeline", "We have 12 sales reps on Salesforce and a budget of $40k by next quarter",
+            QStringList{"Team size: 12 sales reps", "Tool: Salesforce", "Budget: $40k", "Timeline: next quarter"});
+        row("amount in words", "It would cost us about 500 dollars per month",
+            QStringList{"Amount: 500 dollars per month"});
+        row("percent and count", "About 30% of our 200 leads a month never get a call back",
+            QStringList{"Figure: 30%", "Number: 200 leads a month"});
+        row("vendor named in a pattern", "Last year we switched from Acme Dialer to spreadsheets",
+            QStringList{"Timeline: Last year", "Tool: Acme Dialer", "Tool: Spreadsheets"});
+        row("date and weekday", "We could start on March 3rd or Tuesday afternoon",
+            QStringList{"Timeline: March 3rd", "Timeline: Tuesday afternoon"});
+        row("spelled team size", "There are five people in the office", QStringList{"Team size: five people"});
+        row("no facts", "That sounds interesting to me honestly", QStringList{});
+        row("may the verb is no date", "We may look at this again", QStringList{});
     }
     void facts()
     {
@@ -294,18 +233,16 @@ private slots:
         const auto analysis = CallAnalyzer::analyze({transcript, 600.0, QString()});
         QVERIFY(analysis);
         const QStringList lines = transcript.split(QLatin1Char('\n'));
-        const QJsonArray objections = analysis->value(QStringLiteral("objections")).toArray();
-        QCOMPARE(objections.size(), 2);
-        for (const QJsonValue& value : objections) {
-            const QJsonObject objection = value.toObject();
-            QVERIFY(lines.contains(QStringLiteral("CLT: ") + objection.value(QStringLiteral("quote")).toString()));
-            QVERIFY(objection.value(QStringLiteral("handled")).isBool());
-            QVERIFY(!objection.value(QStringLiteral("note")).toString().isEmpty());
+        const QJsonArray objections = analysis->value("objections").toArray();
+        const QList<std::pair<QString, bool>> expected{{"price", true}, {"authority", false}}; // type, handled
+        QCOMPARE(objections.size(), expected.size());
+        for (qsizetype i = 0; i < objections.size(); ++i) {
+            const QJsonObject objection = objections.at(i).toObject();
+            QVERIFY(lines.contains("CLT: " + objection.value("quote").toString()));
+            QCOMPARE(objection.value("type").toString(), expected[i].first);
+            QCOMPARE(objection.value("handled"), QJsonValue(expected[i].second));
+            QVERIFY(!objection.value("note").toString().isEmpty());
         }
-        QCOMPARE(objections.at(0).toObject().value(QStringLiteral("type")).toString(), QStringLiteral("price"));
-        QCOMPARE(objections.at(0).toObject().value(QStringLiteral("handled")).toBool(), true);
-        QCOMPARE(objections.at(1).toObject().value(QStringLiteral("type")).toString(), QStringLiteral("authority"));
-        QCOMPARE(objections.at(1).toObject().value(QStringLiteral("handled")).toBool(), false);
 
         const QJsonValue score = analysis->value(QStringLiteral("score"));
         QVERIFY(score.isDouble() && score.toDouble() == std::trunc(score.toDouble()));
@@ -318,11 +255,8 @@ private slots:
         }
         QVERIFY(analysis->value(QStringLiteral("summary")).toString().startsWith(QStringLiteral("A 10-minute call")));
         QVERIFY(analysis->value(QStringLiteral("talk_listen_note")).isString());
-        QVERIFY(analysis->value(QStringLiteral("next_steps"))
-                    .toArray()
-                    .first()
-                    .toString()
-                    .contains(QStringLiteral("Tuesday at 10am")));
+        const QString firstStep = analysis->value("next_steps").toArray().first().toString();
+        QVERIFY2(firstStep.contains("Tuesday at 10am"), qPrintable(firstStep));
     }
 
     void analyzeScoresRewardGoodCalls()
@@ -353,9 +287,9 @@ private slots:
     {
         QTest::addColumn<QString>("transcript");
         QTest::addColumn<double>("share");
-        QTest::newRow("nobody") << "" << 0.5;
-        QTest::newRow("seller only") << "MGR: one two" << 1.0;
-        QTest::newRow("one in four") << "MGR: one\nCLT: one two three" << 0.25;
+        row("nobody", "", 0.5);
+        row("seller only", "MGR: one two", 1.0);
+        row("one in four", "MGR: one\nCLT: one two three", 0.25);
     }
     void talkShare()
     {
@@ -369,37 +303,30 @@ private slots:
         QTest::addColumn<QString>("endpoint");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
-        QTest::newRow("hint ok") << "hint" << QByteArray(R"({"phrase":"too expensive","context":"","stage":"opening"})")
-                                 << 200;
-        QTest::newRow("hint phrase missing") << "hint" << QByteArray(R"({"context":""})") << 422;
-        QTest::newRow("hint phrase not a string") << "hint" << QByteArray(R"({"phrase":5})") << 422;
-        QTest::newRow("hint ratio not a number")
-            << "hint" << QByteArray(R"({"phrase":"x","seller_talk_ratio":"a"})") << 422;
-        QTest::newRow("hint call_state not an object")
-            << "hint" << QByteArray(R"({"phrase":"x","call_state":[]})") << 422;
-        QTest::newRow("malformed") << "hint" << QByteArray("{\"phrase\":") << 400;
-        QTest::newRow("array") << "extract" << QByteArray("[]") << 400;
-        QTest::newRow("extract ok") << "extract" << QByteArray(R"({"phrase":"we have 5 reps"})") << 200;
-        QTest::newRow("assist ok") << "assist" << QByteArray(R"({"transcript":"CLT: hi","product_context":""})") << 200;
-        QTest::newRow("assist transcript wrong type") << "assist" << QByteArray(R"({"transcript":[]})") << 422;
-        QTest::newRow("analyze duration wrong type")
-            << "analyze" << QByteArray(R"({"transcript":"MGR: hi","duration_sec":"5"})") << 422;
-        QTest::newRow("analyze no lines") << "analyze" << QByteArray(R"({"transcript":"nothing"})") << 422;
+        row("hint ok", "hint", QByteArray(R"({"phrase":"too expensive","context":"","stage":"opening"})"), 200);
+        row("hint phrase missing", "hint", QByteArray(R"({"context":""})"), 422);
+        row("hint phrase not a string", "hint", QByteArray(R"({"phrase":5})"), 422);
+        row("hint ratio not a number", "hint", QByteArray(R"({"phrase":"x","seller_talk_ratio":"a"})"), 422);
+        row("hint call_state not an object", "hint", QByteArray(R"({"phrase":"x","call_state":[]})"), 422);
+        row("malformed", "hint", QByteArray("{\"phrase\":"), 400);
+        row("array", "extract", QByteArray("[]"), 400);
+        row("extract ok", "extract", QByteArray(R"({"phrase":"we have 5 reps"})"), 200);
+        row("assist ok", "assist", QByteArray(R"({"transcript":"CLT: hi","product_context":""})"), 200);
+        row("assist transcript wrong type", "assist", QByteArray(R"({"transcript":[]})"), 422);
+        row("analyze duration wrong type", "analyze", QByteArray(R"({"transcript":"MGR: hi","duration_sec":"5"})"),
+            422);
+        row("analyze no lines", "analyze", QByteArray(R"({"transcript":"nothing"})"), 422);
     }
     void endpointBodies()
     {
         QFETCH(QString, endpoint);
         QFETCH(QByteArray, body);
         QFETCH(int, status);
-        ApiReply reply;
-        if (endpoint == QLatin1String("hint"))
-            reply = CoachService::hint(body);
-        else if (endpoint == QLatin1String("extract"))
-            reply = CoachService::extract(body);
-        else if (endpoint == QLatin1String("assist"))
-            reply = CoachService::assist(body);
-        else
-            reply = CoachService::analyze(body);
+        const QHash<QString, ApiReply (*)(const QByteArray&)> endpoints{{"hint", &CoachService::hint},
+                                                                        {"extract", &CoachService::extract},
+                                                                        {"assist", &CoachService::assist},
+                                                                        {"analyze", &CoachService::analyze}};
+        const ApiReply reply = endpoints.value(endpoint)(body);
         QCOMPARE(reply.status, status);
         if (status != 200)
             QVERIFY(!reply.body.value(QStringLiteral("detail")).toString().isEmpty());
@@ -426,15 +353,14 @@ private slots:
     {
         QTest::addColumn<QString>("transcript");
         QTest::addColumn<QString>("hint");
-        QTest::newRow("empty") << ""
-                               << "Ask what made them take this call";
-        QTest::newRow("client objection last") << "MGR: Here is the offer\nCLT: That is way too expensive"
-                                               << "Ask what ROI would justify this";
-        QTest::newRow("seller monologue")
-            << "CLT: ok\nMGR: So we do this and that and also the other thing and many more things for you"
-            << "Pause. Ask an open question and listen.";
-        QTest::newRow("waiting for an answer") << "CLT: We run three clinics in town\nMGR: How do you book today?"
-                                               << "Wait for the answer; don't fill silence";
+        row("empty", "", "Ask what made them take this call");
+        row("client objection last", "MGR: Here is the offer\nCLT: That is way too expensive",
+            "Ask what ROI would justify this");
+        row("seller monologue",
+            "CLT: ok\nMGR: So we do this and that and also the other thing and many more things for you",
+            "Pause. Ask an open question and listen.");
+        row("waiting for an answer", "CLT: We run three clinics in town\nMGR: How do you book today?",
+            "Wait for the answer; don't fill silence");
     }
     void assistHint()
     {
