@@ -16,545 +16,472 @@ using namespace quiro;
 
 Q_DECLARE_METATYPE(quiro::Stage)
 
-class TestCoaching : public QObject {
-    Q_OBJECT
-
-private slots:
-    void labelsAreExactCharacters_data();
-    void labelsAreExactCharacters();
-    void tableSizesAndTrickyEntries();
-    void stageRelevanceSets_data();
-    void stageRelevanceSets();
-    void mapCategory_data();
-    void mapCategory();
-
-    void decisionScoring_data();
-    void decisionScoring();
-    void refusedCandidateLeavesClocksAlone();
-    void duplicateTextNormalisation_data();
-    void duplicateTextNormalisation();
-    void remembersLastFiveTexts();
-    void commitWithoutTextKeepsRememberedTexts();
-
-    void compiledContext_data();
-    void compiledContext();
-    void fullProductFileGivesEveryLineInOrder();
-    void objectionResponses_data();
-    void objectionResponses();
-    void profileRoundTripIsPrivate();
-    void profileReaderFallbacks_data();
-    void profileReaderFallbacks();
-};
-
-void TestCoaching::labelsAreExactCharacters_data()
-{
-    // Written as literal UTF-8 here, against the escapes in the code, so a wrong code point in
-    // either place shows up.
-    QTest::addColumn<QString>("category");
-    QTest::addColumn<QString>("label");
-    const auto row = [](const char* category, const char* label) {
-        QTest::newRow(category) << QString::fromUtf8(category) << QString::fromUtf8(label);
-    };
-    row("buying_signal", "🎯 Buying Signal");
-    row("price", "💰 Price");
-    row("competition", "⚔️ Competitor");
-    row("authority", "👤 Authority");
-    row("trust", "🛡 Trust");
-    row("need", "❓ Need/Fit");
-    row("urgency", "⏳ Urgency");
-    row("manager_talking", "🔇 Talk Less");
-    row("overtalking", "🔇 Talk Less");
-    row("rushing", "🐢 Slow Down");
-    row("overselling", "🛑 Stop Pitching");
-    row("ignoring_objection", "⚠️ Handle Objection");
-    row("premature_close", "🚫 Too Early");
-    row("weak_close", "🤝 Lock Next Step");
-    row("discounting", "💎 Hold Price");
-    row("vague_proof", "📋 Be Specific");
-    row("info_stall", "📧 Qualify Request");
-    row("internal_process", "📅 Get Timeline");
-    row("fear_of_change", "🔄 Cost of Status Quo");
-    row("client_hesitation", "💡 Hint");
-    row("closing_signal", "💡 Hint");
-    row("", "💡 Hint");
-}
-
-void TestCoaching::labelsAreExactCharacters()
-{
-    QFETCH(QString, category);
-    QFETCH(QString, label);
-    QCOMPARE(Playbook::label(category), label);
-}
-
-void TestCoaching::tableSizesAndTrickyEntries()
-{
-    QCOMPARE(Playbook::basePriority().size(), 9);
-    QCOMPARE(Playbook::labels().size(), 19);
-    QCOMPARE(Playbook::fallback().size(), 18);
-    QVERIFY(!Playbook::fallback().contains(QStringLiteral("manager_talking")));
-    QVERIFY(!Playbook::basePriority().contains(QStringLiteral("overtalking")));
-    QCOMPARE(Playbook::basePriority().value(QStringLiteral("buying_signal")), 10);
-    QCOMPARE(Playbook::basePriority().value(QStringLiteral("client_hesitation")), 6);
-    QCOMPARE(Playbook::basePriority().value(QStringLiteral("manager_talking")), 5);
-
-    // The variation selector belongs to these two labels only; the shield has none.
-    QCOMPARE(Playbook::label("competition").at(1), QChar(0xFE0F));
-    QCOMPARE(Playbook::label("ignoring_objection").at(1), QChar(0xFE0F));
-    QCOMPARE(Playbook::label("trust").toUcs4().first(), 0x1F6E1u);
-    QCOMPARE(Playbook::label("trust").toUcs4().at(1), uint(' '));
-
-    QCOMPARE(Playbook::fallback().value("premature_close"), QString::fromUtf8("Discovery first — earn the close."));
-    QCOMPARE(Playbook::fallback().value("premature_close").at(16), QChar(0x2014));
-    QCOMPARE(Playbook::fallback().value("overtalking"), QStringLiteral("Pause. Ask a question."));
-    QCOMPARE(Playbook::fallback().value("price"), QStringLiteral("Ask what ROI would justify this"));
-    QCOMPARE(Playbook::fallback().value("fear_of_change"), QStringLiteral("Ask what staying the same costs"));
-}
-
-void TestCoaching::stageRelevanceSets_data()
-{
-    QTest::addColumn<Stage>("stage");
-    QTest::addColumn<QStringList>("categories");
-    QTest::newRow("opening") << Stage::opening << QStringList{"manager_talking"};
-    QTest::newRow("discovery") << Stage::discovery << QStringList{"need", "manager_talking", "client_hesitation"};
-    QTest::newRow("presentation") << Stage::presentation
-                                  << QStringList{"price", "trust", "competition", "client_hesitation"};
-    QTest::newRow("objection") << Stage::objection
-                               << QStringList{"price", "trust", "need", "urgency", "authority", "competition"};
-    QTest::newRow("closing") << Stage::closing << QStringList{"buying_signal", "urgency", "authority"};
-}
-
-void TestCoaching::stageRelevanceSets()
-{
-    QFETCH(Stage, stage);
-    QFETCH(QStringList, categories);
-    QCOMPARE(Playbook::stageRelevance(stage), QSet<QString>(categories.cbegin(), categories.cend()));
-}
-
-void TestCoaching::mapCategory_data()
-{
-    QTest::addColumn<QString>("subType");
-    QTest::addColumn<QString>("intent");
-    QTest::addColumn<QString>("category");
-    QTest::newRow("competitor") << "competitor"
-                                << ""
-                                << "competition";
-    QTest::newRow("process") << "process"
-                             << "OBJECTION"
-                             << "internal_process";
-    QTest::newRow("change") << "change"
-                            << ""
-                            << "fear_of_change";
-    QTest::newRow("table wins over intent") << "price"
-                                            << "BUYING_SIGNAL"
-                                            << "price";
-    QTest::newRow("table wins over seller behaviour") << "vague_proof"
-                                                      << "SELLER_BEHAVIOR"
-                                                      << "vague_proof";
-    QTest::newRow("intent BUYING_SIGNAL") << ""
-                                          << "BUYING_SIGNAL"
-                                          << "buying_signal";
-    QTest::newRow("intent CLOSING") << ""
-                                    << "CLOSING"
-                                    << "buying_signal";
-    QTest::newRow("sub-type contains buying_signal") << "strong_buying_signal"
-                                                     << "NEUTRAL"
-                                                     << "buying_signal";
-    QTest::newRow("seller behaviour") << "monologue"
-                                      << "SELLER_BEHAVIOR"
-                                      << "overtalking";
-    QTest::newRow("unmapped falls back to price") << "weather"
-                                                  << "OBJECTION"
-                                                  << "price";
-    QTest::newRow("both empty") << ""
-                                << ""
-                                << "price";
-    QTest::newRow("sub-type is case-sensitive") << "Competitor"
-                                                << ""
-                                                << "price";
-    QTest::newRow("intent is case-sensitive") << ""
-                                              << "closing"
-                                              << "price";
-    QTest::newRow("category name is not a sub-type") << "competition"
-                                                     << ""
-                                                     << "price";
-}
-
-void TestCoaching::mapCategory()
-{
-    QFETCH(QString, subType);
-    QFETCH(QString, intent);
-    QFETCH(QString, category);
-    QCOMPARE(Playbook::mapCategory(subType, intent), category);
-}
-
-void TestCoaching::decisionScoring_data()
-{
-    // Each commit is "category@seconds" after the start; the candidate is scored at `at`.
-    // A score of -1 means the engine refuses.
-    QTest::addColumn<QStringList>("commits");
-    QTest::addColumn<QString>("category");
-    QTest::addColumn<Stage>("stage");
-    QTest::addColumn<double>("at");
-    QTest::addColumn<double>("score");
-
-    const QStringList none;
-    QTest::newRow("fresh: price, no stage bonus") << none << "price" << Stage::discovery << 0.0 << 8.0;
-    QTest::newRow("fresh: buying signal in closing") << none << "buying_signal" << Stage::closing << 0.0 << 12.0;
-    QTest::newRow("fresh: talk less in opening") << none << "manager_talking" << Stage::opening << 0.0 << 7.0;
-    QTest::newRow("fresh: talk less in presentation")
-        << none << "manager_talking" << Stage::presentation << 0.0 << -1.0;
-    QTest::newRow("fresh: unprioritised category") << none << "overtalking" << Stage::objection << 0.0 << -1.0;
-    QTest::newRow("fresh: hesitation reaches the threshold exactly")
-        << none << "client_hesitation" << Stage::opening << 0.0 << 6.0;
-
-    const QStringList price{"price@0"};
-    QTest::newRow("cooldown: 5.9 s") << price << "need" << Stage::objection << 5.9 << -1.0;
-    QTest::newRow("cooldown: 6.0 s") << price << "need" << Stage::objection << 6.0 << 7.5;
-    QTest::newRow("short cooldown: 2.9 s") << price << "buying_signal" << Stage::closing << 2.9 << -1.0;
-    QTest::newRow("short cooldown: 3.0 s") << price << "buying_signal" << Stage::closing << 3.0 << 10.5;
-    QTest::newRow("short cooldown is for the candidate's priority")
-        << QStringList{"buying_signal@0"} << "price" << Stage::objection << 3.0 << -1.0;
-
-    QTest::newRow("repeat within 25 s") << price << "price" << Stage::objection << 10.0 << -1.0;
-    QTest::newRow("repeat at 24.9 s") << price << "price" << Stage::objection << 24.9 << -1.0;
-    QTest::newRow("repeat at 25.0 s") << price << "price" << Stage::objection << 25.0 << 8.5;
-    QTest::newRow("repeat at 26 s") << price << "price" << Stage::objection << 26.0 << 8.5;
-    QTest::newRow("frequency window at 29.9 s") << price << "price" << Stage::objection << 29.9 << 8.5;
-    QTest::newRow("frequency window at 30.0 s") << price << "price" << Stage::objection << 30.0 << 10.0;
-    QTest::newRow("frequency window at 31 s") << price << "price" << Stage::objection << 31.0 << 10.0;
-
-    const QStringList three{"price@0", "need@10", "urgency@20"};
-    QTest::newRow("three hints in 30 s cost 4.5") << three << "trust" << Stage::presentation << 29.9 << -1.0;
-    QTest::newRow("the oldest leaves the window") << three << "trust" << Stage::presentation << 30.0 << 6.0;
-
-    const QStringList talk{"manager_talking@0"};
-    QTest::newRow("talk less again at 24.9 s") << talk << "manager_talking" << Stage::discovery << 24.9 << -1.0;
-    QTest::newRow("talk less again at 29.9 s") << talk << "manager_talking" << Stage::discovery << 29.9 << -1.0;
-    QTest::newRow("talk less again at 30.0 s") << talk << "manager_talking" << Stage::discovery << 30.0 << 7.0;
-}
-
-void TestCoaching::decisionScoring()
-{
-    QFETCH(QStringList, commits);
-    QFETCH(QString, category);
-    QFETCH(Stage, stage);
-    QFETCH(double, at);
-    QFETCH(double, score);
-
-    const double start = 1'800'000'000.0;
-    ManualClock clock(start);
-    DecisionEngine engine(clock);
-    for (const QString& commit : commits) {
-        const QStringList parts = commit.split('@');
-        clock.set(start + parts.at(1).toDouble());
-        engine.commit(parts.at(0));
-    }
-    clock.set(start + at);
-    const std::optional<double> result = engine.shouldFire(category, stage);
-    if (score < 0) {
-        QVERIFY2(!result.has_value(), qPrintable(QString::number(result.value_or(0))));
-    } else {
-        QVERIFY(result.has_value());
-        QCOMPARE(*result, score);
-    }
-}
-
-void TestCoaching::refusedCandidateLeavesClocksAlone()
-{
-    ManualClock clock;
-    DecisionEngine engine(clock);
-    QVERIFY(engine.secondsSinceLastHint() > 1e9);
-    engine.commit(QStringLiteral("price"), QStringLiteral("Ask what ROI would justify this"));
-    clock.advance(4.0);
-    QVERIFY(!engine.shouldFire(QStringLiteral("need"), Stage::objection));
-    QVERIFY(!engine.shouldFire(QStringLiteral("overtalking"), Stage::objection));
-    QCOMPARE(engine.secondsSinceLastHint(), 4.0);
-    clock.advance(2.0);
-    QCOMPARE(engine.shouldFire(QStringLiteral("need"), Stage::objection), std::optional<double>(7.5));
-}
-
-void TestCoaching::duplicateTextNormalisation_data()
-{
-    QTest::addColumn<QString>("candidate");
-    QTest::addColumn<bool>("duplicate");
-    QTest::newRow("same text") << "Ask who else owns this decision" << true;
-    QTest::newRow("title case, two leading blanks") << "  Ask Who Else Owns This Decision" << true;
-    QTest::newRow("trailing tab") << "ask who else owns this decision\t" << true;
-    QTest::newRow("full stop at the end") << "Ask who else owns this decision." << false;
-    QTest::newRow("one word differs") << "Ask who else owns the decision" << false;
-    QTest::newRow("line breaks are not trimmed") << "\nAsk who else owns this decision" << false;
-    QTest::newRow("inner blanks are not collapsed") << "Ask who  else owns this decision" << false;
-}
-
-void TestCoaching::duplicateTextNormalisation()
-{
-    QFETCH(QString, candidate);
-    QFETCH(bool, duplicate);
-    ManualClock clock;
-    DecisionEngine engine(clock);
-    engine.commit(QStringLiteral("authority"), QStringLiteral("Ask who else owns this decision"));
-    QCOMPARE(engine.isDuplicateText(candidate), duplicate);
-}
-
-void TestCoaching::remembersLastFiveTexts()
-{
-    ManualClock clock;
-    DecisionEngine engine(clock);
-    for (int i = 1; i <= 6; ++i) {
-        clock.advance(60);
-        engine.commit(QStringLiteral("price"), QStringLiteral("text %1").arg(i));
-    }
-    QVERIFY(!engine.isDuplicateText(QStringLiteral("text 1")));
-    for (int i = 2; i <= 6; ++i)
-        QVERIFY2(engine.isDuplicateText(QStringLiteral("TEXT %1").arg(i)), qPrintable(QString::number(i)));
-}
-
-void TestCoaching::commitWithoutTextKeepsRememberedTexts()
-{
-    ManualClock clock;
-    DecisionEngine engine(clock);
-    for (int i = 1; i <= 5; ++i)
-        engine.commit(QStringLiteral("price"), QStringLiteral("text %1").arg(i));
-    for (int i = 0; i < 3; ++i)
-        engine.commit(QStringLiteral("manager_talking"));
-    for (int i = 1; i <= 5; ++i)
-        QVERIFY(engine.isDuplicateText(QStringLiteral("text %1").arg(i)));
-    QVERIFY(!engine.isDuplicateText(QString()));
-    // The text-less commit still moved the clocks.
-    clock.advance(1.0);
-    QCOMPARE(engine.secondsSinceLastHint(), 1.0);
-}
-
 namespace {
 const QString s_defaultGoal = QStringLiteral("CALL GOAL: Move the deal to the next step");
 const QByteArray s_noFile("<none>");
 } // namespace
 
-void TestCoaching::compiledContext_data()
-{
-    QTest::addColumn<QByteArray>("profile"); // "<none>": no profile file
-    QTest::addColumn<QByteArray>("product"); // "<none>": no product file given
-    QTest::addColumn<bool>("loaded");
-    QTest::addColumn<QString>("compiled");
+class TestCoaching : public QObject {
+    Q_OBJECT
 
-    QTest::newRow("no files") << s_noFile << s_noFile << false << s_defaultGoal;
-    QTest::newRow("malformed files") << QByteArray("{oops") << QByteArray("not json") << false << s_defaultGoal;
-    QTest::newRow("profile that is an array")
-        << QByteArray(R"([{"product_name":"Acme"}])") << s_noFile << false << s_defaultGoal;
-    QTest::newRow("empty objects") << QByteArray("{}") << QByteArray("{}") << false << s_defaultGoal;
-    QTest::newRow("name with empty value prop") << QByteArray(R"({"product_name":"Acme","value_prop":""})") << s_noFile
-                                                << true << "PRODUCT: Acme\n" + s_defaultGoal;
-    QTest::newRow("name with value prop")
-        << QByteArray(R"({"product_name":"Acme","value_prop":"Fast CRM"})") << s_noFile << true
-        << QString::fromUtf8("PRODUCT: Acme — Fast CRM\n") + s_defaultGoal;
-    QTest::newRow("profile lines 1 to 4")
-        << QByteArray(R"({"product_name":"Acme","target_customer":"Clinics","call_type":"demo",)"
-                      R"("objections":["Too pricey","No time"]})")
-        << s_noFile << true
-        << "PRODUCT: Acme\nTARGET: Clinics\nCALL TYPE: demo\nKEY OBJECTIONS TO WATCH: Too pricey; No time\n" +
-               s_defaultGoal;
-    QTest::newRow("empty strings and empty objections give no lines")
-        << QByteArray(R"({"target_customer":"","call_type":"","objections":[]})") << s_noFile << true << s_defaultGoal;
-    QTest::newRow("objections with a non-string entry give no line")
-        << QByteArray(R"({"objections":["a",1]})") << s_noFile << true << s_defaultGoal;
-    QTest::newRow("product line from the product file")
-        << s_noFile << QByteArray(R"({"product":{"name":"Acme","one_liner":"CRM for clinics"}})") << true
-        << QString::fromUtf8("PRODUCT: Acme — CRM for clinics\n") + s_defaultGoal;
-    QTest::newRow("product line without a one-liner ends in the dash")
-        << s_noFile << QByteArray(R"({"product":{"name":"Acme"}})") << true
-        << QString::fromUtf8("PRODUCT: Acme — \n") + s_defaultGoal;
-    QTest::newRow("an empty profile name suppresses both product lines")
-        << QByteArray(R"({"product_name":""})") << QByteArray(R"({"product":{"name":"Acme"}})") << true
-        << s_defaultGoal;
-    QTest::newRow("profile name wins over the product file")
-        << QByteArray(R"({"product_name":"Mine"})") << QByteArray(R"({"product":{"name":"Acme"}})") << true
-        << "PRODUCT: Mine\n" + s_defaultGoal;
-    QTest::newRow("empty company description and guarantee still give lines")
-        << s_noFile << QByteArray(R"({"company":{"description":""},"product":{"proof":{"guarantee":""}}})") << true
-        << "COMPANY: \nGUARANTEE: \n" + s_defaultGoal;
-    QTest::newRow("values of the wrong type count as absent")
-        << s_noFile
-        << QByteArray(R"({"company":{"description":7},"product":{"name":5,"differentiators":"fast",)"
-                      R"("pricing":[{"tier":"Pro"},"Free"],"proof":[]},"competitors":{},"icp":{"pains":[]},)"
-                      R"("call_goal_human":3})")
-        << true << s_defaultGoal;
-    QTest::newRow("price tiers")
-        << s_noFile
-        << QByteArray(R"({"product":{"pricing":[{"tier":"Pro","price":"$49","per":"month"},{"tier":"Team"},)"
-                      R"({"price":"$9","per":7}]}})")
-        << true << QString::fromUtf8("PRICING: Pro — $49 month; Team —; — $9\n") + s_defaultGoal;
-    QTest::newRow("competitor with absent fields")
-        << s_noFile << QByteArray(R"({"competitors":[{"name":"Rival"}]})") << true
-        << "COMPETITORS: Rival (weakness: ; our edge: )\n" + s_defaultGoal;
-    QTest::newRow("empty call goal is still the goal")
-        << s_noFile << QByteArray(R"({"call_goal_human":""})") << true << QStringLiteral("CALL GOAL: ");
-}
-
-void TestCoaching::compiledContext()
-{
-    QFETCH(QByteArray, profile);
-    QFETCH(QByteArray, product);
-    QFETCH(bool, loaded);
-    QFETCH(QString, compiled);
-
-    test::TempHome home;
-    if (profile != s_noFile)
-        test::writeFile(Paths::profileFile(), profile);
-    std::optional<QString> productPath;
-    if (product != s_noFile) {
-        productPath = home.file(QStringLiteral("product.json"));
-        test::writeFile(*productPath, product);
+private slots:
+    void labelsAreExactCharacters_data()
+    {
+        // Written as literal UTF-8 here, against the escapes in the code, so a wrong code point in
+        // either place shows up.
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<QString>("label");
+        const auto row = [](const char* category, const char* label) {
+            QTest::newRow(category) << QString::fromUtf8(category) << QString::fromUtf8(label);
+        };
+        row("buying_signal", "🎯 Buying Signal");
+        row("price", "💰 Price");
+        row("competition", "⚔️ Competitor");
+        row("authority", "👤 Authority");
+        row("trust", "🛡 Trust");
+        row("need", "❓ Need/Fit");
+        row("urgency", "⏳ Urgency");
+        row("manager_talking", "🔇 Talk Less");
+        row("overtalking", "🔇 Talk Less");
+        row("rushing", "🐢 Slow Down");
+        row("overselling", "🛑 Stop Pitching");
+        row("ignoring_objection", "⚠️ Handle Objection");
+        row("premature_close", "🚫 Too Early");
+        row("weak_close", "🤝 Lock Next Step");
+        row("discounting", "💎 Hold Price");
+        row("vague_proof", "📋 Be Specific");
+        row("info_stall", "📧 Qualify Request");
+        row("internal_process", "📅 Get Timeline");
+        row("fear_of_change", "🔄 Cost of Status Quo");
+        row("client_hesitation", "💡 Hint");
+        row("closing_signal", "💡 Hint");
+        row("", "💡 Hint");
     }
-    const ProductContext context(productPath);
-    QCOMPARE(context.loaded(), loaded);
-    QCOMPARE(context.compiled(), compiled);
-}
 
-void TestCoaching::fullProductFileGivesEveryLineInOrder()
-{
-    test::TempHome home;
-    test::writeFile(Paths::profileFile(), R"({"target_customer":"Dental clinics","call_type":"discovery",
-        "objections":["Too expensive"]})");
-    const QString productPath = home.file(QStringLiteral("product.json"));
-    test::writeFile(productPath, R"({
-        "product": {"name": "Acme", "one_liner": "Scheduling that fills chairs",
-                    "pricing": [{"tier": "Starter", "price": "$29", "per": "month"},
-                                {"tier": "Pro", "price": "$49", "per": "month"}],
-                    "differentiators": ["SMS reminders", "No setup fee"],
-                    "proof": {"case_studies": ["Smile Co: +20% bookings"], "guarantee": "30-day refund",
-                              "metrics": ["4.8 stars", "2,000 clinics"]}},
-        "company": {"description": "Acme Health, Berlin"},
-        "competitors": [{"name": "Rival", "their_weakness": "slow support", "our_advantage": "24/7 chat"},
-                        {"name": "Other", "their_weakness": "no SMS", "our_advantage": "SMS built in"}],
-        "icp": {"pains": ["No-shows", "Phone tag"]},
-        "call_goal_human": "Book a pilot"})");
-    const ProductContext context(productPath);
-    QVERIFY(context.loaded());
-    QCOMPARE(context.callGoal(), QStringLiteral("Book a pilot"));
-    const QStringList expected{
-        "TARGET: Dental clinics",
-        "CALL TYPE: discovery",
-        "KEY OBJECTIONS TO WATCH: Too expensive",
-        QString::fromUtf8("PRODUCT: Acme — Scheduling that fills chairs"),
-        "COMPANY: Acme Health, Berlin",
-        QString::fromUtf8("PRICING: Starter — $29 month; Pro — $49 month"),
-        "DIFFERENTIATORS: SMS reminders; No setup fee",
-        "CASE STUDIES: Smile Co: +20% bookings",
-        "GUARANTEE: 30-day refund",
-        "METRICS: 4.8 stars; 2,000 clinics",
-        "COMPETITORS: Rival (weakness: slow support; our edge: 24/7 chat); Other (weakness: no SMS; our edge: SMS "
-        "built in)",
-        "CUSTOMER PAINS: No-shows; Phone tag",
-        "CALL GOAL: Book a pilot",
-    };
-    QCOMPARE(context.compiled().split('\n'), expected);
-    QVERIFY(!context.compiled().endsWith('\n'));
-}
+    void labelsAreExactCharacters()
+    {
+        QFETCH(QString, category);
+        QFETCH(QString, label);
+        QCOMPARE(Playbook::label(category), label);
+    }
 
-void TestCoaching::objectionResponses_data()
-{
-    QTest::addColumn<QByteArray>("product");
-    QTest::addColumn<QString>("block"); // "<none>" when there is no block
-    const QString heading = QStringLiteral("OBJECTION RESPONSES (use these exact phrases and proofs):");
+    void tableSizes()
+    {
+        // The exact characters of labels and fallbacks are compared literally in the tables below and in the
+        // hint engine's tests; here, that no entry is missing or extra.
+        QCOMPARE(Playbook::basePriority().size(), 9);
+        QCOMPARE(Playbook::labels().size(), 19);
+        QCOMPARE(Playbook::fallback().size(), 18);
+        QVERIFY(!Playbook::fallback().contains(QStringLiteral("manager_talking")));
+        QVERIFY(!Playbook::basePriority().contains(QStringLiteral("overtalking")));
+        QCOMPARE(Playbook::fallback().value("premature_close"), QString::fromUtf8("Discovery first — earn the close."));
+    }
 
-    QTest::newRow("no member") << QByteArray(R"({})") << "<none>";
-    QTest::newRow("empty object") << QByteArray(R"({"objection_responses":{}})") << "<none>";
-    QTest::newRow("not an object") << QByteArray(R"({"objection_responses":["a"]})") << "<none>";
-    QTest::newRow("only a phrase") << QByteArray(R"({"objection_responses":{"price":{"phrase":"Worth it"}}})")
-                                   << heading + "\n  PRICE: phrase='Worth it' | proof='' | question=''";
-    QTest::newRow("members sorted by key")
-        << QByteArray(R"({"objection_responses":{"timing":{"phrase":"t","proof":"p","question":"q?"},)"
-                      R"("budget":{"question":"How much?"}}})")
-        << heading + "\n  BUDGET: phrase='' | proof='' | question='How much?'" +
-               "\n  TIMING: phrase='t' | proof='p' | question='q?'";
-    QTest::newRow("members that are not objects of strings are skipped")
-        << QByteArray(R"({"objection_responses":{"a":"text","b":{"phrase":1},"c":{"proof":"ok"}}})")
-        << heading + "\n  C: phrase='' | proof='ok' | question=''";
-    QTest::newRow("heading alone when nothing qualifies")
-        << QByteArray(R"({"objection_responses":{"a":[]}})") << heading;
-}
+    void stageRelevanceSets_data()
+    {
+        QTest::addColumn<Stage>("stage");
+        QTest::addColumn<QStringList>("categories");
+        QTest::newRow("opening") << Stage::opening << QStringList{"manager_talking"};
+        QTest::newRow("discovery") << Stage::discovery << QStringList{"need", "manager_talking", "client_hesitation"};
+        QTest::newRow("presentation") << Stage::presentation
+                                      << QStringList{"price", "trust", "competition", "client_hesitation"};
+        QTest::newRow("objection") << Stage::objection
+                                   << QStringList{"price", "trust", "need", "urgency", "authority", "competition"};
+        QTest::newRow("closing") << Stage::closing << QStringList{"buying_signal", "urgency", "authority"};
+    }
 
-void TestCoaching::objectionResponses()
-{
-    QFETCH(QByteArray, product);
-    QFETCH(QString, block);
-    test::TempHome home;
-    const QString productPath = home.file(QStringLiteral("product.json"));
-    test::writeFile(productPath, product);
-    const ProductContext context(productPath);
-    QCOMPARE(context.objectionResponses().value_or(QStringLiteral("<none>")), block);
-}
+    void stageRelevanceSets()
+    {
+        QFETCH(Stage, stage);
+        QFETCH(QStringList, categories);
+        QCOMPARE(Playbook::stageRelevance(stage), QSet<QString>(categories.cbegin(), categories.cend()));
+    }
 
-void TestCoaching::profileRoundTripIsPrivate()
-{
-    test::TempHome home;
-    const QString dir = home.file(QStringLiteral(".quiroai"));
-    QVERIFY(!QFileInfo::exists(dir));
+    void mapCategory_data()
+    {
+        QTest::addColumn<QString>("subType");
+        QTest::addColumn<QString>("intent");
+        QTest::addColumn<QString>("category");
+        const auto row = [](const char* name, const char* subType, const char* intent, const char* category) {
+            QTest::newRow(name) << QString(subType) << QString(intent) << QString(category);
+        };
+        row("competitor", "competitor", "", "competition");
+        row("process", "process", "OBJECTION", "internal_process");
+        row("change", "change", "", "fear_of_change");
+        row("table wins over intent", "price", "BUYING_SIGNAL", "price");
+        row("table wins over seller behaviour", "vague_proof", "SELLER_BEHAVIOR", "vague_proof");
+        row("intent BUYING_SIGNAL", "", "BUYING_SIGNAL", "buying_signal");
+        row("intent CLOSING", "", "CLOSING", "buying_signal");
+        row("sub-type contains buying_signal", "strong_buying_signal", "NEUTRAL", "buying_signal");
+        row("seller behaviour", "monologue", "SELLER_BEHAVIOR", "overtalking");
+        row("unmapped falls back to price", "weather", "OBJECTION", "price");
+        row("both empty", "", "", "price");
+        row("sub-type is case-sensitive", "Competitor", "", "price");
+        row("intent is case-sensitive", "", "closing", "price");
+        row("category name is not a sub-type", "competition", "", "price");
+    }
 
-    ProductProfile profile;
-    profile.productName = QStringLiteral("Acme");
-    profile.callType = QStringLiteral("demo");
-    profile.objections = {QStringLiteral("Too pricey"), QString(), QStringLiteral("No time")};
-    QVERIFY(profile.save());
+    void mapCategory()
+    {
+        QFETCH(QString, subType);
+        QFETCH(QString, intent);
+        QFETCH(QString, category);
+        QCOMPARE(Playbook::mapCategory(subType, intent), category);
+    }
 
-    const QString path = Paths::profileFile();
-    const auto groupAndOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
-                               QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
-    QCOMPARE(QFileInfo(dir).permissions() & groupAndOther, QFileDevice::Permissions());
-    QCOMPARE(QFileInfo(path).permissions() & groupAndOther, QFileDevice::Permissions());
+    void decisionScoring_data()
+    {
+        // Each commit is "category@seconds" after the start; the candidate is scored at `at`.
+        // A score of -1 means the engine refuses.
+        QTest::addColumn<QStringList>("commits");
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<Stage>("stage");
+        QTest::addColumn<double>("at");
+        QTest::addColumn<double>("score");
 
-    const QByteArray bytes = test::readFile(path);
-    QVERIFY2(bytes.contains("\n    \""), bytes.constData()); // pretty-printed
-    const QJsonObject written = QJsonDocument::fromJson(bytes).object();
-    QCOMPARE(written.keys(), (QStringList{"call_type", "objections", "product_name", "target_customer", "value_prop"}));
-    QCOMPARE(written.value("value_prop"), QJsonValue(QString())); // empty strings are still written
-    QCOMPARE(written.value("objections").toArray(), (QJsonArray{"Too pricey", "No time"}));
+        const QStringList none;
+        QTest::newRow("fresh: price, no stage bonus") << none << "price" << Stage::discovery << 0.0 << 8.0;
+        QTest::newRow("fresh: buying signal in closing") << none << "buying_signal" << Stage::closing << 0.0 << 12.0;
+        QTest::newRow("fresh: talk less in opening") << none << "manager_talking" << Stage::opening << 0.0 << 7.0;
+        QTest::newRow("fresh: talk less in presentation")
+            << none << "manager_talking" << Stage::presentation << 0.0 << -1.0;
+        QTest::newRow("fresh: unprioritised category") << none << "overtalking" << Stage::objection << 0.0 << -1.0;
+        QTest::newRow("fresh: hesitation reaches the threshold exactly")
+            << none << "client_hesitation" << Stage::opening << 0.0 << 6.0;
 
-    ProductProfile expected = profile;
-    expected.objections = {QStringLiteral("Too pricey"), QStringLiteral("No time")};
-    QCOMPARE(ProductProfile::load(), expected);
+        const QStringList price{"price@0"};
+        QTest::newRow("cooldown: 5.9 s") << price << "need" << Stage::objection << 5.9 << -1.0;
+        QTest::newRow("cooldown: 6.0 s") << price << "need" << Stage::objection << 6.0 << 7.5;
+        QTest::newRow("short cooldown: 2.9 s") << price << "buying_signal" << Stage::closing << 2.9 << -1.0;
+        QTest::newRow("short cooldown: 3.0 s") << price << "buying_signal" << Stage::closing << 3.0 << 10.5;
+        QTest::newRow("short cooldown is for the candidate's priority")
+            << QStringList{"buying_signal@0"} << "price" << Stage::objection << 3.0 << -1.0;
 
-    // Writing again replaces the whole file, and the coaching engine reads what the editor wrote.
-    profile.objections.clear();
-    QVERIFY(profile.save());
-    QCOMPARE(ProductProfile::load().objections, QStringList());
-    const ProductContext context(std::nullopt);
-    QCOMPARE(context.compiled(), "PRODUCT: Acme\nCALL TYPE: demo\n" + s_defaultGoal);
-}
+        QTest::newRow("repeat at 24.9 s") << price << "price" << Stage::objection << 24.9 << -1.0;
+        QTest::newRow("repeat at 25.0 s") << price << "price" << Stage::objection << 25.0 << 8.5;
+        QTest::newRow("frequency window at 29.9 s") << price << "price" << Stage::objection << 29.9 << 8.5;
+        QTest::newRow("frequency window at 30.0 s") << price << "price" << Stage::objection << 30.0 << 10.0;
 
-void TestCoaching::profileReaderFallbacks_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QStringList>("fields"); // name, value prop, target, call type, then the objections
+        const QStringList three{"price@0", "need@10", "urgency@20"};
+        QTest::newRow("three hints in 30 s cost 4.5") << three << "trust" << Stage::presentation << 29.9 << -1.0;
+        QTest::newRow("the oldest leaves the window") << three << "trust" << Stage::presentation << 30.0 << 6.0;
 
-    QTest::newRow("camel-case names") << QByteArray(
-                                             R"({"productName":"A","valueProp":"B","target":"C","callType":"D"})")
-                                      << QStringList{"A", "B", "C", "D"};
-    QTest::newRow("snake case wins")
-        << QByteArray(R"({"product_name":"A","productName":"x","target_customer":"C","target":"y"})")
-        << QStringList{"A", "", "C", ""};
-    QTest::newRow("present but empty snake key wins")
-        << QByteArray(R"({"product_name":"","productName":"x"})") << QStringList{"", "", "", ""};
-    QTest::newRow("first three objections")
-        << QByteArray(R"({"objections":["1","2","3","4"]})") << QStringList{"", "", "", "", "1", "2", "3"};
-    QTest::newRow("numbered objections") << QByteArray(R"({"objection1":"1","objection3":"3"})")
-                                         << QStringList{"", "", "", "", "1", "", "3"};
-    QTest::newRow("array wins over numbered")
-        << QByteArray(R"({"objections":["a"],"objection1":"1"})") << QStringList{"", "", "", "", "a"};
-    QTest::newRow("not an object") << QByteArray(R"(["A"])") << QStringList{"", "", "", ""};
-}
+        const QStringList talk{"manager_talking@0"};
+        QTest::newRow("talk less again at 24.9 s") << talk << "manager_talking" << Stage::discovery << 24.9 << -1.0;
+        QTest::newRow("talk less again at 29.9 s") << talk << "manager_talking" << Stage::discovery << 29.9 << -1.0;
+        QTest::newRow("talk less again at 30.0 s") << talk << "manager_talking" << Stage::discovery << 30.0 << 7.0;
+    }
 
-void TestCoaching::profileReaderFallbacks()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(QStringList, fields);
-    test::TempHome home;
-    test::writeFile(Paths::profileFile(), file);
-    const ProductProfile profile = ProductProfile::load();
-    QCOMPARE((QStringList{profile.productName, profile.valueProp, profile.targetCustomer, profile.callType} +
-              profile.objections),
-             fields);
-}
+    void decisionScoring()
+    {
+        QFETCH(QStringList, commits);
+        QFETCH(QString, category);
+        QFETCH(Stage, stage);
+        QFETCH(double, at);
+        QFETCH(double, score);
+
+        const double start = 1'800'000'000.0;
+        ManualClock clock(start);
+        DecisionEngine engine(clock);
+        for (const QString& commit : commits) {
+            const QStringList parts = commit.split('@');
+            clock.set(start + parts.at(1).toDouble());
+            engine.commit(parts.at(0));
+        }
+        clock.set(start + at);
+        const std::optional<double> result = engine.shouldFire(category, stage);
+        if (score < 0) {
+            QVERIFY2(!result.has_value(), qPrintable(QString::number(result.value_or(0))));
+        } else {
+            QVERIFY(result.has_value());
+            QCOMPARE(*result, score);
+        }
+    }
+
+    void refusedCandidateLeavesClocksAlone()
+    {
+        ManualClock clock;
+        DecisionEngine engine(clock);
+        QVERIFY(engine.secondsSinceLastHint() > 1e9);
+        engine.commit(QStringLiteral("price"), QStringLiteral("Ask what ROI would justify this"));
+        clock.advance(4.0);
+        QVERIFY(!engine.shouldFire(QStringLiteral("need"), Stage::objection));
+        QVERIFY(!engine.shouldFire(QStringLiteral("overtalking"), Stage::objection));
+        QCOMPARE(engine.secondsSinceLastHint(), 4.0);
+        clock.advance(2.0);
+        QCOMPARE(engine.shouldFire(QStringLiteral("need"), Stage::objection), std::optional<double>(7.5));
+    }
+
+    void duplicateTextNormalisation_data()
+    {
+        QTest::addColumn<QString>("candidate");
+        QTest::addColumn<bool>("duplicate");
+        QTest::newRow("same text") << "Ask who else owns this decision" << true;
+        QTest::newRow("title case, two leading blanks") << "  Ask Who Else Owns This Decision" << true;
+        QTest::newRow("trailing tab") << "ask who else owns this decision\t" << true;
+        QTest::newRow("full stop at the end") << "Ask who else owns this decision." << false;
+        QTest::newRow("one word differs") << "Ask who else owns the decision" << false;
+        QTest::newRow("line breaks are not trimmed") << "\nAsk who else owns this decision" << false;
+        QTest::newRow("inner blanks are not collapsed") << "Ask who  else owns this decision" << false;
+    }
+
+    void duplicateTextNormalisation()
+    {
+        QFETCH(QString, candidate);
+        QFETCH(bool, duplicate);
+        ManualClock clock;
+        DecisionEngine engine(clock);
+        engine.commit(QStringLiteral("authority"), QStringLiteral("Ask who else owns this decision"));
+        QCOMPARE(engine.isDuplicateText(candidate), duplicate);
+    }
+
+    void remembersLastFiveTexts()
+    {
+        ManualClock clock;
+        DecisionEngine engine(clock);
+        for (int i = 1; i <= 6; ++i) {
+            clock.advance(60);
+            engine.commit(QStringLiteral("price"), QStringLiteral("text %1").arg(i));
+        }
+        // Commits without a text move the clocks but forget no text.
+        for (int i = 0; i < 3; ++i)
+            engine.commit(QStringLiteral("manager_talking"));
+        QVERIFY(!engine.isDuplicateText(QStringLiteral("text 1")));
+        for (int i = 2; i <= 6; ++i)
+            QVERIFY2(engine.isDuplicateText(QStringLiteral("TEXT %1").arg(i)), qPrintable(QString::number(i)));
+        QVERIFY(!engine.isDuplicateText(QString()));
+        clock.advance(1.0);
+        QCOMPARE(engine.secondsSinceLastHint(), 1.0);
+    }
+
+    void compiledContext_data()
+    {
+        QTest::addColumn<QByteArray>("profile"); // "<none>": no profile file
+        QTest::addColumn<QByteArray>("product"); // "<none>": no product file given
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<QString>("compiled");
+
+        QTest::newRow("no files") << s_noFile << s_noFile << false << s_defaultGoal;
+        QTest::newRow("malformed files") << QByteArray("{oops") << QByteArray("not json") << false << s_defaultGoal;
+        QTest::newRow("profile that is an array")
+            << QByteArray(R"([{"product_name":"Acme"}])") << s_noFile << false << s_defaultGoal;
+        QTest::newRow("empty objects") << QByteArray("{}") << QByteArray("{}") << false << s_defaultGoal;
+        QTest::newRow("name with empty value prop") << QByteArray(R"({"product_name":"Acme","value_prop":""})")
+                                                    << s_noFile << true << "PRODUCT: Acme\n" + s_defaultGoal;
+        QTest::newRow("name with value prop")
+            << QByteArray(R"({"product_name":"Acme","value_prop":"Fast CRM"})") << s_noFile << true
+            << QString::fromUtf8("PRODUCT: Acme — Fast CRM\n") + s_defaultGoal;
+        QTest::newRow("profile lines 1 to 4")
+            << QByteArray(R"({"product_name":"Acme","target_customer":"Clinics","call_type":"demo",)"
+                          R"("objections":["Too pricey","No time"]})")
+            << s_noFile << true
+            << "PRODUCT: Acme\nTARGET: Clinics\nCALL TYPE: demo\nKEY OBJECTIONS TO WATCH: Too pricey; No time\n" +
+                   s_defaultGoal;
+        QTest::newRow("empty strings and empty objections give no lines")
+            << QByteArray(R"({"target_customer":"","call_type":"","objections":[]})") << s_noFile << true
+            << s_defaultGoal;
+        QTest::newRow("objections with a non-string entry give no line")
+            << QByteArray(R"({"objections":["a",1]})") << s_noFile << true << s_defaultGoal;
+        QTest::newRow("product line from the product file")
+            << s_noFile << QByteArray(R"({"product":{"name":"Acme","one_liner":"CRM for clinics"}})") << true
+            << QString::fromUtf8("PRODUCT: Acme — CRM for clinics\n") + s_defaultGoal;
+        QTest::newRow("product line without a one-liner ends in the dash")
+            << s_noFile << QByteArray(R"({"product":{"name":"Acme"}})") << true
+            << QString::fromUtf8("PRODUCT: Acme — \n") + s_defaultGoal;
+        QTest::newRow("an empty profile name suppresses both product lines")
+            << QByteArray(R"({"product_name":""})") << QByteArray(R"({"product":{"name":"Acme"}})") << true
+            << s_defaultGoal;
+        QTest::newRow("profile name wins over the product file")
+            << QByteArray(R"({"product_name":"Mine"})") << QByteArray(R"({"product":{"name":"Acme"}})") << true
+            << "PRODUCT: Mine\n" + s_defaultGoal;
+        QTest::newRow("empty company description and guarantee still give lines")
+            << s_noFile << QByteArray(R"({"company":{"description":""},"product":{"proof":{"guarantee":""}}})") << true
+            << "COMPANY: \nGUARANTEE: \n" + s_defaultGoal;
+        QTest::newRow("values of the wrong type count as absent")
+            << s_noFile
+            << QByteArray(R"({"company":{"description":7},"product":{"name":5,"differentiators":"fast",)"
+                          R"("pricing":[{"tier":"Pro"},"Free"],"proof":[]},"competitors":{},"icp":{"pains":[]},)"
+                          R"("call_goal_human":3})")
+            << true << s_defaultGoal;
+        QTest::newRow("price tiers")
+            << s_noFile
+            << QByteArray(R"({"product":{"pricing":[{"tier":"Pro","price":"$49","per":"month"},{"tier":"Team"},)"
+                          R"({"price":"$9","per":7}]}})")
+            << true << QString::fromUtf8("PRICING: Pro — $49 month; Team —; — $9\n") + s_defaultGoal;
+        QTest::newRow("competitor with absent fields")
+            << s_noFile << QByteArray(R"({"competitors":[{"name":"Rival"}]})") << true
+            << "COMPETITORS: Rival (weakness: ; our edge: )\n" + s_defaultGoal;
+        QTest::newRow("empty call goal is still the goal")
+            << s_noFile << QByteArray(R"({"call_goal_human":""})") << true << QStringLiteral("CALL GOAL: ");
+    }
+
+    void compiledContext()
+    {
+        QFETCH(QByteArray, profile);
+        QFETCH(QByteArray, product);
+        QFETCH(bool, loaded);
+        QFETCH(QString, compiled);
+
+        test::TempHome home;
+        if (profile != s_noFile)
+            test::writeFile(Paths::profileFile(), profile);
+        std::optional<QString> productPath;
+        if (product != s_noFile) {
+            productPath = home.file(QStringLiteral("product.json"));
+            test::writeFile(*productPath, product);
+        }
+        const ProductContext context(productPath);
+        QCOMPARE(context.loaded(), loaded);
+        QCOMPARE(context.compiled(), compiled);
+    }
+
+    void fullProductFileGivesEveryLineInOrder()
+    {
+        test::TempHome home;
+        test::writeFile(Paths::profileFile(), R"({"target_customer":"Dental clinics","call_type":"discovery",
+            "objections":["Too expensive"]})");
+        const QString productPath = home.file(QStringLiteral("product.json"));
+        test::writeFile(productPath, R"({
+            "product": {"name": "Acme", "one_liner": "Scheduling that fills chairs",
+                        "pricing": [{"tier": "Starter", "price": "$29", "per": "month"},
+                                    {"tier": "Pro", "price": "$49", "per": "month"}],
+                        "differentiators": ["SMS reminders", "No setup fee"],
+                        "proof": {"case_studies": ["Smile Co: +20% bookings"], "guarantee": "30-day refund",
+                                  "metrics": ["4.8 stars", "2,000 clinics"]}},
+            "company": {"description": "Acme Health, Berlin"},
+            "competitors": [{"name": "Rival", "their_weakness": "slow support", "our_advantage": "24/7 chat"},
+                            {"name": "Other", "their_weakness": "no SMS", "our_advantage": "SMS built in"}],
+            "icp": {"pains": ["No-shows", "Phone tag"]},
+            "call_goal_human": "Book a pilot"})");
+        const ProductContext context(productPath);
+        QVERIFY(context.loaded());
+        QCOMPARE(context.callGoal(), QStringLiteral("Book a pilot"));
+        const QStringList expected{
+            "TARGET: Dental clinics",
+            "CALL TYPE: discovery",
+            "KEY OBJECTIONS TO WATCH: Too expensive",
+            QString::fromUtf8("PRODUCT: Acme — Scheduling that fills chairs"),
+            "COMPANY: Acme Health, Berlin",
+            QString::fromUtf8("PRICING: Starter — $29 month; Pro — $49 month"),
+            "DIFFERENTIATORS: SMS reminders; No setup fee",
+            "CASE STUDIES: Smile Co: +20% bookings",
+            "GUARANTEE: 30-day refund",
+            "METRICS: 4.8 stars; 2,000 clinics",
+            "COMPETITORS: Rival (weakness: slow support; our edge: 24/7 chat); Other (weakness: no SMS; our edge: SMS "
+            "built in)",
+            "CUSTOMER PAINS: No-shows; Phone tag",
+            "CALL GOAL: Book a pilot",
+        };
+        QCOMPARE(context.compiled().split('\n'), expected);
+        QVERIFY(!context.compiled().endsWith('\n'));
+    }
+
+    void objectionResponses_data()
+    {
+        QTest::addColumn<QByteArray>("product");
+        QTest::addColumn<QString>("block"); // "<none>" when there is no block
+        const QString heading = QStringLiteral("OBJECTION RESPONSES (use these exact phrases and proofs):");
+
+        QTest::newRow("no member") << QByteArray(R"({})") << "<none>";
+        QTest::newRow("empty object") << QByteArray(R"({"objection_responses":{}})") << "<none>";
+        QTest::newRow("not an object") << QByteArray(R"({"objection_responses":["a"]})") << "<none>";
+        QTest::newRow("only a phrase") << QByteArray(R"({"objection_responses":{"price":{"phrase":"Worth it"}}})")
+                                       << heading + "\n  PRICE: phrase='Worth it' | proof='' | question=''";
+        QTest::newRow("members sorted by key")
+            << QByteArray(R"({"objection_responses":{"timing":{"phrase":"t","proof":"p","question":"q?"},)"
+                          R"("budget":{"question":"How much?"}}})")
+            << heading + "\n  BUDGET: phrase='' | proof='' | question='How much?'" +
+                   "\n  TIMING: phrase='t' | proof='p' | question='q?'";
+        QTest::newRow("members that are not objects of strings are skipped")
+            << QByteArray(R"({"objection_responses":{"a":"text","b":{"phrase":1},"c":{"proof":"ok"}}})")
+            << heading + "\n  C: phrase='' | proof='ok' | question=''";
+        QTest::newRow("heading alone when nothing qualifies")
+            << QByteArray(R"({"objection_responses":{"a":[]}})") << heading;
+    }
+
+    void objectionResponses()
+    {
+        QFETCH(QByteArray, product);
+        QFETCH(QString, block);
+        test::TempHome home;
+        const QString productPath = home.file(QStringLiteral("product.json"));
+        test::writeFile(productPath, product);
+        const ProductContext context(productPath);
+        QCOMPARE(context.objectionResponses().value_or(QStringLiteral("<none>")), block);
+    }
+
+    void profileRoundTripIsPrivate()
+    {
+        test::TempHome home;
+        const QString dir = home.file(QStringLiteral(".quiroai"));
+        QVERIFY(!QFileInfo::exists(dir));
+
+        ProductProfile profile;
+        profile.productName = QStringLiteral("Acme");
+        profile.callType = QStringLiteral("demo");
+        profile.objections = {QStringLiteral("Too pricey"), QString(), QStringLiteral("No time")};
+        QVERIFY(profile.save());
+
+        const QString path = Paths::profileFile();
+        const auto groupAndOther = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                                   QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+        QCOMPARE(QFileInfo(dir).permissions() & groupAndOther, QFileDevice::Permissions());
+        QCOMPARE(QFileInfo(path).permissions() & groupAndOther, QFileDevice::Permissions());
+
+        const QByteArray bytes = test::readFile(path);
+        QVERIFY2(bytes.contains("\n    \""), bytes.constData()); // pretty-printed
+        const QJsonObject written = QJsonDocument::fromJson(bytes).object();
+        QCOMPARE(written.keys(),
+                 (QStringList{"call_type", "objections", "product_name", "target_customer", "value_prop"}));
+        QCOMPARE(written.value("value_prop"), QJsonValue(QString())); // empty strings are still written
+        QCOMPARE(written.value("objections").toArray(), (QJsonArray{"Too pricey", "No time"}));
+
+        ProductProfile expected = profile;
+        expected.objections = {QStringLiteral("Too pricey"), QStringLiteral("No time")};
+        QCOMPARE(ProductProfile::load(), expected);
+
+        // Writing again replaces the whole file, and the coaching engine reads what the editor wrote.
+        profile.objections.clear();
+        QVERIFY(profile.save());
+        QCOMPARE(ProductProfile::load().objections, QStringList());
+        const ProductContext context(std::nullopt);
+        QCOMPARE(context.compiled(), "PRODUCT: Acme\nCALL TYPE: demo\n" + s_defaultGoal);
+    }
+
+    void profileReaderFallbacks_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("fields"); // name, value prop, target, call type, then the objections
+
+        QTest::newRow("camel-case names")
+            << QByteArray(R"({"productName":"A","valueProp":"B","target":"C","callType":"D"})")
+            << QStringList{"A", "B", "C", "D"};
+        QTest::newRow("snake case wins")
+            << QByteArray(R"({"product_name":"A","productName":"x","target_customer":"C","target":"y"})")
+            << QStringList{"A", "", "C", ""};
+        QTest::newRow("present but empty snake key wins")
+            << QByteArray(R"({"product_name":"","productName":"x"})") << QStringList{"", "", "", ""};
+        QTest::newRow("first three objections")
+            << QByteArray(R"({"objections":["1","2","3","4"]})") << QStringList{"", "", "", "", "1", "2", "3"};
+        QTest::newRow("numbered objections")
+            << QByteArray(R"({"objection1":"1","objection3":"3"})") << QStringList{"", "", "", "", "1", "", "3"};
+        QTest::newRow("array wins over numbered")
+            << QByteArray(R"({"objections":["a"],"objection1":"1"})") << QStringList{"", "", "", "", "a"};
+        QTest::newRow("not an object") << QByteArray(R"(["A"])") << QStringList{"", "", "", ""};
+    }
+
+    void profileReaderFallbacks()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, fields);
+        test::TempHome home;
+        test::writeFile(Paths::profileFile(), file);
+        const ProductProfile profile = ProductProfile::load();
+        QCOMPARE((QStringList{profile.productName, profile.valueProp, profile.targetCustomer, profile.callType} +
+                  profile.objections),
+                 fields);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCoaching)
 #include "tst_coaching.moc"
