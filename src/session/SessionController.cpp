@@ -2,7 +2,6 @@
 
 #include "account/AuthManager.h"
 #include "audio/AudioCapture.h"
-#include "audio/SoundServer.h"
 #include "audio/SystemAudioCapture.h"
 #include "coaching/Coach.h"
 #include "coaching/HintEngine.h"
@@ -130,18 +129,15 @@ QCoro::Task<> SessionController::toggle()
 
 QCoro::Task<bool> SessionController::requestMic()
 {
-    // There is no microphone prompt on Linux: the microphone counts as allowed when the sound
-    // server has a default input that is a real source, not an output's monitor. Asking the server
-    // takes a round trip, so it happens off the GUI thread.
-    // The answer travels through a future, which also holds it when the probe is done before
-    // anyone waits for it.
+    // There is no microphone prompt on Linux: the microphone counts as allowed when the default
+    // input is a real source and opens. Asking the sound server takes round trips, so the probe
+    // runs off the GUI thread; the answer travels through a future, which also holds it when the
+    // probe is done before anyone waits for it.
     auto promise = std::make_shared<QPromise<bool>>();
     QFuture<bool> verdict = promise->future();
     promise->start();
     QThread* probe = QThread::create([promise] {
-        const auto info = SoundServer::query();
-        const auto* facts = std::get_if<SoundServer::Info>(&info);
-        promise->addResult(facts && !facts->defaultSource.isEmpty() && !facts->sourceIsMonitor);
+        promise->addResult(AudioCapture::isMicrophoneAuthorized());
         promise->finish();
     });
     probe->setObjectName(QStringLiteral("quiro.micprobe"));
