@@ -1,17 +1,23 @@
 #include "HintReplies.h"
 #include "coaching/Coach.h"
+#include "coaching/HintEngine.h"
 #include "coaching/ProductContext.h"
 #include "core/Clock.h"
 #include "core/Config.h"
+#include "core/ExternalService.h"
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
 #include <QTest>
 
+#include <limits>
+
 using namespace quiro;
 using namespace quiro::test;
 
 using MaybeHint = std::optional<Hint>;
+using HintResult = std::optional<HintEngine::CategoryAndText>;
+Q_DECLARE_METATYPE(HintResult)
 
 namespace {
 
@@ -40,6 +46,32 @@ private:
     std::unique_ptr<ScriptedHttpServer> m_server;
     std::unique_ptr<ManualClock> m_clock;
     std::unique_ptr<Coach> m_coach;
+    // The engine under test: the coach's own, or one that a test made with makeEngine.
+    HintEngine* m_engine = nullptr;
+    std::unique_ptr<HintEngine> m_ownEngine;
+
+    void makeEngine(const QString& apiBase)
+    {
+        m_ownEngine = std::make_unique<HintEngine>(Config{apiBase, Config::defaultHintModel, Config::defaultLanguage},
+                                                   QStringLiteral("tok-123"),
+                                                   std::make_shared<const ProductContext>(std::nullopt));
+        m_engine = m_ownEngine.get();
+    }
+
+    HintResult classify()
+    {
+        return finished(m_engine->classifyAndGenerate(QStringLiteral("That is more than we budgeted for"),
+                                                      QStringLiteral("RECENT TURNS (last 4):"), Stage::objection, 0.6,
+                                                      std::nullopt));
+    }
+
+    // The one log line of a failed request.
+    static void verifyErrorLine(const LogCapture& capture, const QString& path)
+    {
+        QCOMPARE(capture.lines().size(), 1);
+        QVERIFY2(capture.lines().first().startsWith("[HintEngine] " + path + " error: "),
+                 qPrintable(capture.lines().first()));
+    }
 
     MaybeHint turn(Speaker speaker, const QString& text) { return finished(m_coach->onTurn(speaker, text)); }
 
@@ -66,13 +98,15 @@ private slots:
         m_server->setReply("/extract", ScriptedReply::json({{"facts", QJsonArray()}}));
         m_clock = std::make_unique<ManualClock>();
         m_coach = std::make_unique<Coach>(
-            Config{m_server->baseUrl(), Config::defaultHintModel, Config::defaultLanguage}, QStringLiteral("tok"),
+            Config{m_server->baseUrl(), Config::defaultHintModel, Config::defaultLanguage}, QStringLiteral("tok-123"),
             std::make_shared<const ProductContext>(std::nullopt), *m_clock);
-        m_coach->hints()->setTimeouts({3'000, 3'000, 3'000, 3'000});
+        m_engine = m_coach->hints();
+        m_engine->setTimeouts({3'000, 3'000, 3'000, 3'000});
     }
 
     void cleanup()
     {
+        m_ownEngine.reset();
         m_coach.reset();
         m_server.reset();
         m_clock.reset();
@@ -386,6 +420,421 @@ private slots:
         QTest::qWait(50);
         QVERIFY(buffer->ledger().isEmpty());
         QCOMPARE(buffer->turnCount(), 1);
+    }
+
+    void statusAndBody_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("hint");
+        QTest::addColumn<QStringList>("log");
+
+        const QByteArray good = hintReply(hintAnswer("Ask what ROI means")).body;
+        QTest::newRow("200 object") << 200 << good << true << QStringList();
+        QTest::newRow("201 is not success") << 201 << good << false << QStringList{"[HintEngine] /hint → HTTP 201"};
+        QTest::newRow("401") << 401 << good << false << QStringList{"[HintEngine] /hint → HTTP 401"};
+        QTest::newRow("500") << 500 << QByteArray("oops") << false << QStringList{"[HintEngine] /hint → HTTP 500"};
+        QTest::newRow("invalid JSON") << 200 << QByteArray("{\"raw\": ") << false << QStringList();
+        QTest::newRow("array") << 200 << QByteArray("[{\"raw\": \"{}\"}]") << false << QStringList();
+        QTest::newRow("scalar") << 200 << QByteArray("42") << false << QStringList();
+        QTest::newRow("empty body") << 200 << QByteArray() << false << QStringList();
+    }
+
+    void statusAndBody()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, hint);
+        QFETCH(QStringList, log);
+
+        m_server->setReply("/hint", ScriptedReply::text(body, status));
+        LogCapture capture;
+        QCOMPARE(classify().has_value(), hint);
+        QCOMPARE(capture.lines(), log);
+        QCOMPARE(m_server->requestCount("/hint"), 1);
+        // Only a reply object with a "raw" string counts as a model call.
+        QCOMPARE(m_engine->totalCalls(), hint ? 1 : 0);
+    }
+
+    void eachEndpointHasItsOwnTimeout_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char* path : {"/hint", "/extract", "/assist", "/analyze"})
+            QTest::newRow(path) << QString(path);
+    }
+
+    void eachEndpointHasItsOwnTimeout()
+    {
+        QFETCH(QString, path);
+
+        // Only the endpoint under test has a time-out shorter than the replies take.
+        const auto timeoutMs = [&path](const char* endpoint) { return path == endpoint ? 150 : 5'000; };
+        m_engine->setTimeouts({timeoutMs("/hint"), timeoutMs("/extract"), timeoutMs("/assist"), timeoutMs("/analyze")});
+        ScriptedReply reply = ScriptedReply::json({{"raw", compactText(hintAnswer("Ask it"))},
+                                                   {"facts", QJsonArray{"a fact"}},
+                                                   {"hint", "Ask it"},
+                                                   {"analysis", QJsonObject{{"score", 1}}}});
+        reply.delayMs = 600;
+        for (const char* endpoint : {"/hint", "/extract", "/assist", "/analyze"})
+            m_server->setReply(endpoint, reply);
+
+        LogCapture capture;
+        auto hint = m_engine->classifyAndGenerate("It costs too much", "", Stage::objection);
+        auto facts = m_engine->extractFacts("we have four hundred seats");
+        auto assist = m_engine->generateOnDemand("CLIENT: hi");
+        auto analysis = m_engine->analyze("CLIENT: hi", 1, 0.5, 0, "a", "b");
+        // A late reply must not count: the time-out ends the request.
+        QCOMPARE(finished(std::move(hint)).has_value(), path != "/hint");
+        QCOMPARE(!finished(std::move(facts)).isEmpty(), path != "/extract");
+        QCOMPARE(finished(std::move(assist)).has_value(), path != "/assist");
+        QCOMPARE(finished(std::move(analysis)).has_value(), path != "/analyze");
+        verifyErrorLine(capture, path);
+        QCOMPARE(m_engine->totalCalls(), int(path != "/hint") + int(path != "/assist"));
+    }
+
+    void refusedConnectionLogsErrorLine()
+    {
+        // Take a free port and close it again, so that nothing listens there.
+        quint16 port = 0;
+        {
+            ScriptedHttpServer closed;
+            QVERIFY(closed.start());
+            port = closed.port();
+        }
+        makeEngine(QStringLiteral("http://127.0.0.1:%1").arg(port));
+        LogCapture capture;
+        QVERIFY(finished(m_engine->extractFacts("we run four hundred seats today")).isEmpty());
+        verifyErrorLine(capture, "/extract");
+    }
+
+    void hintRequestShape()
+    {
+        m_server->setReply("/hint", hintReply(hintAnswer("Ask what ROI means")));
+        CallStateSnapshot snapshot;
+        snapshot.budgetDiscussed = true;
+        snapshot.objectionsHandled = QStringList{"price"};
+        QVERIFY(finished(m_engine->classifyAndGenerate("It costs too much", "RECENT TURNS (last 4):", Stage::closing,
+                                                       0.25, snapshot)));
+        // Without a call state the key is left out.
+        QVERIFY(finished(m_engine->classifyAndGenerate("It costs too much", "", Stage::opening)));
+
+        QCOMPARE(m_server->requestCount("/hint"), 2);
+        const RecordedRequest request = m_server->requests("/hint").first();
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.header("Authorization"), QByteArray("Bearer tok-123"));
+        QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
+        // No profile: the product context is sent as an empty string, and no objection responses.
+        QCOMPARE(request.json(), (QJsonObject{{"phrase", "It costs too much"},
+                                              {"context", "RECENT TURNS (last 4):"},
+                                              {"stage", "closing"},
+                                              {"stage_goal", "Lock in a concrete next step with a specific date"},
+                                              {"seller_talk_ratio", 0.25},
+                                              {"product_context", ""},
+                                              {"call_state", snapshot.toDict()}}));
+        const QJsonObject second = m_server->requests("/hint").at(1).json();
+        QVERIFY(!second.contains("call_state"));
+        QCOMPARE(second.value("seller_talk_ratio").toDouble(), 0.5);
+    }
+
+    void productContextAndObjectionResponsesWhenLoaded()
+    {
+        writeFile(m_home->file(".quiroai/profile.json"), R"({"product_name": "Acme", "value_prop": "Fast"})");
+        const QString knowledge = m_home->file("product.json");
+        writeFile(knowledge, R"({"objection_responses": {"price": {"phrase": "Worth it"}}})");
+        auto context = std::make_shared<const ProductContext>(knowledge);
+        QVERIFY(context->compiled().startsWith("PRODUCT: Acme"));
+        HintEngine engine(Config{m_server->baseUrl(), {}, {}}, "tok", context);
+        m_server->setReply("/hint", hintReply(hintAnswer("Ask what ROI means")));
+        m_server->setReply("/assist", ScriptedReply::json({{"hint", "Ask it"}}));
+        m_server->setReply("/analyze", ScriptedReply::json({{"analysis", QJsonObject{}}}));
+
+        QVERIFY(finished(engine.classifyAndGenerate("It costs too much", "", Stage::objection)));
+        QVERIFY(finished(engine.generateOnDemand("CLIENT: hi")));
+        QVERIFY(finished(engine.analyze("CLIENT: hi", 60, 0.5, 2, "a", "b")));
+
+        const QJsonObject hintBody = m_server->requests("/hint").first().json();
+        QCOMPARE(hintBody.value("objection_responses").toString(), context->objectionResponses().value());
+        for (const char* path : {"/hint", "/assist", "/analyze"})
+            QCOMPARE(m_server->requests(path).first().json().value("product_context").toString(), context->compiled());
+    }
+
+    void baseWithTrailingSlashKeepsDoubleSlash()
+    {
+        // The URL keeps the double slash and the request is sent. (Qt's HTTP stack writes the path
+        // "//hint" on the wire as "/hint", so the service still finds its route.)
+        QCOMPARE(ExternalService::endpoint(m_server->baseUrl() + "/", ExternalService::Path::hint)->path(),
+                 QString("//hint"));
+        makeEngine(m_server->baseUrl() + "/");
+        m_server->setReply("/hint", hintReply(hintAnswer("Ask what ROI means")));
+        QVERIFY(classify().has_value());
+        QCOMPARE(m_server->requests().size(), 1);
+    }
+
+    void nothingToSendSendsNothing()
+    {
+        m_server->setReply("/hint", hintReply(hintAnswer("Ask what ROI means")));
+        m_server->setReply("/assist", ScriptedReply::json({{"hint", "Ask it"}}));
+        LogCapture capture;
+        QCOMPARE(finished(m_engine->classifyAndGenerate("It costs too much", "", Stage::opening,
+                                                        std::numeric_limits<double>::quiet_NaN())),
+                 HintResult());
+        QCOMPARE(finished(m_engine->generateOnDemand(QString())), std::optional<QString>());
+        QCOMPARE(m_server->requests().size(), 0);
+        QCOMPARE(m_engine->totalCalls(), 0);
+        QVERIFY(capture.lines().isEmpty());
+    }
+
+    // Everything between the model's "raw" text and the hint: lenient parsing, the confidence and
+    // interrupt gates, the category and its fallback text, the markdown strip and the eight-word cut.
+    void answerRules_data()
+    {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<HintResult>("expected");
+
+        const QString roi = QStringLiteral("Ask what ROI would justify this");
+        const HintResult none;
+        const auto price = [](const char* text) { return HintResult({"price", QString::fromUtf8(text)}); };
+        const QJsonObject base = hintAnswer(roi);
+        const auto with = [&base](std::initializer_list<std::pair<const char*, QJsonValue>> changes) {
+            QJsonObject changed = base;
+            for (const auto& [key, value] : changes) {
+                if (value.isUndefined())
+                    changed.remove(key);
+                else
+                    changed.insert(key, value);
+            }
+            return compactText(changed);
+        };
+        const auto row = [](const char* name, const QString& raw, const HintResult& expected) {
+            QTest::newRow(name) << raw << expected;
+        };
+        const QJsonValue absent(QJsonValue::Undefined);
+
+        row("confidence 1 as integer passes", with({{"confidence", 1}}), price("Ask what ROI would justify this"));
+        row("confidence 0.65 passes", with({{"confidence", 0.65}}), price("Ask what ROI would justify this"));
+        row("confidence 0.64 fails", with({{"confidence", 0.64}}), none);
+        row("confidence missing fails", with({{"confidence", absent}}), none);
+        row("confidence as text fails", with({{"confidence", "0.9"}}), none);
+        row("should_interrupt \"true\" fails", with({{"should_interrupt", "true"}}), none);
+        row("should_interrupt false fails", with({{"should_interrupt", false}}), none);
+        row("should_interrupt missing fails", with({{"should_interrupt", absent}}), none);
+        row("intent NEUTRAL", with({{"intent", "NEUTRAL"}}), none);
+        row("intent neutral is not NEUTRAL", with({{"intent", "neutral"}}), price("Ask what ROI would justify this"));
+        row("missing response: category fallback", with({{"sub_type", "change"}, {"response", absent}}),
+            HintResult({"fear_of_change", "Ask what staying the same costs"}));
+        row("missing response, unmapped: price fallback", with({{"sub_type", "weather"}, {"response", absent}}),
+            price("Ask what ROI would justify this"));
+        row("missing response, seller behaviour",
+            with({{"sub_type", absent}, {"intent", "SELLER_BEHAVIOR"}, {"response", absent}}),
+            HintResult({"overtalking", "Pause. Ask a question."}));
+        row("missing response, buying signal",
+            with({{"sub_type", absent}, {"intent", "BUYING_SIGNAL"}, {"response", absent}}),
+            HintResult({"buying_signal", "Give next step: date and time now"}));
+        row("response not a string: fallback", with({{"response", 7}}), price("Ask what ROI would justify this"));
+        row("empty response stays empty", with({{"response", ""}}), price(""));
+        row("sub_type not a string counts as empty", with({{"sub_type", 3}}), price("Ask what ROI would justify this"));
+
+        const QString object = with({{"response", "**Ask** what ROI would justify this"}});
+        row("fenced json block", "```json\n" + object + "\n```", price("Ask what ROI would justify this"));
+        row("fence without language", "```\n" + object + "\n```", price("Ask what ROI would justify this"));
+        row("surrounding blanks and lines", "\n  " + object + "  \n", price("Ask what ROI would justify this"));
+        row("prose around the object", "Sure! Here it is: " + object + " Hope that helps.",
+            price("Ask what ROI would justify this"));
+        row("prose with braces after", "Answer " + object + " (see {notes})", none);
+        row("no object", "I cannot help with that", none);
+        row("closing brace before opening", "} nothing {", none);
+        row("array", "[" + object + "]", price("Ask what ROI would justify this"));
+        row("empty object", "{}", none);
+
+        const auto response = [&with](const char* text) { return with({{"response", QString::fromUtf8(text)}}); };
+        row("emphasis and code marks", response("**Ask** __who__ *decides* _now_ `today`"),
+            price("Ask who decides now today"));
+        row("leading hyphen, blank, quote; trailing quote", response("- \"Ask who signs off\""),
+            price("Ask who signs off"));
+        row("inner hyphen and quote stay", response("Ask a follow-up on 'scope'"), price("Ask a follow-up on 'scope"));
+        row("guillemets, heading and quote marks", response("## > «Name the client»"), price("Name the client"));
+        row("12 words cut to 8", response("one two three four five six seven eight nine ten eleven twelve"),
+            price("one two three four five six seven eight"));
+        row("9 words with double blanks cut and joined", response("one  two three four five six seven eight nine"),
+            price("one two three four five six seven eight"));
+        row("8 words keep inner spacing", response("one  two three four five six seven   eight"),
+            price("one  two three four five six seven   eight"));
+        row("tabs do not separate words", response("one\ttwo three"), price("one\ttwo three"));
+        row("only marks", response("** - **"), price(""));
+    }
+
+    void answerRules()
+    {
+        QFETCH(QString, raw);
+        QFETCH(HintResult, expected);
+        m_server->setReply("/hint", ScriptedReply::json({{"raw", raw}}));
+        QCOMPARE(classify(), expected);
+        // Every one of these replies had a "raw" string, so each counts as a model call.
+        QCOMPARE(m_engine->totalCalls(), 1);
+    }
+
+    void costCounting_data()
+    {
+        QTest::addColumn<QJsonValue>("cost"); // Undefined: no "cost" key
+        QTest::addColumn<double>("total");
+        QTest::addColumn<int>("usageCalls");
+        QTest::newRow("cost present") << QJsonValue(0.0125) << 0.025 << 2;
+        QTest::newRow("cost zero still reported") << QJsonValue(0.0) << 0.0 << 2;
+        QTest::newRow("cost missing") << QJsonValue(QJsonValue::Undefined) << 0.0 << 0;
+        QTest::newRow("cost not a number") << QJsonValue("0.5") << 0.0 << 0;
+    }
+
+    void costCounting()
+    {
+        QFETCH(QJsonValue, cost);
+        QFETCH(double, total);
+        QFETCH(int, usageCalls);
+
+        QJsonObject hintBody{{"raw", compactText(hintAnswer("Ask it"))}};
+        QJsonObject assistBody{{"hint", "Ask it"}};
+        if (!cost.isUndefined()) {
+            hintBody.insert("cost", cost);
+            assistBody.insert("cost", cost);
+        }
+        m_server->setReply("/hint", ScriptedReply::json(hintBody));
+        m_server->setReply("/assist", ScriptedReply::json(assistBody));
+        QList<std::tuple<int, int, double>> usage;
+        m_engine->setOnUsage([&usage](int a, int b, double c) { usage.append({a, b, c}); });
+
+        QVERIFY(classify().has_value());
+        QVERIFY(finished(m_engine->generateOnDemand("CLIENT: hello")).has_value());
+
+        QCOMPARE(m_engine->totalCalls(), 2);
+        QCOMPARE(m_engine->totalLLMCost(), total);
+        QCOMPARE(usage, (QList<std::tuple<int, int, double>>(usageCalls, {0, 0, cost.toDouble()})));
+    }
+
+    void overlappingRepliesAreAllCounted()
+    {
+        // Qt opens at most six connections per host, so six is as much overlap as one engine gets.
+        constexpr int requests = 6;
+        std::vector<QCoro::Task<HintResult>> tasks;
+        for (int i = 0; i < requests; ++i) {
+            m_server->enqueueReply("/hint", held(hintReply(hintAnswer("Ask it"), 0.25)));
+            tasks.push_back(m_engine->classifyAndGenerate("It costs too much", "", Stage::objection));
+        }
+        QTRY_COMPARE(m_server->heldCount(), requests);
+        m_server->releaseHeld();
+        for (auto& task : tasks)
+            QVERIFY(finished(std::move(task)).has_value());
+        QCOMPARE(m_engine->totalCalls(), requests);
+        QCOMPARE(m_engine->totalLLMCost(), requests * 0.25);
+    }
+
+    void extractFacts_data()
+    {
+        QTest::addColumn<QString>("phrase");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QStringList>("facts"); // none sent when the phrase has fewer than five words
+
+        const QString five = QStringLiteral("we have four hundred seats");
+        const QByteArray facts = R"({"facts": ["400 seats", "renewal in May"]})";
+        QTest::newRow("four words send nothing") << "we have four hundred" << facts << QStringList();
+        QTest::newRow("four words and extra blanks send nothing")
+            << "  we  have four   hundred " << facts << QStringList();
+        QTest::newRow("empty sends nothing") << "" << facts << QStringList();
+        QTest::newRow("five words") << five << facts << QStringList{"400 seats", "renewal in May"};
+        QTest::newRow("facts not strings") << five << QByteArray(R"({"facts": ["a", 2]})") << QStringList();
+        QTest::newRow("facts missing") << five << QByteArray(R"({"other": []})") << QStringList();
+        QTest::newRow("facts not an array") << five << QByteArray(R"({"facts": "a"})") << QStringList();
+    }
+
+    void extractFacts()
+    {
+        QFETCH(QString, phrase);
+        QFETCH(QByteArray, reply);
+        QFETCH(QStringList, facts);
+
+        m_server->setReply("/extract", ScriptedReply::text(reply));
+        QCOMPARE(finished(m_engine->extractFacts(phrase)), facts);
+        const bool sent = phrase == QStringLiteral("we have four hundred seats");
+        QCOMPARE(m_server->requestCount("/extract"), int(sent));
+        if (sent)
+            QCOMPARE(m_server->requests("/extract").first().json(), (QJsonObject{{"phrase", phrase}}));
+        // Fact replies are not model calls that the session pays for.
+        QCOMPARE(m_engine->totalCalls(), 0);
+    }
+
+    void generateOnDemand_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("hint"); // "<none>": no hint
+        QTest::addColumn<int>("calls");
+
+        const auto hint = [](const QJsonValue& value) { return QJsonDocument(QJsonObject{{"hint", value}}).toJson(); };
+        QTest::newRow("plain") << hint("Ask who else decides") << "Ask who else decides" << 1;
+        QTest::newRow("cleaned and cut to 8 words")
+            << hint("- \"**Ask**  them what a perfect fit looks like for the team\"")
+            << "Ask them what a perfect fit looks like" << 1;
+        QTest::newRow("short hint joined by single blanks") << hint("Ask   now") << "Ask now" << 1;
+        QTest::newRow("empty hint counted, no hint") << hint("") << "<none>" << 1;
+        QTest::newRow("hint of marks only") << hint("**\"\"**") << "<none>" << 1;
+        QTest::newRow("hint missing counted") << QByteArray(R"({"cost": 0.1})") << "<none>" << 1;
+        QTest::newRow("hint not a string") << hint(3) << "<none>" << 1;
+        QTest::newRow("not an object, not counted") << QByteArray(R"(["hint"])") << "<none>" << 0;
+    }
+
+    void generateOnDemand()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, hint);
+        QFETCH(int, calls);
+
+        m_server->setReply("/assist", ScriptedReply::text(reply));
+        const QString transcript = QStringLiteral("MANAGER: hello\nCLIENT: we are not sure");
+        QCOMPARE(finished(m_engine->generateOnDemand(transcript)).value_or("<none>"), hint);
+        QCOMPARE(m_engine->totalCalls(), calls);
+        QCOMPARE(m_server->requests("/assist").first().json(),
+                 (QJsonObject{{"transcript", transcript}, {"product_context", ""}}));
+    }
+
+    void analyze()
+    {
+        const QJsonObject analysis{{"score", 72}, {"summary", "Good call"}};
+        m_server->enqueueReply("/analyze", ScriptedReply::json({{"analysis", analysis}, {"cost", 1.0}}));
+        m_server->enqueueReply("/analyze", ScriptedReply::json({{"analysis", QJsonArray{1, 2}}}));
+        QCOMPARE(
+            finished(m_engine->analyze("MANAGER: hi", 125.5, 0.61, 3, "2026-12-06T10:00:00Z", "2026-12-06T10:02:05Z")),
+            std::optional<QJsonObject>(analysis));
+        // An analysis that is not an object is no analysis.
+        QCOMPARE(finished(m_engine->analyze("MANAGER: hi", 1, 0.5, 0, "a", "b")), std::optional<QJsonObject>());
+        // Analyses are neither counted nor costed.
+        QCOMPARE(m_engine->totalCalls(), 0);
+        QCOMPARE(m_engine->totalLLMCost(), 0.0);
+
+        const QJsonObject body = m_server->requests("/analyze").first().json();
+        QVERIFY(body.value("hint_count").isDouble());
+        QCOMPARE(body, (QJsonObject{{"transcript", "MANAGER: hi"},
+                                    {"duration_sec", 125.5},
+                                    {"talk_ratio", 0.61},
+                                    {"hint_count", 3},
+                                    {"started_at", "2026-12-06T10:00:00Z"},
+                                    {"ended_at", "2026-12-06T10:02:05Z"},
+                                    {"product_context", ""}}));
+    }
+
+    void destroyedEngineFinishesPendingRequests()
+    {
+        makeEngine(m_server->baseUrl());
+        m_server->setReply("/hint", held(hintReply(hintAnswer("Ask it"))));
+        m_server->setReply("/extract", held(hintReply(hintAnswer("Ask it"))));
+        auto hint = m_engine->classifyAndGenerate("It costs too much", "", Stage::objection);
+        auto facts = m_engine->extractFacts("we have four hundred seats");
+        QTRY_COMPARE(m_server->heldCount(), 2);
+
+        LogCapture capture;
+        m_ownEngine.reset();
+        // Both coroutines end with an empty result instead of staying suspended for ever.
+        QCOMPARE(finished(std::move(hint), 1'000), HintResult());
+        QCOMPARE(finished(std::move(facts), 1'000), QStringList());
+        // An abort on the way out is not a service failure worth a log line.
+        QVERIFY(capture.lines().isEmpty());
+        m_server->releaseHeld();
     }
 };
 

@@ -25,52 +25,36 @@ class TestCoaching : public QObject {
     Q_OBJECT
 
 private slots:
-    void labelsAreExactCharacters_data()
+    void labelsAndTables()
     {
-        // Written as literal UTF-8 here, against the escapes in the code, so a wrong code point in
-        // either place shows up.
-        QTest::addColumn<QString>("category");
-        QTest::addColumn<QString>("label");
-        const auto row = [](const char* category, const char* label) {
-            QTest::newRow(category) << QString::fromUtf8(category) << QString::fromUtf8(label);
-        };
-        row("buying_signal", "🎯 Buying Signal");
-        row("price", "💰 Price");
-        row("competition", "⚔️ Competitor");
-        row("authority", "👤 Authority");
-        row("trust", "🛡 Trust");
-        row("need", "❓ Need/Fit");
-        row("urgency", "⏳ Urgency");
-        row("manager_talking", "🔇 Talk Less");
-        row("overtalking", "🔇 Talk Less");
-        row("rushing", "🐢 Slow Down");
-        row("overselling", "🛑 Stop Pitching");
-        row("ignoring_objection", "⚠️ Handle Objection");
-        row("premature_close", "🚫 Too Early");
-        row("weak_close", "🤝 Lock Next Step");
-        row("discounting", "💎 Hold Price");
-        row("vague_proof", "📋 Be Specific");
-        row("info_stall", "📧 Qualify Request");
-        row("internal_process", "📅 Get Timeline");
-        row("fear_of_change", "🔄 Cost of Status Quo");
-        row("client_hesitation", "💡 Hint");
-        row("closing_signal", "💡 Hint");
-        row("", "💡 Hint");
-    }
-
-    void labelsAreExactCharacters()
-    {
-        QFETCH(QString, category);
-        QFETCH(QString, label);
-        QCOMPARE(Playbook::label(category), label);
-    }
-
-    void tableSizes()
-    {
-        // The exact characters of labels and fallbacks are compared literally in the tables below and in the
-        // hint engine's tests; here, that no entry is missing or extra.
-        QCOMPARE(Playbook::basePriority().size(), 9);
+        // Literal UTF-8 here, against the escapes in the code, so a wrong code point in either place shows up.
+        const QList<std::pair<const char*, const char*>> labels{{"buying_signal", "🎯 Buying Signal"},
+                                                                {"price", "💰 Price"},
+                                                                {"competition", "⚔️ Competitor"},
+                                                                {"authority", "👤 Authority"},
+                                                                {"trust", "🛡 Trust"},
+                                                                {"need", "❓ Need/Fit"},
+                                                                {"urgency", "⏳ Urgency"},
+                                                                {"manager_talking", "🔇 Talk Less"},
+                                                                {"overtalking", "🔇 Talk Less"},
+                                                                {"rushing", "🐢 Slow Down"},
+                                                                {"overselling", "🛑 Stop Pitching"},
+                                                                {"ignoring_objection", "⚠️ Handle Objection"},
+                                                                {"premature_close", "🚫 Too Early"},
+                                                                {"weak_close", "🤝 Lock Next Step"},
+                                                                {"discounting", "💎 Hold Price"},
+                                                                {"vague_proof", "📋 Be Specific"},
+                                                                {"info_stall", "📧 Qualify Request"},
+                                                                {"internal_process", "📅 Get Timeline"},
+                                                                {"fear_of_change", "🔄 Cost of Status Quo"},
+                                                                {"client_hesitation", "💡 Hint"},
+                                                                {"closing_signal", "💡 Hint"},
+                                                                {"", "💡 Hint"}};
+        for (const auto& [category, label] : labels)
+            QCOMPARE(Playbook::label(QString::fromUtf8(category)), QString::fromUtf8(label));
+        // No entry missing or extra; the fallback texts are compared in the hint engine's tests.
         QCOMPARE(Playbook::labels().size(), 19);
+        QCOMPARE(Playbook::basePriority().size(), 9);
         QCOMPARE(Playbook::fallback().size(), 18);
         QVERIFY(!Playbook::fallback().contains(QStringLiteral("manager_talking")));
         QVERIFY(!Playbook::basePriority().contains(QStringLiteral("overtalking")));
