@@ -245,56 +245,47 @@ private slots:
         QTest::addColumn<bool>("loaded");
         QTest::addColumn<QString>("compiled");
 
-        QTest::newRow("no files") << s_noFile << s_noFile << false << s_defaultGoal;
-        QTest::newRow("malformed files") << QByteArray("{oops") << QByteArray("not json") << false << s_defaultGoal;
-        QTest::newRow("profile that is an array")
-            << QByteArray(R"([{"product_name":"Acme"}])") << s_noFile << false << s_defaultGoal;
-        QTest::newRow("empty objects") << QByteArray("{}") << QByteArray("{}") << false << s_defaultGoal;
-        QTest::newRow("name with empty value prop") << QByteArray(R"({"product_name":"Acme","value_prop":""})")
-                                                    << s_noFile << true << "PRODUCT: Acme\n" + s_defaultGoal;
-        QTest::newRow("name with value prop")
-            << QByteArray(R"({"product_name":"Acme","value_prop":"Fast CRM"})") << s_noFile << true
-            << QString::fromUtf8("PRODUCT: Acme — Fast CRM\n") + s_defaultGoal;
-        QTest::newRow("profile lines 1 to 4")
-            << QByteArray(R"({"product_name":"Acme","target_customer":"Clinics","call_type":"demo",)"
-                          R"("objections":["Too pricey","No time"]})")
-            << s_noFile << true
-            << "PRODUCT: Acme\nTARGET: Clinics\nCALL TYPE: demo\nKEY OBJECTIONS TO WATCH: Too pricey; No time\n" +
-                   s_defaultGoal;
-        QTest::newRow("empty strings and empty objections give no lines")
-            << QByteArray(R"({"target_customer":"","call_type":"","objections":[]})") << s_noFile << true
-            << s_defaultGoal;
-        QTest::newRow("objections with a non-string entry give no line")
-            << QByteArray(R"({"objections":["a",1]})") << s_noFile << true << s_defaultGoal;
-        QTest::newRow("product line from the product file")
-            << s_noFile << QByteArray(R"({"product":{"name":"Acme","one_liner":"CRM for clinics"}})") << true
-            << QString::fromUtf8("PRODUCT: Acme — CRM for clinics\n") + s_defaultGoal;
-        QTest::newRow("product line without a one-liner ends in the dash")
-            << s_noFile << QByteArray(R"({"product":{"name":"Acme"}})") << true
-            << QString::fromUtf8("PRODUCT: Acme — \n") + s_defaultGoal;
-        QTest::newRow("an empty profile name suppresses both product lines")
-            << QByteArray(R"({"product_name":""})") << QByteArray(R"({"product":{"name":"Acme"}})") << true
-            << s_defaultGoal;
-        QTest::newRow("profile name wins over the product file")
-            << QByteArray(R"({"product_name":"Mine"})") << QByteArray(R"({"product":{"name":"Acme"}})") << true
-            << "PRODUCT: Mine\n" + s_defaultGoal;
-        QTest::newRow("empty company description and guarantee still give lines")
-            << s_noFile << QByteArray(R"({"company":{"description":""},"product":{"proof":{"guarantee":""}}})") << true
-            << "COMPANY: \nGUARANTEE: \n" + s_defaultGoal;
-        QTest::newRow("values of the wrong type count as absent")
-            << s_noFile
-            << QByteArray(R"({"company":{"description":7},"product":{"name":5,"differentiators":"fast",)"
-                          R"("pricing":[{"tier":"Pro"},"Free"],"proof":[]},"competitors":{},"icp":{"pains":[]},)"
-                          R"("call_goal_human":3})")
-            << true << s_defaultGoal;
-        QTest::newRow("price tiers")
-            << s_noFile
-            << QByteArray(R"({"product":{"pricing":[{"tier":"Pro","price":"$49","per":"month"},{"tier":"Team"},)"
-                          R"({"price":"$9","per":7}]}})")
-            << true << QString::fromUtf8("PRICING: Pro — $49 month; Team —; — $9\n") + s_defaultGoal;
-        QTest::newRow("competitor with absent fields")
-            << s_noFile << QByteArray(R"({"competitors":[{"name":"Rival"}]})") << true
-            << "COMPETITORS: Rival (weakness: ; our edge: )\n" + s_defaultGoal;
+        // The lines above the default call goal; nullptr stands for no file.
+        const auto row = [](const char* name, const char* profile, const char* product, bool loaded,
+                            const char* lines) {
+            QTest::newRow(name) << (profile ? QByteArray(profile) : s_noFile)
+                                << (product ? QByteArray(product) : s_noFile) << loaded
+                                << QString::fromUtf8(lines) + s_defaultGoal;
+        };
+        row("no files", nullptr, nullptr, false, "");
+        row("malformed files", "{oops", "not json", false, "");
+        row("profile that is an array", R"([{"product_name":"Acme"}])", nullptr, false, "");
+        row("empty objects", "{}", "{}", false, "");
+        row("name with empty value prop", R"({"product_name":"Acme","value_prop":""})", nullptr, true,
+            "PRODUCT: Acme\n");
+        row("name with value prop", R"({"product_name":"Acme","value_prop":"Fast CRM"})", nullptr, true,
+            "PRODUCT: Acme — Fast CRM\n");
+        row("profile lines 1 to 4",
+            R"({"product_name":"Acme","target_customer":"Clinics","call_type":"demo","objections":["Too pricey","No time"]})",
+            nullptr, true,
+            "PRODUCT: Acme\nTARGET: Clinics\nCALL TYPE: demo\nKEY OBJECTIONS TO WATCH: Too pricey; No time\n");
+        row("empty strings and empty objections give no lines",
+            R"({"target_customer":"","call_type":"","objections":[]})", nullptr, true, "");
+        row("objections with a non-string entry give no line", R"({"objections":["a",1]})", nullptr, true, "");
+        row("product line from the product file", nullptr,
+            R"({"product":{"name":"Acme","one_liner":"CRM for clinics"}})", true, "PRODUCT: Acme — CRM for clinics\n");
+        row("product line without a one-liner ends in the dash", nullptr, R"({"product":{"name":"Acme"}})", true,
+            "PRODUCT: Acme — \n");
+        row("an empty profile name suppresses both product lines", R"({"product_name":""})",
+            R"({"product":{"name":"Acme"}})", true, "");
+        row("profile name wins over the product file", R"({"product_name":"Mine"})", R"({"product":{"name":"Acme"}})",
+            true, "PRODUCT: Mine\n");
+        row("empty company description and guarantee still give lines", nullptr,
+            R"({"company":{"description":""},"product":{"proof":{"guarantee":""}}})", true, "COMPANY: \nGUARANTEE: \n");
+        row("values of the wrong type count as absent", nullptr,
+            R"({"company":{"description":7},"product":{"name":5,"differentiators":"fast",)"
+            R"("pricing":[{"tier":"Pro"},"Free"],"proof":[]},"competitors":{},"icp":{"pains":[]},"call_goal_human":3})",
+            true, "");
+        row("price tiers", nullptr,
+            R"({"product":{"pricing":[{"tier":"Pro","price":"$49","per":"month"},{"tier":"Team"},{"price":"$9","per":7}]}})",
+            true, "PRICING: Pro — $49 month; Team —; — $9\n");
+        row("competitor with absent fields", nullptr, R"({"competitors":[{"name":"Rival"}]})", true,
+            "COMPETITORS: Rival (weakness: ; our edge: )\n");
         QTest::newRow("empty call goal is still the goal")
             << s_noFile << QByteArray(R"({"call_goal_human":""})") << true << QStringLiteral("CALL GOAL: ");
     }
