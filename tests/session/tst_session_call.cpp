@@ -79,6 +79,7 @@ public:
         auto& center = NotificationCenter::instance();
         center.observe(Notifications::transcript, this, [this](const Notification& n) {
             speakers.insert(n.userInfo.value(QStringLiteral("speaker")).toString());
+            ++transcripts;
         });
         center.observe(Notifications::sessionSaved, this,
                        [this](const Notification& n) { saved.append(n.object.value<SessionRecord>()); });
@@ -93,6 +94,7 @@ public:
     }
 
     QSet<QString> speakers;
+    int transcripts = 0;
     QList<SessionRecord> saved;
     int hintsShown = 0;
     int hintsHidden = 0;
@@ -217,10 +219,13 @@ void TestSessionCall::coachedCallIsTranscribedHintedSavedAndAnalysed()
     ScriptedCall call({{"spk", "Honestly the price is too expensive for our budget right now."},
                        {"micfeed", "I understand. What would the return need to look like for you?"},
                        {"spk", "We already use a competitor and we are locked into a contract."},
-                       {"spk", "When can we start and what are the next steps to sign?"}},
+                       {"spk", "When can we start and what are the next steps to sign?"},
+                       {"micfeed", "Great, let us put a time on the calendar for Thursday."}},
                       m_home->path());
     call.play();
     QTRY_VERIFY_WITH_TIMEOUT(call.finished(), 90000);
+    // The analysis needs four turns; the recognizer may still be finishing the last line.
+    QTRY_VERIFY_WITH_TIMEOUT(log.transcripts >= 4, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(
         log.speakers.contains(QStringLiteral("MGR")) && log.speakers.contains(QStringLiteral("CLT")), 15000);
     QTRY_VERIFY_WITH_TIMEOUT(log.hintsShown >= 1 && log.hintsHidden >= 1, 15000);
