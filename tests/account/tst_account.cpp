@@ -20,6 +20,8 @@ namespace {
 
 constexpr double day = 86'400.0;
 const double now = 1'800'000'000.0;
+// A service that does not answer.
+const Config offline{"http://127.0.0.1:1", Config::defaultHintModel, "en"};
 
 QJsonObject authBody(const QString& token, const QString& email = "ann@example.com", const QString& name = "Ann")
 {
@@ -67,17 +69,15 @@ QFileDevice::Permissions modeOf(const QString& path)
 }
 const QFileDevice::Permissions privateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-int loggedOutCount(QObject* context)
-{
-    return context->property("loggedOut").toInt();
-}
-
-void countLoggedOut(QObject* context)
-{
-    NotificationCenter::instance().observe(Notifications::loggedOut, context, [context](const Notification&) {
-        context->setProperty("loggedOut", context->property("loggedOut").toInt() + 1);
-    });
-}
+// Counts "quiro.logged_out" notifications while it lives.
+struct LoggedOut : QObject {
+    int count = 0;
+    LoggedOut()
+    {
+        NotificationCenter::instance().observe(Notifications::loggedOut, this,
+                                               [this](const Notification&) { ++count; });
+    }
+};
 
 } // namespace
 
@@ -89,8 +89,6 @@ private slots:
     void expiryFromPayload();
     void refreshDelay_data();
     void refreshDelay();
-    void delayAfterRenewal_data();
-    void delayAfterRenewal();
 
     void authStatuses_data();
     void authStatuses();
@@ -157,46 +155,33 @@ void TestAccount::expiryFromPayload()
 void TestAccount::refreshDelay_data()
 {
     QTest::addColumn<QString>("token");
+    QTest::addColumn<bool>("justRenewed");
     QTest::addColumn<double>("expected"); // -1: nothing to schedule
-
-    QTest::newRow("10 days ahead: a day") << test::tokenExpiringAt(now + 10 * day) << day;
-    QTest::newRow("4 days and a second ahead: a day") << test::tokenExpiringAt(now + 4 * day + 1) << day;
-    QTest::newRow("3.5 days ahead: 12 hours") << test::tokenExpiringAt(now + 3.5 * day) << 0.5 * day;
-    QTest::newRow("3 days and a second ahead") << test::tokenExpiringAt(now + 3 * day + 1) << 1.0;
-    QTest::newRow("exactly 3 days ahead: now") << test::tokenExpiringAt(now + 3 * day) << 0.0;
-    QTest::newRow("2 days ahead: now") << test::tokenExpiringAt(now + 2 * day) << 0.0;
-    QTest::newRow("expired: now") << test::tokenExpiringAt(now - day) << 0.0;
-    QTest::newRow("no exp: nothing") << test::tokenWithPayload(R"({"sub":"1"})") << -1.0;
+    const auto expiring = [](double lifetime) { return test::tokenExpiringAt(now + lifetime); };
+    QTest::newRow("10 days ahead: a day") << expiring(10 * day) << false << day;
+    QTest::newRow("4 days and a second ahead: a day") << expiring(4 * day + 1) << false << day;
+    QTest::newRow("3.5 days ahead: 12 hours") << expiring(3.5 * day) << false << 0.5 * day;
+    QTest::newRow("3 days and a second ahead") << expiring(3 * day + 1) << false << 1.0;
+    QTest::newRow("exactly 3 days ahead: now") << expiring(3 * day) << false << 0.0;
+    QTest::newRow("2 days ahead: now") << expiring(2 * day) << false << 0.0;
+    QTest::newRow("expired: now") << expiring(-day) << false << 0.0;
+    QTest::newRow("no exp: nothing") << test::tokenWithPayload(R"({"sub":"1"})") << false << -1.0;
+    // Right after a renewal a short-lived token is renewed halfway, but not within a minute.
+    QTest::newRow("renewed, long-lived: as usual") << expiring(10 * day) << true << day;
+    QTest::newRow("renewed, one day: halfway") << expiring(day) << true << day / 2;
+    QTest::newRow("renewed, ten minutes: halfway") << expiring(600) << true << 300.0;
+    QTest::newRow("renewed, one minute: not before a minute") << expiring(60) << true << 60.0;
+    QTest::newRow("renewed, already expired: a minute") << expiring(-10) << true << 60.0;
 }
 
 void TestAccount::refreshDelay()
 {
     QFETCH(QString, token);
+    QFETCH(bool, justRenewed);
     QFETCH(double, expected);
-    const auto delay = JwtExpiry::refreshDelaySeconds(token, now);
-    if (expected < 0)
-        QVERIFY(!delay);
-    else
-        QCOMPARE(delay, std::optional<double>(expected));
-}
-
-void TestAccount::delayAfterRenewal_data()
-{
-    QTest::addColumn<double>("lifetime");
-    QTest::addColumn<double>("expected");
-    QTest::newRow("long-lived: as usual") << 10 * day << day;
-    QTest::newRow("one day: halfway") << day << day / 2;
-    QTest::newRow("ten minutes: halfway") << 600.0 << 300.0;
-    QTest::newRow("one minute: not before a minute") << 60.0 << 60.0;
-    QTest::newRow("already expired: a minute") << -10.0 << 60.0;
-}
-
-void TestAccount::delayAfterRenewal()
-{
-    QFETCH(double, lifetime);
-    QFETCH(double, expected);
-    QCOMPARE(JwtExpiry::delayAfterRenewalSeconds(test::tokenExpiringAt(now + lifetime), now),
-             std::optional<double>(expected));
+    const auto delay =
+        justRenewed ? JwtExpiry::delayAfterRenewalSeconds(token, now) : JwtExpiry::refreshDelaySeconds(token, now);
+    QCOMPARE(delay, expected < 0 ? std::nullopt : std::optional<double>(expected));
 }
 
 void TestAccount::authStatuses_data()
@@ -346,16 +331,14 @@ void TestAccount::refreshOutcomes()
     QFETCH(QString, newToken);
     QFETCH(QStringList, logLines);
     Fixture f;
-    QObject observer;
-    countLoggedOut(&observer);
+    LoggedOut loggedOut;
     const QString old = test::tokenExpiringAt(now + 10 * day);
     f.signIn(old);
 
     std::unique_ptr<AuthManager> elsewhere;
     if (status == 0) {
         // The same account, but the service no longer answers.
-        elsewhere = std::make_unique<AuthManager>(Config{"http://127.0.0.1:1", Config::defaultHintModel, "en"},
-                                                  &f.store, f.clock);
+        elsewhere = std::make_unique<AuthManager>(offline, &f.store, f.clock);
         QVERIFY(test::awaitTask(elsewhere->restore()));
         QCOMPARE(elsewhere->token(), old);
     } else {
@@ -377,12 +360,12 @@ void TestAccount::refreshOutcomes()
     if (!signedIn) {
         QVERIFY(!auth.email() && !auth.name());
         QVERIFY(!Preferences::email() && !Preferences::name());
-        QCOMPARE(loggedOutCount(&observer), 1);
+        QCOMPARE(loggedOut.count, 1);
         QVERIFY(!QFile::exists(f.store.filePath()));
         QVERIFY(!auth.pendingRefreshDelayMs());
         return;
     }
-    QCOMPARE(loggedOutCount(&observer), 0);
+    QCOMPARE(loggedOut.count, 0);
     const QString expected = newToken.isEmpty() ? old : newToken;
     QCOMPARE(auth.token(), expected);
     QCOMPARE(test::readFile(f.store.filePath()), expected.toUtf8());
@@ -497,12 +480,11 @@ void TestAccount::fetchMe()
 void TestAccount::logoutWhenSignedOutStillClearsEverything()
 {
     Fixture f;
-    QObject observer;
-    countLoggedOut(&observer);
+    LoggedOut loggedOut;
     Preferences::setAccount("left@example.com", "Left");
     test::writeFile(f.store.filePath(), "stale.token.file");
     QVERIFY(test::awaitTask(f.auth->logout()));
-    QCOMPARE(loggedOutCount(&observer), 1);
+    QCOMPARE(loggedOut.count, 1);
     QVERIFY(!Preferences::email() && !Preferences::name());
     QVERIFY(!QFile::exists(f.store.filePath()));
 }
@@ -510,14 +492,13 @@ void TestAccount::logoutWhenSignedOutStillClearsEverything()
 void TestAccount::restoreReadsStoredTokenUnlessSignInWasFaster()
 {
     test::TempHome home;
+    TokenStore store(TokenStore::Backend::fileOnly);
     ManualClock clock{now};
     const QString stored = test::tokenExpiringAt(now + 3.5 * day);
     test::writeFile(Paths::tokenFile(), stored.toUtf8());
-    Preferences::clearAccount();
     Preferences::setAccount("ann@example.com", "Ann");
     {
-        TokenStore store(TokenStore::Backend::fileOnly);
-        AuthManager auth(Config{"http://127.0.0.1:1", Config::defaultHintModel, "en"}, &store, clock);
+        AuthManager auth(offline, &store, clock);
         QCOMPARE(auth.email(), QString("ann@example.com"));
         QVERIFY(!auth.isLoggedIn());
         QVERIFY(test::awaitTask(auth.restore()));
@@ -525,16 +506,14 @@ void TestAccount::restoreReadsStoredTokenUnlessSignInWasFaster()
         QCOMPARE(auth.pendingRefreshDelayMs(), std::optional<qint64>(qint64(0.5 * day * 1000)));
     }
     {
-        TokenStore store(TokenStore::Backend::fileOnly);
-        AuthManager auth(Config{"http://127.0.0.1:1", Config::defaultHintModel, "en"}, &store, clock);
+        AuthManager auth(offline, &store, clock);
         QVERIFY(test::awaitTask(auth.restore(AuthManager::Renewal::leave)));
         QCOMPARE(auth.token(), stored);
         QVERIFY(!auth.pendingRefreshDelayMs());
     }
     {
         // Signed out before the stored token was read: it stays signed out.
-        TokenStore store(TokenStore::Backend::fileOnly);
-        AuthManager auth(Config{"http://127.0.0.1:1", Config::defaultHintModel, "en"}, &store, clock);
+        AuthManager auth(offline, &store, clock);
         auto restoring = auth.restore();
         QVERIFY(test::awaitTask(auth.logout()));
         QVERIFY(test::awaitTask(std::move(restoring)));

@@ -1,18 +1,16 @@
+#include "HistoryTestSupport.h"
 #include "core/Paths.h"
 #include "core/Preferences.h"
 #include "history/ConversationStore.h"
-#include "support/TestSupport.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <unistd.h>
 
@@ -37,7 +35,7 @@ SessionRecord record(double startedAt, qint64 hintCount = 1)
     SessionRecord r;
     r.startedAt = startedAt;
     r.endedAt = startedAt + 90.0;
-    r.turns = {{TurnRecord::managerTag, QStringLiteral("hello"), startedAt + 1.5}};
+    r.turns = {{TurnRecord::managerTag, "hello", startedAt + 1.5}};
     r.hintCount = hintCount;
     r.score = 70;
     return r;
@@ -50,51 +48,23 @@ QByteArray fileFor(const SessionRecord& r)
 
 QStringList jsonFiles(const QString& dir)
 {
-    return QDir(dir).entryList({QStringLiteral("*.json")}, QDir::Files | QDir::Hidden, QDir::Name);
+    return QDir(dir).entryList({"*.json"}, QDir::Files | QDir::Hidden, QDir::Name);
 }
 
-// Session order follows the files' creation (birth) times, which no call can set: create the
-// files one after another and wait for the filesystem's clock to move on between two of them,
-// recreating a file until its birth time is strictly later than the previous one's.
+// Creates the files in this order, each with a later birth time than the one before.
 void createInOrder(const QList<QPair<QString, QByteArray>>& files)
 {
     QDateTime previous;
     for (const auto& [path, bytes] : files) {
-        for (int attempt = 0;; ++attempt) {
-            QFile::remove(path);
-            test::writeFile(path, bytes);
-            const QDateTime born = QFileInfo(path).birthTime();
-            QVERIFY2(born.isValid(), "the filesystem reports no birth times");
-            if (!previous.isValid() || born > previous) {
-                previous = born;
-                break;
-            }
-            QVERIFY2(attempt < 1000, "the filesystem's clock does not advance");
-            QThread::msleep(1);
-        }
-    }
-}
-
-// Returns once a file created now gets a later birth time than `after`.
-void waitForBirthTimeAfter(const QString& dir, const QDateTime& after)
-{
-    const QString probe = dir + QStringLiteral("/.probe");
-    for (int attempt = 0;; ++attempt) {
-        test::writeFile(probe, "x");
-        const QDateTime born = QFileInfo(probe).birthTime();
-        QFile::remove(probe);
-        if (born > after)
-            return;
-        QVERIFY2(attempt < 1000, "the filesystem's clock does not advance");
-        QThread::msleep(1);
+        previous = test::writeBornAfter(path, bytes, previous);
+        QVERIFY2(previous.isValid(), "the filesystem reports no birth times");
     }
 }
 
 bool birthTimesAvailable(const QString& dir)
 {
-    const QString probe = dir + QStringLiteral("/.probe");
-    test::writeFile(probe, "x");
-    const bool available = QFileInfo(probe).birthTime().isValid();
+    const QString probe = dir + "/.probe";
+    const bool available = test::writeBornAfter(probe, "x").isValid();
     QFile::remove(probe);
     return available;
 }
@@ -105,15 +75,14 @@ class TestStore : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { m_home = std::make_unique<test::HistoryHome>(); }
+    void cleanup() { m_home.reset(); }
 
     void accountFolder_data();
     void accountFolder();
     void fileName_data();
     void fileName();
-    void saveWritesPrivateFileAndReplacesIt();
-    void saveKeepsStoredFileWhenRecordCannotBeEncoded();
+    void saveWritesPrivateFileReplacesItAndKeepsItOnFailure();
     void handWrittenFileReadsBack();
     void missingFolderGivesEmptyList();
     void orderIsCreationTimeNotStartOrModification();
@@ -130,33 +99,19 @@ private slots:
     void unwritableFoldersLoseNothing();
 
 private:
-    std::unique_ptr<test::TempHome> m_home;
+    std::unique_ptr<test::HistoryHome> m_home;
 };
-
-void TestStore::init()
-{
-    m_home = std::make_unique<test::TempHome>();
-    // QSettings remembers the configuration folder of the first use in a process; point it at
-    // this test's home so the account preference lands where the store (and quiro) read it.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home->file(QStringLiteral(".config")));
-    Preferences::clearAccount();
-}
-
-void TestStore::cleanup()
-{
-    m_home.reset();
-}
 
 void TestStore::accountFolder_data()
 {
     QTest::addColumn<QString>("email"); // empty: no stored address
     QTest::addColumn<QString>("folder");
-    QTest::newRow("no account") << QString() << QStringLiteral("local");
+    QTest::newRow("no account") << QString() << "local";
     QTest::newRow("one dot before, two after the at sign")
-        << QStringLiteral("jane.doe@mail.example.com") << QStringLiteral("jane_doe_mail_example_com");
-    QTest::newRow("slashes cannot nest folders") << QStringLiteral("a/b@c.d") << QStringLiteral("a_b_c_d");
-    QTest::newRow("dots cannot name a parent") << QStringLiteral("..") << QStringLiteral("__");
-    QTest::newRow("hyphen and plus stay") << QStringLiteral("j-d+x@e.io") << QStringLiteral("j-d+x_e_io");
+        << QString("jane.doe@mail.example.com") << "jane_doe_mail_example_com";
+    QTest::newRow("slashes cannot nest folders") << QString("a/b@c.d") << "a_b_c_d";
+    QTest::newRow("dots cannot name a parent") << QString("..") << "__";
+    QTest::newRow("hyphen and plus stay") << QString("j-d+x@e.io") << "j-d+x_e_io";
 }
 
 void TestStore::accountFolder()
@@ -164,11 +119,11 @@ void TestStore::accountFolder()
     QFETCH(QString, email);
     QFETCH(QString, folder);
     if (!email.isEmpty())
-        Preferences::setAccount(email, QStringLiteral("Jane"));
+        Preferences::setAccount(email, "Jane");
     const ConversationStore store;
     QCOMPARE(ConversationStore::accountName(), folder);
-    QCOMPARE(store.sessionsDir(), Paths::home() + QStringLiteral("/.quiroai/sessions/") + folder);
-    QCOMPARE(store.checkpointPath(), Paths::home() + QStringLiteral("/.quiroai/checkpoint_") + folder + ".json");
+    QCOMPARE(store.sessionsDir(), Paths::home() + "/.quiroai/sessions/" + folder);
+    QCOMPARE(store.checkpointPath(), Paths::home() + "/.quiroai/checkpoint_" + folder + ".json");
     QVERIFY(QFileInfo(store.sessionsDir()).isDir());
     QCOMPARE(modeBits(store.sessionsDir()), privateDir);
     QCOMPARE(modeBits(Paths::sessionsRoot()), privateDir);
@@ -181,11 +136,11 @@ void TestStore::fileName_data()
 {
     QTest::addColumn<double>("startedAt");
     QTest::addColumn<QString>("name"); // empty: no name
-    const double start = QDateTime::fromString(QStringLiteral("2026-12-05T03:48:56Z"), Qt::ISODate).toSecsSinceEpoch();
-    QTest::newRow("whole second") << start << QStringLiteral("session-2026-12-05T03-48-56Z.json");
-    QTest::newRow("fraction is dropped") << start + 0.999 << QStringLiteral("session-2026-12-05T03-48-56Z.json");
-    QTest::newRow("reference date") << referenceDate << QStringLiteral("session-2001-01-01T00-00-00Z.json");
-    QTest::newRow("before 1970 rounds down") << -0.5 << QStringLiteral("session-1969-12-31T23-59-59Z.json");
+    const double start = QDateTime::fromString("2026-12-05T03:48:56Z", Qt::ISODate).toSecsSinceEpoch();
+    QTest::newRow("whole second") << start << "session-2026-12-05T03-48-56Z.json";
+    QTest::newRow("fraction is dropped") << start + 0.999 << "session-2026-12-05T03-48-56Z.json";
+    QTest::newRow("reference date") << referenceDate << "session-2001-01-01T00-00-00Z.json";
+    QTest::newRow("before 1970 rounds down") << -0.5 << "session-1969-12-31T23-59-59Z.json";
     QTest::newRow("year 10000") << 253'402'300'800.0 << QString();
     QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << QString();
     QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << QString();
@@ -198,56 +153,51 @@ void TestStore::fileName()
     QCOMPARE(ConversationStore::fileName(startedAt).value_or(QString()), name);
 }
 
-void TestStore::saveWritesPrivateFileAndReplacesIt()
+void TestStore::saveWritesPrivateFileReplacesItAndKeepsItOnFailure()
 {
     const ConversationStore store;
     SessionRecord first = record(1'800'000'000.25, 1);
     store.save(first);
     SessionRecord second = first;
     second.hintCount = 5;
-    second.analysisJSON = QStringLiteral("{}");
+    second.analysisJSON = "{}";
     store.save(second);
     // Another record in the same second shares the file name: the later save wins.
     SessionRecord sameSecond = record(1'800'000'000.75, 9);
     const QStringList files = jsonFiles(store.sessionsDir());
-    QCOMPARE(files, QStringList{QStringLiteral("session-2027-01-15T08-00-00Z.json")});
-    const QString path = store.sessionsDir() + QLatin1Char('/') + files.first();
+    QCOMPARE(files, QStringList{"session-2027-01-15T08-00-00Z.json"});
+    const QString path = store.sessionsDir() + '/' + files.first();
     QCOMPARE(modeBits(path), privateFile);
     QCOMPARE(store.loadRecent(), QList<SessionRecord>{second});
 
     store.save(sameSecond);
     QCOMPARE(store.loadRecent(), QList<SessionRecord>{sameSecond});
     QCOMPARE(jsonFiles(store.sessionsDir()).size(), 1);
-}
 
-void TestStore::saveKeepsStoredFileWhenRecordCannotBeEncoded()
-{
-    const ConversationStore store;
-    const SessionRecord stored = record(1'800'000'000.0);
-    store.save(stored);
-    SessionRecord broken = stored;
+    // A record that cannot be encoded leaves the stored file as it is.
+    SessionRecord broken = sameSecond;
     broken.talkRatio = std::numeric_limits<double>::quiet_NaN();
     store.save(broken);
-    QCOMPARE(store.loadRecent(), QList<SessionRecord>{stored});
+    QCOMPARE(store.loadRecent(), QList<SessionRecord>{sameSecond});
 }
 
 void TestStore::handWrittenFileReadsBack()
 {
     const ConversationStore store;
-    const QString path = store.sessionsDir() + QStringLiteral("/session-2025-12-05T03-48-56Z.json");
+    const QString path = store.sessionsDir() + "/session-2025-12-05T03-48-56Z.json";
     test::writeFile(path, R"({"turns":[],"llmCalls":0,"startedAt":786598136.5,"hintCount":0,)"
                           R"("id":"a1b2c3d4-e5f6-4a7b-8c9d-0e1f2a3b4c5d","llmCostUSD":0,"deepgramCostUSD":0})");
     const auto records = store.loadRecent();
     QCOMPARE(records.size(), 1);
     QCOMPARE(records[0].startedAt, 786598136.5 + referenceDate);
     QVERIFY(!records[0].endedAt && !records[0].score && !records[0].talkRatio && !records[0].analysisJSON);
-    QCOMPARE(records[0].id.toString(QUuid::WithoutBraces), QStringLiteral("a1b2c3d4-e5f6-4a7b-8c9d-0e1f2a3b4c5d"));
+    QCOMPARE(records[0].id.toString(QUuid::WithoutBraces), "a1b2c3d4-e5f6-4a7b-8c9d-0e1f2a3b4c5d");
 }
 
 void TestStore::missingFolderGivesEmptyList()
 {
     const ConversationStore store;
-    const QString dir = Paths::home() + QStringLiteral("/.quiroai/sessions/local");
+    const QString dir = Paths::home() + "/.quiroai/sessions/local";
     QVERIFY(!QFileInfo::exists(dir));
     const auto listing = store.loadRecentListing(20);
     QVERIFY(listing.records.isEmpty());
@@ -265,9 +215,7 @@ void TestStore::orderIsCreationTimeNotStartOrModification()
     const SessionRecord a = record(1'800'000'000.0);
     const SessionRecord b = record(1'700'000'000.0);
     const SessionRecord c = record(1'900'000'000.0);
-    const auto path = [&](const SessionRecord& r) {
-        return dir + QLatin1Char('/') + *ConversationStore::fileName(r.startedAt);
-    };
+    const auto path = [&](const SessionRecord& r) { return dir + '/' + *ConversationStore::fileName(r.startedAt); };
     createInOrder({{path(c), fileFor(c)}, {path(a), fileFor(a)}, {path(b), fileFor(b)}});
     QFile file(path(c));
     QVERIFY(file.open(QIODevice::ReadWrite));
@@ -277,7 +225,7 @@ void TestStore::orderIsCreationTimeNotStartOrModification()
     QCOMPARE(store.loadRecent(), (QList<SessionRecord>{b, a, c}));
 
     // Saving again replaces the file, which then counts as the newest.
-    waitForBirthTimeAfter(dir, QFileInfo(path(b)).birthTime());
+    test::waitPastBirthOf(path(b));
     store.save(a);
     QCOMPARE(store.loadRecent(2), (QList<SessionRecord>{a, b}));
 }
@@ -295,7 +243,7 @@ void TestStore::limitIsAppliedBeforeDecoding()
         QByteArray bytes = fileFor(records.last());
         if (i == 20 || i == 23) // two of the 20 newest files are broken
             bytes = i == 20 ? QByteArray("{") : QByteArray(R"({"id":"x"})");
-        files.append({dir + QLatin1Char('/') + *ConversationStore::fileName(records.last().startedAt), bytes});
+        files.append({dir + '/' + *ConversationStore::fileName(records.last().startedAt), bytes});
     }
     createInOrder(files);
 
@@ -319,16 +267,16 @@ void TestStore::strayEntriesAreIgnored_data()
     QTest::addColumn<QByteArray>("bytes"); // empty name of a folder: create a folder
     QTest::addColumn<int>("skipped");
     const QByteArray valid = fileFor(record(1'700'000'000.0));
-    QTest::newRow("another extension") << QStringLiteral("session-x.json.txt") << valid << 0;
-    QTest::newRow("upper-case extension") << QStringLiteral("session-x.JSON") << valid << 0;
-    QTest::newRow("no extension") << QStringLiteral("json") << valid << 0;
-    QTest::newRow("hidden file") << QStringLiteral(".session-x.json") << valid << 0;
-    QTest::newRow("folder named like a session") << QStringLiteral("session-x.json/") << QByteArray() << 0;
-    QTest::newRow("empty file") << QStringLiteral("session-e.json") << QByteArray() << 1;
-    QTest::newRow("truncated file") << QStringLiteral("session-t.json") << valid.left(40) << 1;
-    QTest::newRow("non-object") << QStringLiteral("session-n.json") << QByteArray("[1]") << 1;
-    QTest::newRow("foreign JSON") << QStringLiteral("package.json") << QByteArray(R"({"name":"x"})") << 1;
-    QTest::newRow("wrong-typed") << QStringLiteral("session-w.json")
+    QTest::newRow("another extension") << "session-x.json.txt" << valid << 0;
+    QTest::newRow("upper-case extension") << "session-x.JSON" << valid << 0;
+    QTest::newRow("no extension") << "json" << valid << 0;
+    QTest::newRow("hidden file") << ".session-x.json" << valid << 0;
+    QTest::newRow("folder named like a session") << "session-x.json/" << QByteArray() << 0;
+    QTest::newRow("empty file") << "session-e.json" << QByteArray() << 1;
+    QTest::newRow("truncated file") << "session-t.json" << valid.left(40) << 1;
+    QTest::newRow("non-object") << "session-n.json" << QByteArray("[1]") << 1;
+    QTest::newRow("foreign JSON") << "package.json" << QByteArray(R"({"name":"x"})") << 1;
+    QTest::newRow("wrong-typed") << "session-w.json"
                                  << QByteArray(valid).replace("\"hintCount\":1", "\"hintCount\":\"1\"") << 1;
 }
 
@@ -340,8 +288,8 @@ void TestStore::strayEntriesAreIgnored()
     const ConversationStore store;
     const SessionRecord kept = record(1'800'000'000.0);
     store.save(kept);
-    const QString path = store.sessionsDir() + QLatin1Char('/') + name;
-    if (name.endsWith(QLatin1Char('/')))
+    const QString path = store.sessionsDir() + '/' + name;
+    if (name.endsWith('/'))
         QVERIFY(QDir().mkpath(path));
     else
         test::writeFile(path, bytes);
@@ -350,7 +298,7 @@ void TestStore::strayEntriesAreIgnored()
     QCOMPARE(listing.records, QList<SessionRecord>{kept});
     QCOMPARE(listing.skippedFiles, skipped);
     // Nothing the listing could not read is touched.
-    if (!name.endsWith(QLatin1Char('/')))
+    if (!name.endsWith('/'))
         QCOMPARE(test::readFile(path), bytes);
 }
 
@@ -371,8 +319,8 @@ void TestStore::checkpointStaleness()
     QFETCH(bool, fresh);
     ManualClock clock(1'800'000'000.5);
     const ConversationStore store(clock);
-    const SessionCheckpoint checkpoint = SessionCheckpoint::make(
-        1'799'999'000.0, {{TurnRecord::clientTag, QStringLiteral("budget is tight"), 1'799'999'100.0}}, clock);
+    const SessionCheckpoint checkpoint =
+        SessionCheckpoint::make(1'799'999'000.0, {{TurnRecord::clientTag, "budget is tight", 1'799'999'100.0}}, clock);
     store.saveCheckpoint(checkpoint);
     QCOMPARE(modeBits(store.checkpointPath()), privateFile);
     clock.advance(ageSeconds);
@@ -401,7 +349,7 @@ void TestStore::noCheckpointCreatesOnlyAppFolder()
 {
     const ConversationStore store;
     QVERIFY(!store.loadCheckpoint());
-    const QString app = Paths::home() + QStringLiteral("/.quiroai");
+    const QString app = Paths::home() + "/.quiroai";
     QVERIFY(QFileInfo(app).isDir());
     QCOMPARE(QDir(app).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
 }
@@ -410,24 +358,23 @@ void TestStore::checkpointPerAccountAndClear()
 {
     ManualClock clock;
     const ConversationStore store(clock);
-    Preferences::setAccount(QStringLiteral("a@x.io"), QStringLiteral("A"));
-    const auto mine = SessionCheckpoint::make(1.0, {{TurnRecord::managerTag, QStringLiteral("a"), 2.0}}, clock);
+    Preferences::setAccount("a@x.io", "A");
+    const auto mine = SessionCheckpoint::make(1.0, {{TurnRecord::managerTag, "a", 2.0}}, clock);
     store.saveCheckpoint(mine);
-    Preferences::setAccount(QStringLiteral("b@x.io"), QStringLiteral("B"));
+    Preferences::setAccount("b@x.io", "B");
     QVERIFY(!store.loadCheckpoint());
     const auto theirs = SessionCheckpoint::make(3.0, {}, clock);
     store.saveCheckpoint(theirs);
     QCOMPARE(store.loadCheckpoint(), theirs);
 
-    Preferences::setAccount(QStringLiteral("a@x.io"), QStringLiteral("A"));
+    Preferences::setAccount("a@x.io", "A");
     QCOMPARE(store.loadCheckpoint(), mine);
     store.clearCheckpoint();
     QVERIFY(!store.loadCheckpoint());
     store.clearCheckpoint(); // clearing twice is harmless
-    Preferences::setAccount(QStringLiteral("b@x.io"), QStringLiteral("B"));
+    Preferences::setAccount("b@x.io", "B");
     QCOMPARE(store.loadCheckpoint(), theirs);
-    QVERIFY(
-        !QDir(Paths::appDir()).entryList({QStringLiteral("*.json")}, QDir::Files).contains("checkpoint_a_x_io.json"));
+    QVERIFY(!QDir(Paths::appDir()).entryList({"*.json"}, QDir::Files).contains("checkpoint_a_x_io.json"));
 }
 
 // Root may write anywhere, so this test drops to "nobody" by running its own executable again
@@ -435,29 +382,28 @@ void TestStore::checkpointPerAccountAndClear()
 void TestStore::unwritableFoldersLoseNothing()
 {
     if (::geteuid() == 0) {
-        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        const QString setpriv = QStandardPaths::findExecutable("setpriv");
         if (setpriv.isEmpty())
             QSKIP("running as root and setpriv is not installed: cannot drop to an ordinary user");
         // nobody cannot read the build tree, so run a copy from a folder it can enter.
-        QTemporaryDir bin(QDir::tempPath() + QStringLiteral("/quiro-history-XXXXXX"));
+        QTemporaryDir bin(QDir::tempPath() + "/quiro-history-XXXXXX");
         QVERIFY(bin.isValid());
-        const QString copy = bin.filePath(QStringLiteral("test_history_store"));
+        const QString copy = bin.filePath("test_history_store");
         QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
         QVERIFY(QFile::setPermissions(bin.path(), everyoneMayRun));
         QVERIFY(QFile::setPermissions(copy, everyoneMayRun));
         QProcess child;
         child.setProcessChannelMode(QProcess::MergedChannels);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), QDir::tempPath());
-        env.insert(QStringLiteral("TMPDIR"), QDir::tempPath());
+        env.insert("HOME", QDir::tempPath());
+        env.insert("TMPDIR", QDir::tempPath());
         child.setProcessEnvironment(env);
-        child.start(setpriv, {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                              QStringLiteral("--clear-groups"), copy, QStringLiteral("unwritableFoldersLoseNothing")});
+        child.start(setpriv,
+                    {"--reuid=nobody", "--regid=nogroup", "--clear-groups", copy, "unwritableFoldersLoseNothing"});
         QVERIFY(child.waitForFinished(60'000));
         const QString output = QString::fromLocal8Bit(child.readAll());
         QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(output));
-        QVERIFY2(output.contains(QLatin1String("PASS   : TestStore::unwritableFoldersLoseNothing")),
-                 qPrintable(output));
+        QVERIFY2(output.contains("PASS   : TestStore::unwritableFoldersLoseNothing"), qPrintable(output));
         return;
     }
 
@@ -466,10 +412,10 @@ void TestStore::unwritableFoldersLoseNothing()
     const QString dir = store.sessionsDir();
     const SessionRecord stored = record(1'800'000'000.0);
     store.save(stored);
-    const QString storedPath = dir + QLatin1Char('/') + *ConversationStore::fileName(stored.startedAt);
+    const QString storedPath = dir + '/' + *ConversationStore::fileName(stored.startedAt);
     const QByteArray storedBytes = test::readFile(storedPath);
-    test::writeFile(dir + QStringLiteral("/session-locked.json"), fileFor(record(1'700'000'000.0)));
-    QVERIFY(QFile::setPermissions(dir + QStringLiteral("/session-locked.json"), {}));
+    test::writeFile(dir + "/session-locked.json", fileFor(record(1'700'000'000.0)));
+    QVERIFY(QFile::setPermissions(dir + "/session-locked.json", {}));
 
     QVERIFY(QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     SessionRecord changed = stored;
@@ -488,7 +434,7 @@ void TestStore::unwritableFoldersLoseNothing()
     QVERIFY(QFile::setPermissions(dir, privateDir));
 
     // A read-only ~/.quiroai: no checkpoint can be written, and an existing one stays readable.
-    const auto checkpoint = SessionCheckpoint::make(1.0, {{TurnRecord::managerTag, QStringLiteral("x"), 2.0}}, clock);
+    const auto checkpoint = SessionCheckpoint::make(1.0, {{TurnRecord::managerTag, "x", 2.0}}, clock);
     store.saveCheckpoint(checkpoint);
     QVERIFY(QFile::setPermissions(Paths::appDir(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     store.saveCheckpoint(SessionCheckpoint::make(5.0, {}, clock));

@@ -5,12 +5,9 @@
 #include "transcription/TranscriptStream.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QHostAddress>
-#include <QLoggingCategory>
 #include <QMutex>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -21,7 +18,6 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
-#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -30,13 +26,17 @@ using namespace quiro;
 
 namespace {
 
-// Log lines of the transcription client, collected through Qt's message handler.
+constexpr int waitMs = 5000;
+const QString metadata = R"({"type":"Metadata"})";
+const QByteArray closeStream = R"({"type":"CloseStream"})";
+
+// Log lines of the transcription client ("level message"), collected through Qt's message handler.
 class DeepgramLog {
 public:
     DeepgramLog()
     {
         s_active = this;
-        QLoggingCategory::setFilterRules(QStringLiteral("quiro.app.deepgram.debug=true"));
+        QLoggingCategory::setFilterRules("quiro.app.deepgram.debug=true");
         m_previous = qInstallMessageHandler(&DeepgramLog::handler);
     }
     ~DeepgramLog()
@@ -50,6 +50,7 @@ public:
         return m_lines;
     }
     bool contains(const QString& line) const { return lines().contains(line); }
+    qsizetype count(const QString& part) const { return lines().filter(part).size(); }
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
@@ -57,7 +58,7 @@ private:
         if (s_active && context.category && qstrcmp(context.category, "quiro.app.deepgram") == 0) {
             static const char* levels[] = {"debug", "warning", "critical", "fatal", "info"};
             const QMutexLocker lock(&s_active->m_mutex);
-            s_active->m_lines.append(QLatin1String(levels[type]) + QLatin1Char(' ') + message);
+            s_active->m_lines.append(QLatin1String(levels[type]) + ' ' + message);
         }
     }
 
@@ -67,12 +68,11 @@ private:
     QStringList m_lines;
 };
 
-// A loopback "/stt" service: accepts every connection and records what arrives.
+// A loopback "/stt" service (plain, or TLS with the given configuration) recording what arrives.
 class SttServer : public QObject {
 public:
-    // Plain ws://, or wss:// with the given certificate and key.
     explicit SttServer(const QSslConfiguration& tls = {})
-        : m_server(QStringLiteral("stt"), tls.isNull() ? QWebSocketServer::NonSecureMode : QWebSocketServer::SecureMode)
+        : m_server("stt", tls.isNull() ? QWebSocketServer::NonSecureMode : QWebSocketServer::SecureMode)
         , m_secure(!tls.isNull())
     {
         if (m_secure)
@@ -94,13 +94,11 @@ public:
 
     QString base() const
     {
-        return m_secure ? QStringLiteral("https://localhost:%1").arg(m_server.serverPort())
-                        : QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+        return QString(m_secure ? "https://localhost:%1" : "http://127.0.0.1:%1").arg(m_server.serverPort());
     }
     int connections() const { return int(m_sockets.size()); }
     QWebSocket* latest() const { return m_sockets.empty() ? nullptr : m_sockets.back().data(); }
     void sendText(const QString& text) { latest()->sendTextMessage(text); }
-    void sendBinary(const QByteArray& bytes) { latest()->sendBinaryMessage(bytes); }
 
     std::vector<QPointer<QWebSocket>> m_sockets;
     std::vector<QUrl> m_requests;
@@ -126,7 +124,7 @@ public:
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { handshake(socket); });
         });
     }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
+    QString base() const { return QString("http://127.0.0.1:%1").arg(m_server.serverPort()); }
 
 private:
     void handshake(QTcpSocket* socket)
@@ -141,11 +139,10 @@ private:
         }
         const QByteArray accept =
             QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11", QCryptographicHash::Sha1).toBase64();
-        const QByteArray metadata = R"({"type":"Metadata"})";
         socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                       "Sec-WebSocket-Accept: " +
                       accept + "\r\n\r\n");
-        socket->write(QByteArray(1, char(0x81)) + QByteArray(1, char(metadata.size())) + metadata);
+        socket->write(QByteArray(1, char(0x81)) + QByteArray(1, char(metadata.size())) + metadata.toUtf8());
         // From now on nothing is read: what the client sends piles up.
         disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
         socket->setReadBufferSize(1);
@@ -165,29 +162,25 @@ std::optional<QSslConfiguration> localhostCertificate(const QString& folder)
                               "subjectAltName=DNS:localhost,IP:127.0.0.1", "-addext", "basicConstraints=CA:FALSE"});
     if (!openssl.waitForFinished(30'000) || openssl.exitCode() != 0)
         return std::nullopt;
-    QFile certificate(folder + "/cert.pem");
-    QFile key(folder + "/key.pem");
-    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
-        return std::nullopt;
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setLocalCertificate(QSslCertificate(certificate.readAll(), QSsl::Pem));
-    tls.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa, QSsl::Pem));
+    tls.setLocalCertificate(QSslCertificate(test::readFile(folder + "/cert.pem"), QSsl::Pem));
+    tls.setPrivateKey(QSslKey(test::readFile(folder + "/key.pem"), QSsl::Rsa, QSsl::Pem));
     tls.setPeerVerifyMode(QSslSocket::VerifyNone);
-    return tls;
+    return tls.privateKey().isNull() ? std::nullopt : std::optional(tls);
 }
 
-Config configFor(const QString& base, const QString& language = QStringLiteral("en"))
+Config configFor(const QString& base, const QString& language = "en")
 {
     return Config{base, Config::defaultHintModel, language};
 }
 
 QString finalResult(const QString& transcript)
 {
-    return QStringLiteral(R"({"type":"Results","is_final":true,"channel":{"alternatives":[{"transcript":"%1"}]}})")
+    return QString(R"({"type":"Results","is_final":true,"channel":{"alternatives":[{"transcript":"%1"}]}})")
         .arg(transcript);
 }
 
-// Collects what a client delivers through its callbacks.
+// What a client delivers through its callbacks and its transcript stream.
 struct Events {
     int connected = 0;
     int disconnected = 0;
@@ -201,7 +194,6 @@ struct Events {
     }
 };
 
-// Reads a stream until it ends, recording every element; `done` turns true at the end.
 struct Consumer {
     QStringList texts;
     std::vector<Speaker> speakers;
@@ -217,7 +209,34 @@ QCoro::Task<> consume(TranscriptStream stream, std::shared_ptr<Consumer> consume
     consumer->done = true;
 }
 
-constexpr int waitMs = 5000;
+// A client of a loopback "/stt" service, with its callbacks and transcript stream recorded.
+struct Session {
+    SttServer server;
+    std::unique_ptr<DeepgramClient> client;
+    Events events;
+    std::shared_ptr<Consumer> consumer = std::make_shared<Consumer>();
+
+    explicit Session(const QString& language = "en")
+        : client(std::make_unique<DeepgramClient>(configFor(server.base(), language), "tok.en.x", 16000))
+    {
+        events.attach(*client);
+        consume(client->transcripts(), consumer);
+    }
+    // Starts the client and waits until the server holds its `n`th connection.
+    [[nodiscard]] bool start(int n = 1)
+    {
+        client->start();
+        return QTest::qWaitFor([&] { return server.connections() == n; }, waitMs);
+    }
+    // Starts and announces the stream, as the service does once it is ready for audio.
+    [[nodiscard]] bool open()
+    {
+        if (!start())
+            return false;
+        server.sendText(metadata);
+        return QTest::qWaitFor([&] { return events.connected == 1; }, waitMs);
+    }
+};
 
 } // namespace
 
@@ -229,16 +248,11 @@ private slots:
     void unbuildableBaseConnectsNowhere();
     void unusableSchemeKeepsRetrying();
     void secureStreamTrustsOnlyTheLocalServiceCertificate();
-    void metadataInTextAndBinaryFrames_data();
-    void metadataInTextAndBinaryFrames();
-    void resultsMessages_data();
-    void resultsMessages();
-    void serverErrorIsOnlyLogged_data();
-    void serverErrorIsOnlyLogged();
-    void droppedConnectionReconnectsAfterTwoSeconds();
-    void stopDuringReconnectWaitEndsEverything();
+    void messages_data();
+    void messages();
+    void droppedConnectionReconnectsAfterTwoSecondsUnlessStopped();
+    void stopSendsCloseStreamThenGoingAway_data();
     void stopSendsCloseStreamThenGoingAway();
-    void stopThenDestroyStillSaysGoodbye();
     void sendBeforeStartIsCountedAndDropped();
     void audioGoesOutAsBinaryFramesAndCounterRestarts();
     void oldSocketNeverDeliversAfterReconnect();
@@ -250,21 +264,19 @@ private slots:
 
 void TestTranscription::urlHasLanguageThenRateAndBearer()
 {
-    SttServer server;
-    DeepgramClient client(configFor(server.base(), QStringLiteral("de")), QStringLiteral("tok.en.x"), 16000);
-    QCOMPARE(client.streamUrl()->toString(), server.base().replace("http://", "ws://") + "/stt?lang=de&rate=16000");
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    QCOMPARE(server.m_requests.front().path(), QStringLiteral("/stt"));
-    QCOMPARE(server.m_requests.front().query(), QStringLiteral("lang=de&rate=16000"));
-    QCOMPARE(server.m_authorizations.front(), QByteArray("Bearer tok.en.x"));
-    client.stop();
+    Session s("de");
+    QCOMPARE(s.client->streamUrl()->toString(),
+             s.server.base().replace("http://", "ws://") + "/stt?lang=de&rate=16000");
+    QVERIFY(s.start());
+    QCOMPARE(s.server.m_requests.front().path(), "/stt");
+    QCOMPARE(s.server.m_requests.front().query(), "lang=de&rate=16000");
+    QCOMPARE(s.server.m_authorizations.front(), "Bearer tok.en.x");
 }
 
 void TestTranscription::unbuildableBaseConnectsNowhere()
 {
     DeepgramLog log;
-    DeepgramClient client(configFor(QStringLiteral("not a url")), QStringLiteral("t"), 16000);
+    DeepgramClient client(configFor("not a url"), "t", 16000);
     Events events;
     events.attach(client);
     client.setReconnectDelayMs(10);
@@ -279,7 +291,7 @@ void TestTranscription::unusableSchemeKeepsRetrying()
 {
     // The URL builds, but no WebSocket can be opened on it: every attempt fails and is retried.
     DeepgramLog log;
-    DeepgramClient client(configFor(QStringLiteral("ftp://127.0.0.1:1")), QStringLiteral("t"), 16000);
+    DeepgramClient client(configFor("ftp://127.0.0.1:1"), "t", 16000);
     client.setReconnectDelayMs(10);
     Events events;
     events.attach(client);
@@ -289,7 +301,7 @@ void TestTranscription::unusableSchemeKeepsRetrying()
     const int failures = events.disconnected;
     QTest::qWait(50);
     QCOMPARE(events.disconnected, failures);
-    QVERIFY(log.lines().filter("Connecting — lang=en sr=16000").size() >= 3);
+    QVERIFY(log.count("Connecting — lang=en sr=16000") >= 3);
 }
 
 void TestTranscription::secureStreamTrustsOnlyTheLocalServiceCertificate()
@@ -299,298 +311,199 @@ void TestTranscription::secureStreamTrustsOnlyTheLocalServiceCertificate()
     const auto tls = localhostCertificate(folder.path());
     QVERIFY2(tls, "openssl could not make a certificate");
     SttServer server(*tls);
-
-    // Without the service's certificate in ~/.quiroai/service the self-signed peer is refused.
-    {
-        DeepgramLog log;
-        DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-        QVERIFY(client.streamUrl()->toString().startsWith("wss://localhost:"));
+    const auto attempt = [&server](int disconnects) {
+        DeepgramClient client(configFor(server.base()), "t", 16000);
         Events events;
         events.attach(client);
         client.start();
-        QTRY_COMPARE_WITH_TIMEOUT(events.disconnected, 1, waitMs);
-        QCOMPARE(server.connections(), 0);
-        client.stop();
-    }
-    // With it, the stream opens and carries messages.
+        if (disconnects > 0) {
+            QVERIFY(client.streamUrl()->toString().startsWith("wss://localhost:"));
+            QTRY_COMPARE_WITH_TIMEOUT(events.disconnected, disconnects, waitMs);
+            QCOMPARE(server.connections(), 0);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
+        QCOMPARE(server.m_authorizations.front(), "Bearer t");
+        server.sendText(metadata);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connected, 1, waitMs);
+        QCOMPARE(events.disconnected, 0);
+    };
+    // Without the service's certificate in ~/.quiroai/service the self-signed peer is refused;
+    // with it, the stream opens and carries messages.
+    attempt(1);
     QVERIFY(Paths::ensurePrivateDir(Paths::serviceDir()));
     QVERIFY(QFile::copy(folder.path() + "/cert.pem", Paths::serviceCertFile()));
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-    Events events;
-    events.attach(client);
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    QCOMPARE(server.m_authorizations.front(), QByteArray("Bearer t"));
-    server.sendText(R"({"type":"Metadata"})");
-    QTRY_COMPARE_WITH_TIMEOUT(events.connected, 1, waitMs);
-    QCOMPARE(events.disconnected, 0);
-    client.stop();
+    attempt(0);
 }
 
-void TestTranscription::metadataInTextAndBinaryFrames_data()
-{
-    QTest::addColumn<bool>("binary");
-    QTest::newRow("text frame") << false;
-    QTest::newRow("binary frame") << true;
-}
-
-void TestTranscription::metadataInTextAndBinaryFrames()
-{
-    QFETCH(bool, binary);
-    DeepgramLog log;
-    SttServer server;
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-    Events events;
-    events.attach(client);
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    const QByteArray metadata = R"({"type":"Metadata","request_id":"r1"})";
-    if (binary)
-        server.sendBinary(metadata);
-    else
-        server.sendText(QString::fromUtf8(metadata));
-    QTRY_COMPARE_WITH_TIMEOUT(events.connected, 1, waitMs);
-    QVERIFY(log.contains("info ✅ Metadata received — audio pipeline working"));
-    QCOMPARE(events.disconnected, 0);
-    client.stop();
-}
-
-void TestTranscription::resultsMessages_data()
+void TestTranscription::messages_data()
 {
     QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("binary");       // sent as a binary frame, decoded as UTF-8
     QTest::addColumn<QString>("delivered"); // empty: nothing is delivered
-
-    QTest::newRow("final, trimmed") << finalResult(" \t hello there  ") << "hello there";
-    QTest::newRow("final, inner spacing kept") << finalResult("a  b") << "a  b";
-    QTest::newRow("interim")
-        << R"({"type":"Results","is_final":false,"channel":{"alternatives":[{"transcript":"hi"}]}})"
-        << "";
-    QTest::newRow("is_final missing") << R"({"type":"Results","channel":{"alternatives":[{"transcript":"hi"}]}})"
-                                      << "";
-    QTest::newRow("is_final not a boolean")
-        << R"({"type":"Results","is_final":1,"channel":{"alternatives":[{"transcript":"hi"}]}})"
-        << "";
-    QTest::newRow("spaces only") << finalResult("   \t ") << "";
-    QTest::newRow("no channel") << R"({"type":"Results","is_final":true})"
-                                << "";
-    QTest::newRow("empty alternatives") << R"({"type":"Results","is_final":true,"channel":{"alternatives":[]}})"
-                                        << "";
+    QTest::addColumn<QString>("logged");    // empty: no line expected beyond the transcripts
+    const QString results = R"({"type":"Results",%1})";
+    const QString hi = R"("channel":{"alternatives":[{"transcript":"hi"}]})";
+    const QString none;
+    const QString ready = "info ✅ Metadata received — audio pipeline working";
+    QTest::newRow("Metadata, text frame") << R"({"type":"Metadata","request_id":"r1"})" << false << none << ready;
+    QTest::newRow("Metadata, binary frame") << R"({"type":"Metadata","request_id":"r1"})" << true << none << ready;
+    QTest::newRow("final, trimmed") << finalResult(" \t hello there  ") << false << "hello there" << none;
+    QTest::newRow("final, binary frame") << finalResult("über") << true << "über" << none;
+    QTest::newRow("final, inner spacing kept") << finalResult("a  b") << false << "a  b" << none;
+    QTest::newRow("interim") << results.arg(R"("is_final":false,)" + hi) << false << none << none;
+    QTest::newRow("is_final missing") << results.arg(hi) << false << none << none;
+    QTest::newRow("is_final not a boolean") << results.arg(R"("is_final":1,)" + hi) << false << none << none;
+    QTest::newRow("spaces only") << finalResult("   \t ") << false << none << none;
+    QTest::newRow("no channel") << results.arg(R"("is_final":true)") << false << none << none;
+    QTest::newRow("empty alternatives") << results.arg(R"("is_final":true,"channel":{"alternatives":[]})") << false
+                                        << none << none;
     QTest::newRow("transcript not a string")
-        << R"({"type":"Results","is_final":true,"channel":{"alternatives":[{"transcript":5}]}})"
-        << "";
+        << results.arg(R"("is_final":true,"channel":{"alternatives":[{"transcript":5}]})") << false << none << none;
     QTest::newRow("second alternative ignored")
-        << R"({"type":"Results","is_final":true,"channel":{"alternatives":[{"transcript":""},{"transcript":"b"}]}})"
-        << "";
-    QTest::newRow("not JSON") << "Results is_final"
-                              << "";
-    QTest::newRow("JSON array") << R"([{"type":"Results"}])"
-                                << "";
-    QTest::newRow("unknown type") << R"({"type":"SpeechStarted"})"
-                                  << "";
+        << results.arg(R"("is_final":true,"channel":{"alternatives":[{"transcript":""},{"transcript":"b"}]})") << false
+        << none << none;
+    QTest::newRow("not JSON") << "Results is_final" << false << none << none;
+    QTest::newRow("JSON array") << R"([{"type":"Results"}])" << false << none << none;
+    QTest::newRow("unknown type") << R"({"type":"SpeechStarted"})" << false << none << none;
+    // A server error is only logged: the stream stays open.
+    QTest::newRow("Error with message") << R"({"type":"Error","message":"quota exceeded"})" << false << none
+                                        << "critical Server error: quota exceeded";
+    for (const char* raw : {R"({"type":"Error","code":7})", R"({"type":"Error","message":["a"]})"})
+        QTest::addRow("Error, raw %s", raw) << raw << false << none << QString("critical Server error: ") + raw;
 }
 
-void TestTranscription::resultsMessages()
+void TestTranscription::messages()
 {
     QFETCH(QString, message);
+    QFETCH(bool, binary);
     QFETCH(QString, delivered);
-    DeepgramLog log;
-    SttServer server;
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-    Events events;
-    events.attach(client);
-    auto consumer = std::make_shared<Consumer>();
-    consume(client.transcripts(), consumer);
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    server.sendText(message);
-    // A marker after the message under test: once it arrives, the message before it was handled.
-    server.sendText(finalResult("marker"));
-    QTRY_VERIFY_WITH_TIMEOUT(events.finals.contains("marker"), waitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(consumer->texts.contains("marker"), waitMs);
-
-    const QStringList expected = delivered.isEmpty() ? QStringList{"marker"} : QStringList{delivered, "marker"};
-    QCOMPARE(events.finals, expected);
-    QCOMPARE(consumer->texts, expected);
-    for (Speaker speaker : consumer->speakers)
-        QCOMPARE(speaker, Speaker::manager);
-    QStringList transcriptLines = log.lines().filter(QStringLiteral("🎤"));
-    QCOMPARE(transcriptLines.size(), expected.size());
-    if (!delivered.isEmpty())
-        QCOMPARE(transcriptLines.first(), QStringLiteral("debug 🎤 '%1'").arg(delivered));
-    QCOMPARE(events.disconnected, 0);
-    client.stop();
-    QTRY_VERIFY_WITH_TIMEOUT(consumer->done, waitMs);
-}
-
-void TestTranscription::serverErrorIsOnlyLogged_data()
-{
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("logged");
-    QTest::newRow("with message") << R"({"type":"Error","message":"quota exceeded"})"
-                                  << "critical Server error: quota exceeded";
-    const QString raw = R"({"type":"Error","code":7})";
-    QTest::newRow("without message") << raw << "critical Server error: " + raw;
-    const QString notString = R"({"type":"Error","message":["a"]})";
-    QTest::newRow("message not a string") << notString << "critical Server error: " + notString;
-}
-
-void TestTranscription::serverErrorIsOnlyLogged()
-{
-    QFETCH(QString, message);
     QFETCH(QString, logged);
     DeepgramLog log;
-    SttServer server;
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-    client.setReconnectDelayMs(10);
-    Events events;
-    events.attach(client);
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    server.sendText(message);
-    QTRY_VERIFY_WITH_TIMEOUT(log.contains(logged), waitMs);
-    QTest::qWait(100); // a reconnect (10 ms here) would have happened by now
-    QCOMPARE(server.connections(), 1);
-    QCOMPARE(events.disconnected, 0);
-    QCOMPARE(events.connected, 0);
-    QVERIFY(events.finals.isEmpty());
-    client.stop();
+    Session s;
+    s.client->setReconnectDelayMs(10);
+    QVERIFY(s.start());
+    if (binary)
+        s.server.latest()->sendBinaryMessage(message.toUtf8());
+    else
+        s.server.sendText(message);
+    // A marker after the message under test: once it arrives, the message before it was handled.
+    s.server.sendText(finalResult("marker"));
+    QTRY_VERIFY_WITH_TIMEOUT(s.events.finals.contains("marker"), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(s.consumer->texts.contains("marker"), waitMs);
+
+    const QStringList expected = delivered.isEmpty() ? QStringList{"marker"} : QStringList{delivered, "marker"};
+    QCOMPARE(s.events.finals, expected);
+    QCOMPARE(s.consumer->texts, expected);
+    QCOMPARE(s.consumer->speakers, std::vector<Speaker>(expected.size(), Speaker::manager));
+    const QStringList transcriptLines = log.lines().filter("🎤");
+    QCOMPARE(transcriptLines.size(), expected.size());
+    QCOMPARE(transcriptLines.first(), QString("debug 🎤 '%1'").arg(expected.first()));
+    if (!logged.isEmpty())
+        QVERIFY2(log.contains(logged), qPrintable(log.lines().join('\n')));
+    QCOMPARE(s.events.connected, logged.startsWith("info") ? 1 : 0);
+    QCOMPARE(s.events.disconnected, 0);
+    QCOMPARE(s.server.connections(), 1);
+    s.client->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(s.consumer->done, waitMs);
 }
 
-void TestTranscription::droppedConnectionReconnectsAfterTwoSeconds()
+void TestTranscription::droppedConnectionReconnectsAfterTwoSecondsUnlessStopped()
 {
     DeepgramLog log;
-    SttServer server;
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-    Events events;
-    events.attach(client);
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
+    Session s;
+    QVERIFY(s.start());
     QElapsedTimer sinceDrop;
-    server.latest()->abort();
+    s.server.latest()->abort();
     sinceDrop.start();
-    QTRY_COMPARE_WITH_TIMEOUT(events.disconnected, 1, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(s.events.disconnected, 1, waitMs);
     QVERIFY(log.contains("info Reconnecting in 2s…"));
     QVERIFY(!log.lines().filter(QRegularExpression("^critical Receive error: ")).isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 2, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(s.server.connections(), 2, waitMs);
     QVERIFY2(sinceDrop.elapsed() >= 1800, qPrintable(QString::number(sinceDrop.elapsed())));
 
     // The new connection works like the first one.
-    server.sendText(R"({"type":"Metadata"})");
-    server.sendText(finalResult("again"));
-    QTRY_COMPARE_WITH_TIMEOUT(events.finals, QStringList{"again"}, waitMs);
-    QCOMPARE(events.connected, 1);
-    QCOMPARE(log.lines().filter("Connecting — lang=en sr=16000").size(), 2);
-    client.stop();
+    s.server.sendText(metadata);
+    s.server.sendText(finalResult("again"));
+    QTRY_COMPARE_WITH_TIMEOUT(s.events.finals, QStringList{"again"}, waitMs);
+    QCOMPARE(s.events.connected, 1);
+    QCOMPARE(log.count("Connecting — lang=en sr=16000"), 2);
+
+    // Stopped while waiting to reconnect: no reconnect, and the stream finishes.
+    s.client->setReconnectDelayMs(200);
+    s.server.latest()->abort();
+    QTRY_COMPARE_WITH_TIMEOUT(s.events.disconnected, 2, waitMs);
+    s.client->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(s.consumer->done, waitMs);
+    QTest::qWait(400); // twice the reconnect delay
+    QCOMPARE(s.server.connections(), 2);
+    QVERIFY(log.contains("info Stopped. Chunks sent: 0"));
 }
 
-void TestTranscription::stopDuringReconnectWaitEndsEverything()
+void TestTranscription::stopSendsCloseStreamThenGoingAway_data()
 {
-    DeepgramLog log;
-    SttServer server;
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-    client.setReconnectDelayMs(200);
-    Events events;
-    events.attach(client);
-    auto consumer = std::make_shared<Consumer>();
-    consume(client.transcripts(), consumer);
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    server.latest()->abort();
-    QTRY_COMPARE_WITH_TIMEOUT(events.disconnected, 1, waitMs);
-    client.stop();
-    QTRY_VERIFY_WITH_TIMEOUT(consumer->done, waitMs);
-    QTest::qWait(400); // twice the reconnect delay
-    QCOMPARE(server.connections(), 1);
-    QVERIFY(log.contains("info Stopped. Chunks sent: 0"));
+    // The session tears its clients down right after stopping them: the close request and the
+    // close code must still reach the service.
+    QTest::addColumn<bool>("destroy");
+    QTest::newRow("stop") << false;
+    QTest::newRow("stop, then destroy at once") << true;
 }
 
 void TestTranscription::stopSendsCloseStreamThenGoingAway()
 {
-    SttServer server;
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-    Events events;
-    events.attach(client);
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    server.sendText(R"({"type":"Metadata"})");
-    QTRY_COMPARE_WITH_TIMEOUT(events.connected, 1, waitMs);
-    client.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(server.m_closeCodes.size(), size_t(1), waitMs);
-    QCOMPARE(server.m_binary, std::vector<QByteArray>{"{\"type\":\"CloseStream\"}"});
-    QCOMPARE(server.m_binary.front().size(), 22);
-    QCOMPARE(server.m_closeCodes.front(), int(QWebSocketProtocol::CloseCodeGoingAway));
-    QCOMPARE(server.latest()->closeReason(), QString());
+    QFETCH(bool, destroy);
+    Session s;
+    QVERIFY(s.open());
+    s.client->stop();
+    if (destroy)
+        s.client.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(s.server.m_closeCodes.size(), size_t(1), waitMs);
+    QCOMPARE(s.server.m_binary, std::vector<QByteArray>{closeStream});
+    QCOMPARE(s.server.m_closeCodes.front(), int(QWebSocketProtocol::CloseCodeGoingAway));
+    QCOMPARE(s.server.latest()->closeReason(), QString());
     // The client asked for the close: that is not a lost connection.
-    QCOMPARE(events.disconnected, 0);
-}
-
-void TestTranscription::stopThenDestroyStillSaysGoodbye()
-{
-    // The session tears its clients down right after stopping them: the close request and the
-    // close code must still reach the service.
-    SttServer server;
-    auto client = std::make_unique<DeepgramClient>(configFor(server.base()), QStringLiteral("t"), 16000);
-    Events events;
-    events.attach(*client);
-    client->start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    server.sendText(R"({"type":"Metadata"})");
-    QTRY_COMPARE_WITH_TIMEOUT(events.connected, 1, waitMs);
-    client->stop();
-    client.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(server.m_closeCodes.size(), size_t(1), waitMs);
-    QCOMPARE(server.m_binary, std::vector<QByteArray>{"{\"type\":\"CloseStream\"}"});
-    QCOMPARE(server.m_closeCodes.front(), int(QWebSocketProtocol::CloseCodeGoingAway));
+    QCOMPARE(s.events.disconnected, 0);
 }
 
 void TestTranscription::sendBeforeStartIsCountedAndDropped()
 {
     DeepgramLog log;
-    SttServer server;
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-    client.send(QByteArray(3200, '\1'));
-    client.send(QByteArray(3200, '\2'));
-    QCOMPARE(client.chunksSent(), 2);
+    Session s;
+    s.client->send(QByteArray(3200, '\1'));
+    s.client->send(QByteArray(3200, '\2'));
+    QCOMPARE(s.client->chunksSent(), 2);
     QCoreApplication::processEvents();
     QVERIFY(log.contains("debug First audio chunk sent (3200 bytes)"));
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    QCOMPARE(client.chunksSent(), 0);
+    QVERIFY(s.start());
+    QCOMPARE(s.client->chunksSent(), 0);
     QTest::qWait(50);
-    QVERIFY(server.m_binary.empty());
-    client.stop();
+    QVERIFY(s.server.m_binary.empty());
 }
 
 void TestTranscription::audioGoesOutAsBinaryFramesAndCounterRestarts()
 {
     DeepgramLog log;
-    SttServer server;
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-    client.setReconnectDelayMs(10);
-    Events events;
-    events.attach(client);
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(server.latest()->state(), QAbstractSocket::ConnectedState, waitMs);
-    server.sendText(R"({"type":"Metadata"})");
-    QTRY_COMPARE_WITH_TIMEOUT(events.connected, 1, waitMs);
-    for (int i = 0; i < 10; ++i)
-        client.send(QByteArray(3200, char(i)));
-    QTRY_COMPARE_WITH_TIMEOUT(server.m_binary.size(), size_t(10), waitMs);
-    for (int i = 0; i < 10; ++i)
-        QCOMPARE(server.m_binary[size_t(i)], QByteArray(3200, char(i)));
-    QCOMPARE(client.chunksSent(), 10);
-    QCOMPARE(log.lines().filter("First audio chunk sent").size(), 1);
+    Session s;
+    s.client->setReconnectDelayMs(10);
+    QVERIFY(s.open());
+    std::vector<QByteArray> chunks;
+    for (int i = 0; i < 10; ++i) {
+        chunks.push_back(QByteArray(3200, char(i)));
+        s.client->send(chunks.back());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(s.server.m_binary.size(), size_t(10), waitMs);
+    QCOMPARE(s.server.m_binary, chunks);
+    QCOMPARE(s.client->chunksSent(), 10);
+    QCOMPARE(log.count("First audio chunk sent"), 1);
     QVERIFY(log.contains("debug 10 chunks sent — waiting for speech…"));
 
     // After a reconnect the counter starts again, and so does the first-chunk line.
-    server.latest()->abort();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 2, waitMs);
-    QCOMPARE(client.chunksSent(), 0);
-    client.send(QByteArray(1600, 'x'));
+    s.server.latest()->abort();
+    QTRY_COMPARE_WITH_TIMEOUT(s.server.connections(), 2, waitMs);
+    QCOMPARE(s.client->chunksSent(), 0);
+    s.client->send(QByteArray(1600, 'x'));
     QVERIFY(log.contains("debug First audio chunk sent (1600 bytes)"));
-    QCOMPARE(log.lines().filter("First audio chunk sent").size(), 2);
-    client.stop();
+    QCOMPARE(log.count("First audio chunk sent"), 2);
 }
 
 void TestTranscription::oldSocketNeverDeliversAfterReconnect()
@@ -598,40 +511,34 @@ void TestTranscription::oldSocketNeverDeliversAfterReconnect()
     // A transcript that arrives just before the connection drops is delivered once; nothing of
     // the old connection comes back after the client reconnected, even when the client itself
     // replaced a connection that was still open.
-    SttServer server;
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
-    client.setReconnectDelayMs(10);
-    Events events;
-    events.attach(client);
-    client.start();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 1, waitMs);
-    server.sendText(finalResult("once"));
-    server.latest()->flush();
-    server.latest()->abort();
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 2, waitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(server.latest()->state(), QAbstractSocket::ConnectedState, waitMs);
+    Session s;
+    s.client->setReconnectDelayMs(10);
+    QVERIFY(s.start());
+    s.server.sendText(finalResult("once"));
+    s.server.latest()->flush();
+    s.server.latest()->abort();
+    QTRY_COMPARE_WITH_TIMEOUT(s.server.connections(), 2, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(s.server.latest()->state(), QAbstractSocket::ConnectedState, waitMs);
 
-    QPointer<QWebSocket> second = server.latest();
-    client.start(); // replaces the open connection
-    QTRY_COMPARE_WITH_TIMEOUT(server.connections(), 3, waitMs);
+    QPointer<QWebSocket> second = s.server.latest();
+    QVERIFY(s.start(3)); // replaces the open connection
     if (second && second->state() == QAbstractSocket::ConnectedState)
         second->sendTextMessage(finalResult("stale"));
-    server.sendText(finalResult("twice"));
-    QTRY_COMPARE_WITH_TIMEOUT(events.finals, (QStringList{"once", "twice"}), waitMs);
+    s.server.sendText(finalResult("twice"));
+    QTRY_COMPARE_WITH_TIMEOUT(s.events.finals, (QStringList{"once", "twice"}), waitMs);
     QTest::qWait(50);
-    QCOMPARE(events.finals, (QStringList{"once", "twice"}));
-    client.stop();
+    QCOMPARE(s.events.finals, (QStringList{"once", "twice"}));
 }
 
 void TestTranscription::sendFromAnotherThreadWhileConnectingAndStopping()
 {
-    SttServer server;
-    DeepgramClient client(configFor(server.base()), QStringLiteral("t"), 16000);
+    Session s;
+    DeepgramClient& client = *s.client;
     client.setReconnectDelayMs(1);
+    const QByteArray chunk(3200, 'a');
     std::atomic<bool> running{true};
     std::atomic<qint64> sent{0};
     std::unique_ptr<QThread> capture(QThread::create([&] {
-        QByteArray chunk(3200, 'a');
         while (running.load()) {
             client.send(chunk);
             sent.fetch_add(1);
@@ -642,51 +549,47 @@ void TestTranscription::sendFromAnotherThreadWhileConnectingAndStopping()
     for (int round = 0; round < 20; ++round) {
         client.start();
         QTest::qWait(5);
-        if (round % 3 == 0 && server.latest())
-            server.latest()->abort(); // a reconnect in the middle
+        if (round % 3 == 0 && s.server.latest())
+            s.server.latest()->abort(); // a reconnect in the middle
         QTest::qWait(5);
         client.stop();
         QCoreApplication::processEvents();
     }
     // One last connection that lives long enough for audio to flow.
     client.start();
-    QTRY_VERIFY_WITH_TIMEOUT(std::count(server.m_binary.begin(), server.m_binary.end(), QByteArray(3200, 'a')) > 0,
-                             waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(std::count(s.server.m_binary.begin(), s.server.m_binary.end(), chunk) > 0, waitMs);
     running = false;
     QVERIFY(capture->wait(waitMs));
     QVERIFY(sent.load() > 0);
     client.stop();
-    QTRY_VERIFY_WITH_TIMEOUT(server.m_closeCodes.size() >= size_t(server.connections()), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(s.server.m_closeCodes.size() >= size_t(s.server.connections()), waitMs);
     // Whatever reached the server arrived whole: the stop's close request or complete chunks.
-    for (const QByteArray& message : server.m_binary)
-        QVERIFY(message == QByteArray(3200, 'a') || message == "{\"type\":\"CloseStream\"}");
+    for (const QByteArray& message : s.server.m_binary)
+        QVERIFY(message == chunk || message == closeStream);
 }
 
 void TestTranscription::stalledConnectionDropsAudioInsteadOfQueueingIt()
 {
     DeepgramLog log;
     StalledPeer peer;
-    DeepgramClient client(configFor(peer.base()), QStringLiteral("t"), 16000);
+    DeepgramClient client(configFor(peer.base()), "t", 16000);
     Events events;
     events.attach(client);
     client.start();
     QTRY_COMPARE_WITH_TIMEOUT(events.connected, 1, waitMs);
-    // Up to 40 MB of audio, far beyond what the kernel buffers of a loopback connection hold.
+    // Up to 40 MB of audio, far beyond what the kernel buffers of a loopback connection hold;
+    // once stalled, ten more batches are dropped without another line.
     const QByteArray chunk(3200, 's');
-    const auto stalledLines = [&log] { return log.lines().filter("critical send error: connection stalled").size(); };
-    for (int batch = 0; batch < 625 && stalledLines() == 0; ++batch) {
+    const QString stalled = "critical send error: connection stalled";
+    int afterStall = 0;
+    for (int batch = 0; batch < 635 && afterStall < 10; ++batch) {
+        afterStall += log.count(stalled) > 0 ? 1 : 0;
         for (int i = 0; i < 20; ++i)
             client.send(chunk);
         QCoreApplication::processEvents();
     }
-    QCOMPARE(stalledLines(), 1);
-    // Still stalled: more audio is dropped without another line.
-    for (int batch = 0; batch < 10; ++batch) {
-        for (int i = 0; i < 20; ++i)
-            client.send(chunk);
-        QCoreApplication::processEvents();
-    }
-    QCOMPARE(stalledLines(), 1);
+    QCOMPARE(afterStall, 10);
+    QCOMPARE(log.count(stalled), 1);
     QCOMPARE(events.disconnected, 0);
     client.stop();
 }
@@ -709,7 +612,7 @@ void TestTranscription::streamEndsWhenClientIsDestroyed()
 {
     auto consumer = std::make_shared<Consumer>();
     {
-        DeepgramClient client(configFor(QStringLiteral("http://127.0.0.1:1")), QStringLiteral("t"), 16000);
+        DeepgramClient client(configFor("http://127.0.0.1:1"), "t", 16000);
         consume(client.transcripts(), consumer);
         QCoreApplication::processEvents();
         QVERIFY(!consumer->done);
