@@ -160,18 +160,15 @@ private slots:
         QTest::addColumn<QString>("secondIntent");
         QTest::addColumn<double>("secondsAfterFirst"); // between the first commit and the second reply
         QTest::addColumn<bool>("secondShown");
-        QTest::newRow("price right after") << "price"
-                                           << "OBJECTION" << 0.0 << false;
-        QTest::newRow("price 5.9 s after") << "price"
-                                           << "OBJECTION" << 5.9 << false;
-        QTest::newRow("price 6 s after") << "price"
-                                         << "OBJECTION" << 6.0 << true;
-        QTest::newRow("buying signal right after") << ""
-                                                   << "BUYING_SIGNAL" << 0.0 << false;
-        QTest::newRow("buying signal 2.9 s after") << ""
-                                                   << "BUYING_SIGNAL" << 2.9 << false;
-        QTest::newRow("buying signal 3 s after") << ""
-                                                 << "BUYING_SIGNAL" << 3.0 << true;
+        const auto row = [](const char* name, const char* subType, const char* intent, double seconds, bool shown) {
+            QTest::newRow(name) << QString(subType) << QString(intent) << seconds << shown;
+        };
+        row("price right after", "price", "OBJECTION", 0.0, false);
+        row("price 5.9 s after", "price", "OBJECTION", 5.9, false);
+        row("price 6 s after", "price", "OBJECTION", 6.0, true);
+        row("buying signal right after", "", "BUYING_SIGNAL", 0.0, false);
+        row("buying signal 2.9 s after", "", "BUYING_SIGNAL", 2.9, false);
+        row("buying signal 3 s after", "", "BUYING_SIGNAL", 3.0, true);
     }
 
     void overlappingRepliesMeetTheCooldown()
@@ -222,18 +219,14 @@ private slots:
         QTest::addColumn<QString>("category");
         QTest::addColumn<QString>("label");
         QTest::addColumn<bool>("nextStepAgreed");
-        QTest::newRow("buying signal") << ""
-                                       << "BUYING_SIGNAL"
-                                       << "buying_signal"
-                                       << "🎯 Buying Signal" << true;
-        QTest::newRow("closing intent") << ""
-                                        << "CLOSING"
-                                        << "buying_signal"
-                                        << "🎯 Buying Signal" << true;
-        QTest::newRow("price") << "price"
-                               << "OBJECTION"
-                               << "price"
-                               << "💰 Price" << false;
+        const auto row = [](const char* name, const char* subType, const char* intent, const char* category,
+                            const char* label, bool nextStep) {
+            QTest::newRow(name) << QString(subType) << QString(intent) << QString(category) << QString::fromUtf8(label)
+                                << nextStep;
+        };
+        row("buying signal", "", "BUYING_SIGNAL", "buying_signal", "🎯 Buying Signal", true);
+        row("closing intent", "", "CLOSING", "buying_signal", "🎯 Buying Signal", true);
+        row("price", "price", "OBJECTION", "price", "💰 Price", false);
     }
 
     void shownHintUpdatesCallState()
@@ -259,19 +252,17 @@ private slots:
         QTest::addColumn<QString>("sellerExtra");     // appended to the seller turn (stage keywords)
         QTest::addColumn<QString>("stage");           // expected hint stage, empty for no hint
 
-        QTest::newRow("5 turns, 0.80") << QList<int>{10, 30, 10, 30} << 20 << ""
-                                       << "";
+        const auto row = [](const char* name, QList<int> earlier, int seller, const char* extra, const char* stage) {
+            QTest::newRow(name) << earlier << seller << QString(extra) << QString(stage);
+        };
+        row("5 turns, 0.80", {10, 30, 10, 30}, 20, "", "");
         // Client 10+5+5 = 20, seller 30+30+20 = 80.
-        QTest::newRow("6 turns, 0.80, discovery") << QList<int>{10, 30, 5, 30, 5} << 20 << ""
-                                                  << "discovery";
+        row("6 turns, 0.80, discovery", {10, 30, 5, 30, 5}, 20, "", "discovery");
         // Client 10+9+9 = 28, seller 30+30+12 = 72: a share of exactly 0.72 is not above it.
-        QTest::newRow("6 turns, 0.72") << QList<int>{10, 30, 9, 30, 9} << 12 << ""
-                                       << "";
-        QTest::newRow("6 turns, 0.73") << QList<int>{10, 30, 9, 30, 9} << 13 << ""
-                                       << "discovery";
+        row("6 turns, 0.72", {10, 30, 9, 30, 9}, 12, "", "");
+        row("6 turns, 0.73", {10, 30, 9, 30, 9}, 13, "", "discovery");
         // The presentation stage gives the category no bonus: score 5.
-        QTest::newRow("6 turns, 0.80, presentation") << QList<int>{10, 30, 5, 30, 5} << 18 << " our product"
-                                                     << "";
+        row("6 turns, 0.80, presentation", {10, 30, 5, 30, 5}, 18, " our product", "");
     }
 
     void sellerRoad()
