@@ -51,9 +51,7 @@ std::optional<QString> run(const QString& program, const QStringList& arguments,
 
 bool pactl(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
-    return process.waitForFinished(10000) && process.exitCode() == 0;
+    return run("pactl", arguments).has_value();
 }
 
 // The s16le samples of a 16 kHz mono WAV file, as flite writes them.
@@ -127,6 +125,20 @@ struct Collector {
         const QMutexLocker lock(&mutex);
         return chunks.size();
     }
+    // Every chunk came from one thread, and not from the test's.
+    bool fromOneCaptureThread() const
+    {
+        const QMutexLocker lock(&mutex);
+        return threads.size() == 1 && !threads.contains(QThread::currentThreadId());
+    }
+    QList<qsizetype> sizes() const
+    {
+        const QMutexLocker lock(&mutex);
+        QList<qsizetype> result;
+        for (const QByteArray& chunk : chunks)
+            result << chunk.size();
+        return result;
+    }
     QByteArray joined(qsizetype from = 0) const
     {
         const QMutexLocker lock(&mutex);
@@ -137,358 +149,328 @@ struct Collector {
     }
 };
 
-} // namespace
-
-class TestAudioCapture : public QObject {
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-
-    void systemAudioCarriesWhatIsPlayed();
-    void microphoneDeliversFixedChunksOfSpeech();
-    void nothingArrivesAfterStop();
-    void systemAudioFollowsDefaultOutput();
-    void microphoneFollowsDefaultInput();
-    void permissionProbes();
-    void systemAudioStoppedOrDiscardedWhileStarting();
-    void outputUnpluggedMidStream();
-    void microphoneLostAndFound();
-
-private:
-    void checkSpeech(const QByteArray& captured, const QString& what);
-
-    QTemporaryDir m_dir;
-    QString m_wav;
-    QByteArray m_played;
-};
-
-void TestAudioCapture::initTestCase()
-{
-    REQUIRE_TEST_DESKTOP();
-    m_wav = m_dir.filePath(QStringLiteral("speech.wav"));
-    QVERIFY(run(QStringLiteral("flite"), {QStringLiteral("-voice"), QStringLiteral("kal16"), QStringLiteral("-t"),
-                                          QStringLiteral("We would like to talk about the budget for next quarter "
-                                                         "and the timeline of the rollout."),
-                                          QStringLiteral("-o"), m_wav})
-                .has_value());
-    m_played = wavSamples(m_wav);
-    QVERIFY2(m_played.size() > sampleRate * 2, "flite produced no usable speech");
-}
-
-// The captured speech lasts as long as the played speech (within 10 %) and is clearly louder
-// than the silence around it.
-void TestAudioCapture::checkSpeech(const QByteArray& captured, const QString& what)
-{
-    const Span played = speechSpan(m_played);
-    const Span heard = speechSpan(captured);
-    QVERIFY2(heard.first >= 0, qPrintable(what + QStringLiteral(": no speech arrived")));
-    const double ratio = heard.seconds() / played.seconds();
-    QVERIFY2(ratio > 0.9 && ratio < 1.1, qPrintable(QStringLiteral("%1: heard %2 s of speech, played %3 s")
-                                                        .arg(what)
-                                                        .arg(heard.seconds())
-                                                        .arg(played.seconds())));
-    const QByteArray speech = captured.sliced(heard.first * 2, (heard.last - heard.first + 1) * 2);
-    const double level = AudioLevel::rmsDbfs(speech);
-    QVERIFY2(level > -35.0, qPrintable(what + QStringLiteral(": speech level ") + AudioLevel::describe(level)));
-    // Before the speech the sinks carry digital zeros. The last 100 ms before the first loud
-    // sample are left out: they hold the soft onset of the first word.
-    const qsizetype quietSamples = heard.first - sampleRate / 10;
-    if (quietSamples >= sampleRate / 10) {
-        const double before = AudioLevel::rmsDbfs(captured.first(quietSamples * 2));
-        QVERIFY2(before < level - 30.0,
-                 qPrintable(what + QStringLiteral(": silence at ") + AudioLevel::describe(before)));
-    }
-}
-
-void TestAudioCapture::systemAudioCarriesWhatIsPlayed()
-{
-    test::LogCapture log;
-    Collector collector;
-    SystemAudioCapture capture;
-    const auto failure = QCoro::waitFor(capture.start());
-    QVERIFY2(!failure, failure ? qPrintable(failure->message) : "");
-    capture.setOnChunk(collector.handler());
-    QVERIFY(log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
-    QCOMPARE(capture.deviceName(), QStringLiteral("spk.monitor"));
-
-    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000); // the keeper's silence flows at once
-    QVERIFY(run(QStringLiteral("paplay"), {QStringLiteral("--device=spk"), m_wav}).has_value());
-    QTest::qWait(400); // the last fragments of the speech are still on their way
-    capture.stop();
-    QVERIFY(log.lines().contains(QStringLiteral("[SysAudio] Stopped")));
-
-    {
-        const QMutexLocker lock(&collector.mutex);
-        for (const QByteArray& chunk : collector.chunks) {
-            QVERIFY(!chunk.isEmpty());
-            QCOMPARE(chunk.size() % 2, 0);
-        }
-        QCOMPARE(collector.threads.size(), 1);
-        QVERIFY(!collector.threads.contains(QThread::currentThreadId()));
-    }
-    checkSpeech(collector.joined(), QStringLiteral("system audio"));
-}
-
-void TestAudioCapture::microphoneDeliversFixedChunksOfSpeech()
-{
-    Collector collector;
-    AudioCapture capture;
-    capture.setOnChunk(collector.handler());
-    const std::optional<QString> error = capture.start();
-    QVERIFY2(!error, error ? qPrintable(*error) : "");
-    QCOMPARE(capture.deviceName(), QStringLiteral("mic"));
-
-    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
-    QVERIFY(run(QStringLiteral("paplay"), {QStringLiteral("--device=micfeed"), m_wav}).has_value());
-    QTest::qWait(400);
-    capture.stop();
-
-    QByteArray all;
-    {
-        const QMutexLocker lock(&collector.mutex);
-        for (const QByteArray& chunk : collector.chunks)
-            QCOMPARE(chunk.size(), 3200);
-        QCOMPARE(collector.threads.size(), 1);
-        QVERIFY(!collector.threads.contains(QThread::currentThreadId()));
-        // About ten a second, paced by the pump rather than by the server's fragments.
-        const qsizetype count = collector.chunks.size();
-        QVERIFY(count > 20);
-        const double seconds = double(collector.arrivalMs.last() - collector.arrivalMs.first()) / 1000.0;
-        const double perSecond = double(count - 1) / seconds;
-        QVERIFY2(perSecond > 9.0 && perSecond < 11.0, qPrintable(QString::number(perSecond)));
-        for (const QByteArray& chunk : collector.chunks)
-            all += chunk;
-    }
-    checkSpeech(all, QStringLiteral("microphone"));
-}
-
-void TestAudioCapture::nothingArrivesAfterStop()
-{
-    Collector microphoneChunks;
-    Collector systemChunks;
-    AudioCapture microphone;
-    SystemAudioCapture system;
-    microphone.setOnChunk(microphoneChunks.handler());
-    QVERIFY(!microphone.start());
-    QVERIFY(!QCoro::waitFor(system.start()));
-    system.setOnChunk(systemChunks.handler());
-    QTRY_VERIFY_WITH_TIMEOUT(microphoneChunks.count() >= 2 && systemChunks.count() >= 2, 3000);
-
-    microphone.stop();
-    microphoneChunks.stopReturned = true;
-    system.stop();
-    systemChunks.stopReturned = true;
-    const qsizetype microphoneCount = microphoneChunks.count();
-    const qsizetype systemCount = systemChunks.count();
-    // Real audio keeps flowing in the server; wait a few pump periods to see none of it arrive.
-    QTest::qWait(350);
-    QCOMPARE(microphoneChunks.afterStop.load(), 0);
-    QCOMPARE(systemChunks.afterStop.load(), 0);
-    QCOMPARE(microphoneChunks.count(), microphoneCount);
-    QCOMPARE(systemChunks.count(), systemCount);
-
-    // A stopped capture starts again with nothing left over from before.
-    Collector again;
-    microphone.setOnChunk(again.handler());
-    QVERIFY(!microphone.start());
-    QTRY_VERIFY_WITH_TIMEOUT(again.count() >= 1, 2000);
-    microphone.stop();
-}
-
-namespace {
 // Loads modules for one test and unloads them (restoring the defaults) however the test ends.
 struct ServerChanges {
     QStringList modules;
     ~ServerChanges()
     {
-        pactl({QStringLiteral("set-default-sink"), QStringLiteral("spk")});
-        pactl({QStringLiteral("set-default-source"), QStringLiteral("mic")});
+        pactl({"set-default-sink", "spk"});
+        pactl({"set-default-source", "mic"});
         for (auto it = modules.crbegin(); it != modules.crend(); ++it)
             pactl({QStringLiteral("unload-module"), *it});
     }
     bool load(const QStringList& arguments)
     {
-        const std::optional<QString> index =
-            run(QStringLiteral("pactl"), QStringList{QStringLiteral("load-module")} + arguments);
-        if (!index || index->isEmpty())
-            return false;
-        modules.append(*index);
-        return true;
+        const std::optional<QString> index = run("pactl", QStringList{"load-module"} + arguments);
+        if (index && !index->isEmpty())
+            modules.append(*index);
+        return index && !index->isEmpty();
+    }
+    // Unloads the newest module, as a device unplugged.
+    bool unplugNewest() { return pactl({"unload-module", modules.takeLast()}); }
+    // An output with its description, as a headset plugged in.
+    bool addOutput(const QString& sink, const QString& description)
+    {
+        return load({"module-null-sink", "sink_name=" + sink, "sink_properties=device.description=" + description});
+    }
+    // A microphone hearing what is played into the sink `feed`.
+    bool addMicrophone(const QString& feed, const QString& source, const QString& description)
+    {
+        return load({"module-null-sink", "sink_name=" + feed}) &&
+               load({"module-remap-source", "master=" + feed + ".monitor", "source_name=" + source,
+                     "source_properties=device.description=" + description});
     }
 };
+
 } // namespace
 
-void TestAudioCapture::systemAudioFollowsDefaultOutput()
-{
-    test::LogCapture log;
-    ServerChanges changes;
-    QVERIFY(changes.load({QStringLiteral("module-null-sink"), QStringLiteral("sink_name=headset"),
-                          QStringLiteral("sink_properties=device.description=Headset")}));
+class TestAudioCapture : public QObject {
+    Q_OBJECT
 
-    Collector collector;
-    SystemAudioCapture capture;
-    QVERIFY(!QCoro::waitFor(capture.start()));
-    capture.setOnChunk(collector.handler());
-    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
+    QTemporaryDir m_dir;
+    QString m_wav;
+    QByteArray m_played;
 
-    QVERIFY(pactl({QStringLiteral("set-default-sink"), QStringLiteral("headset")}));
-    const QString followed =
-        QStringLiteral("[SysAudio] Default output changed — now capturing Headset (headset.monitor)");
-    QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(followed), 5000);
-    QCOMPARE(capture.deviceName(), QStringLiteral("headset.monitor"));
+    // Plays the speech into `sink` and lets its last fragments arrive.
+    bool play(const QString& sink)
+    {
+        const bool played = run("paplay", {"--device=" + sink, m_wav}).has_value();
+        QTest::qWait(400);
+        return played;
+    }
 
-    const qsizetype switchedAt = collector.count();
-    QVERIFY(run(QStringLiteral("paplay"), {QStringLiteral("--device=headset"), m_wav}).has_value());
-    QTest::qWait(400);
-    QVERIFY(collector.count() > switchedAt);
-    capture.stop();
-    QVERIFY(log.lines().filter(QStringLiteral("Stream stopped with error")).isEmpty());
-    checkSpeech(collector.joined(switchedAt), QStringLiteral("system audio after the switch"));
-}
+    // The captured speech lasts as long as the played speech (within 10 %) and is clearly louder
+    // than the silence around it.
+    void checkSpeech(const QByteArray& captured, const QString& what)
+    {
+        const Span played = speechSpan(m_played);
+        const Span heard = speechSpan(captured);
+        QVERIFY2(heard.first >= 0, qPrintable(what + QStringLiteral(": no speech arrived")));
+        const double ratio = heard.seconds() / played.seconds();
+        QVERIFY2(ratio > 0.9 && ratio < 1.1, qPrintable(QStringLiteral("%1: heard %2 s of speech, played %3 s")
+                                                            .arg(what)
+                                                            .arg(heard.seconds())
+                                                            .arg(played.seconds())));
+        const QByteArray speech = captured.sliced(heard.first * 2, (heard.last - heard.first + 1) * 2);
+        const double level = AudioLevel::rmsDbfs(speech);
+        QVERIFY2(level > -35.0, qPrintable(what + QStringLiteral(": speech level ") + AudioLevel::describe(level)));
+        // Before the speech the sinks carry digital zeros. The last 100 ms before the first loud
+        // sample are left out: they hold the soft onset of the first word.
+        const qsizetype quietSamples = heard.first - sampleRate / 10;
+        if (quietSamples >= sampleRate / 10) {
+            const double before = AudioLevel::rmsDbfs(captured.first(quietSamples * 2));
+            QVERIFY2(before < level - 30.0,
+                     qPrintable(what + QStringLiteral(": silence at ") + AudioLevel::describe(before)));
+        }
+    }
 
-void TestAudioCapture::microphoneFollowsDefaultInput()
-{
-    test::LogCapture log;
-    ServerChanges changes;
-    QVERIFY(changes.load({QStringLiteral("module-null-sink"), QStringLiteral("sink_name=headsetfeed")}));
-    QVERIFY(changes.load({QStringLiteral("module-remap-source"), QStringLiteral("master=headsetfeed.monitor"),
-                          QStringLiteral("source_name=headsetmic"),
-                          QStringLiteral("source_properties=device.description=Headset-Mic")}));
+private slots:
+    void initTestCase()
+    {
+        REQUIRE_TEST_DESKTOP();
+        m_wav = m_dir.filePath(QStringLiteral("speech.wav"));
+        const QString text = "We would like to talk about the budget for next quarter and the timeline of the rollout.";
+        QVERIFY(run("flite", {"-voice", "kal16", "-t", text, "-o", m_wav}).has_value());
+        m_played = wavSamples(m_wav);
+        QVERIFY2(m_played.size() > sampleRate * 2, "flite produced no usable speech");
+    }
 
-    Collector collector;
-    AudioCapture capture;
-    capture.setOnChunk(collector.handler());
-    QVERIFY(!capture.start());
-    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
+    void systemAudioCarriesWhatIsPlayed()
+    {
+        test::LogCapture log;
+        Collector collector;
+        SystemAudioCapture capture;
+        const auto failure = QCoro::waitFor(capture.start());
+        QVERIFY2(!failure, failure ? qPrintable(failure->message) : "");
+        capture.setOnChunk(collector.handler());
+        QVERIFY(log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
+        QCOMPARE(capture.deviceName(), QStringLiteral("spk.monitor"));
 
-    QVERIFY(pactl({QStringLiteral("set-default-source"), QStringLiteral("headsetmic")}));
-    const QString followed = QStringLiteral("[Audio] Default microphone changed — now recording from Headset-Mic "
-                                            "(headsetmic)");
-    QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(followed), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000); // the keeper's silence flows at once
+        QVERIFY(play("spk"));
+        capture.stop();
+        QVERIFY(log.lines().contains(QStringLiteral("[SysAudio] Stopped")));
 
-    const qsizetype switchedAt = collector.count();
-    QVERIFY(run(QStringLiteral("paplay"), {QStringLiteral("--device=headsetfeed"), m_wav}).has_value());
-    QTest::qWait(400);
-    capture.stop();
-    const QByteArray after = collector.joined(switchedAt);
-    QCOMPARE(after.size() % 3200, 0);
-    checkSpeech(after, QStringLiteral("microphone after the switch"));
-}
+        for (qsizetype size : collector.sizes())
+            QVERIFY2(size > 0 && size % 2 == 0, qPrintable(QString::number(size)));
+        QVERIFY(collector.fromOneCaptureThread());
+        checkSpeech(collector.joined(), QStringLiteral("system audio"));
+    }
 
-void TestAudioCapture::permissionProbes()
-{
-    QVERIFY(SystemAudioCapture::isScreenRecordingGranted());
-    QVERIFY(AudioCapture::isMicrophoneAuthorized());
+    void microphoneDeliversFixedChunksOfSpeech()
+    {
+        Collector collector;
+        AudioCapture capture;
+        capture.setOnChunk(collector.handler());
+        const std::optional<QString> error = capture.start();
+        QVERIFY2(!error, error ? qPrintable(*error) : "");
+        QCOMPARE(capture.deviceName(), QStringLiteral("mic"));
 
-    // With the microphone gone the server falls back to an output's monitor as its default input;
-    // that is no microphone, and recording it would put the other side's words in the seller's mouth.
-    ServerChanges changes;
-    QVERIFY(pactl({QStringLiteral("set-default-source"), QStringLiteral("spk.monitor")}));
-    QVERIFY(!AudioCapture::isMicrophoneAuthorized());
-    AudioCapture capture;
-    const std::optional<QString> error = capture.start();
-    QVERIFY(error);
-    QVERIFY2(error->startsWith(QStringLiteral("No microphone found")), qPrintable(*error));
-    QVERIFY(SystemAudioCapture::isScreenRecordingGranted());
-}
+        QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
+        QVERIFY(play("micfeed"));
+        capture.stop();
 
-void TestAudioCapture::systemAudioStoppedOrDiscardedWhileStarting()
-{
-    test::LogCapture log;
-    // start() returns its task at the first suspension, while the server is still being asked.
-    SystemAudioCapture stopped;
-    QCoro::Task<std::optional<SystemAudioCapture::Failure>> first = stopped.start();
-    stopped.stop();
-    const auto stoppedResult = QCoro::waitFor(std::move(first));
-    QVERIFY(stoppedResult);
-    QCOMPARE(stoppedResult->message, QStringLiteral("System audio capture was stopped while starting"));
-    QVERIFY(!stopped.isRunning());
+        const QList<qsizetype> sizes = collector.sizes();
+        QCOMPARE(sizes, QList<qsizetype>(sizes.size(), 3200));
+        QVERIFY(collector.fromOneCaptureThread());
+        // About ten a second, paced by the pump rather than by the server's fragments.
+        QVERIFY(sizes.size() > 20);
+        const double seconds = double(collector.arrivalMs.last() - collector.arrivalMs.first()) / 1000.0;
+        const double perSecond = double(sizes.size() - 1) / seconds;
+        QVERIFY2(perSecond > 9.0 && perSecond < 11.0, qPrintable(QString::number(perSecond)));
+        checkSpeech(collector.joined(), "microphone");
+    }
 
-    // The owner may go away meanwhile: the task still completes and touches nothing of it.
-    auto discarded = std::make_unique<SystemAudioCapture>();
-    QCoro::Task<std::optional<SystemAudioCapture::Failure>> second = discarded->start();
-    discarded.reset();
-    const auto discardedResult = QCoro::waitFor(std::move(second));
-    QVERIFY(discardedResult);
-    QCOMPARE(discardedResult->message, QStringLiteral("System audio capture was discarded while starting"));
-    QVERIFY(!log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
+    void nothingArrivesAfterStop()
+    {
+        Collector microphoneChunks;
+        Collector systemChunks;
+        AudioCapture microphone;
+        SystemAudioCapture system;
+        microphone.setOnChunk(microphoneChunks.handler());
+        QVERIFY(!microphone.start());
+        QVERIFY(!QCoro::waitFor(system.start()));
+        system.setOnChunk(systemChunks.handler());
+        QTRY_VERIFY_WITH_TIMEOUT(microphoneChunks.count() >= 2 && systemChunks.count() >= 2, 3000);
 
-    // And a capture stopped while starting can start for real afterwards.
-    QVERIFY(!QCoro::waitFor(stopped.start()));
-    QVERIFY(stopped.isRunning());
-    stopped.stop();
-}
+        microphone.stop();
+        microphoneChunks.stopReturned = true;
+        system.stop();
+        systemChunks.stopReturned = true;
+        const qsizetype microphoneCount = microphoneChunks.count();
+        const qsizetype systemCount = systemChunks.count();
+        // Real audio keeps flowing in the server; wait a few pump periods to see none of it arrive.
+        QTest::qWait(350);
+        QCOMPARE(microphoneChunks.afterStop.load(), 0);
+        QCOMPARE(systemChunks.afterStop.load(), 0);
+        QCOMPARE(microphoneChunks.count(), microphoneCount);
+        QCOMPARE(systemChunks.count(), systemCount);
 
-void TestAudioCapture::outputUnpluggedMidStream()
-{
-    // A headset is the default output, then it is unplugged: its monitor and our stream on it
-    // vanish, the server picks another default, and the capture carries on there without an error.
-    test::LogCapture log;
-    ServerChanges changes;
-    QVERIFY(changes.load({QStringLiteral("module-null-sink"), QStringLiteral("sink_name=usbheadset"),
-                          QStringLiteral("sink_properties=device.description=USB-Headset")}));
-    const QString headsetModule = changes.modules.last();
-    QVERIFY(pactl({QStringLiteral("set-default-sink"), QStringLiteral("usbheadset")}));
+        // A stopped capture starts again with nothing left over from before.
+        Collector again;
+        microphone.setOnChunk(again.handler());
+        QVERIFY(!microphone.start());
+        QTRY_VERIFY_WITH_TIMEOUT(again.count() >= 1, 2000);
+        microphone.stop();
+    }
 
-    Collector collector;
-    SystemAudioCapture capture;
-    QVERIFY(!QCoro::waitFor(capture.start()));
-    capture.setOnChunk(collector.handler());
-    QCOMPARE(capture.deviceName(), QStringLiteral("usbheadset.monitor"));
-    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 3000);
+    void systemAudioFollowsDefaultOutput()
+    {
+        test::LogCapture log;
+        ServerChanges changes;
+        QVERIFY(changes.addOutput("headset", "Headset"));
 
-    QVERIFY(pactl({QStringLiteral("unload-module"), headsetModule}));
-    changes.modules.removeLast();
-    QTRY_VERIFY_WITH_TIMEOUT(capture.deviceName() != QStringLiteral("usbheadset.monitor"), 3000);
-    QVERIFY(capture.deviceName().endsWith(QStringLiteral(".monitor")));
-    const qsizetype afterUnplug = collector.count();
-    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > afterUnplug + 5, 3000);
-    capture.stop();
-    QVERIFY2(log.lines().filter(QStringLiteral("stopped with error")).isEmpty(),
-             qPrintable(log.lines().join(QLatin1Char('\n'))));
-    QCOMPARE(log.lines().filter(QStringLiteral("Default output changed — now capturing")).size(), 1);
-}
+        Collector collector;
+        SystemAudioCapture capture;
+        QVERIFY(!QCoro::waitFor(capture.start()));
+        capture.setOnChunk(collector.handler());
+        QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
 
-void TestAudioCapture::microphoneLostAndFound()
-{
-    // The only microphone goes away while the default input is an output's monitor: there is
-    // nothing the seller's side can be recorded from, which is said once; when a microphone is
-    // the default again, recording resumes on it without a new session.
-    test::LogCapture log;
-    ServerChanges changes;
-    QVERIFY(changes.load({QStringLiteral("module-null-sink"), QStringLiteral("sink_name=usbfeed")}));
-    QVERIFY(changes.load({QStringLiteral("module-remap-source"), QStringLiteral("master=usbfeed.monitor"),
-                          QStringLiteral("source_name=usbmic"),
-                          QStringLiteral("source_properties=device.description=USB-Mic")}));
-    const QString microphoneModule = changes.modules.last();
+        QVERIFY(pactl({"set-default-sink", "headset"}));
+        const QString followed =
+            QStringLiteral("[SysAudio] Default output changed — now capturing Headset (headset.monitor)");
+        QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(followed), 5000);
+        QCOMPARE(capture.deviceName(), QStringLiteral("headset.monitor"));
 
-    Collector collector;
-    AudioCapture capture;
-    capture.setOnChunk(collector.handler());
-    QVERIFY(!capture.start());
-    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
-    QVERIFY(pactl({QStringLiteral("set-default-source"), QStringLiteral("usbmic")}));
-    QTRY_COMPARE_WITH_TIMEOUT(capture.deviceName(), QStringLiteral("usbmic"), 3000);
+        const qsizetype switchedAt = collector.count();
+        QVERIFY(play("headset"));
+        QVERIFY(collector.count() > switchedAt);
+        capture.stop();
+        QVERIFY(log.lines().filter(QStringLiteral("Stream stopped with error")).isEmpty());
+        checkSpeech(collector.joined(switchedAt), QStringLiteral("system audio after the switch"));
+    }
 
-    QVERIFY(pactl({QStringLiteral("set-default-source"), QStringLiteral("spk.monitor")}));
-    QVERIFY(pactl({QStringLiteral("unload-module"), microphoneModule}));
-    changes.modules.removeLast();
-    const QString lost = QStringLiteral("[Audio] Microphone stream stopped with error: No microphone found");
-    QTRY_VERIFY2_WITH_TIMEOUT(
-        !log.lines().filter(lost).isEmpty(),
-        qPrintable(log.lines().join(QLatin1Char('\n')) + QStringLiteral(" / ") + capture.deviceName()), 3000);
-    QVERIFY(capture.deviceName().isEmpty());
+    void microphoneFollowsDefaultInput()
+    {
+        test::LogCapture log;
+        ServerChanges changes;
+        QVERIFY(changes.addMicrophone("headsetfeed", "headsetmic", "Headset-Mic"));
 
-    QVERIFY(pactl({QStringLiteral("set-default-source"), QStringLiteral("mic")}));
-    QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(QStringLiteral(
-                                 "[Audio] Default microphone changed — now recording from Microphone (mic)")),
-                             3000);
-    const qsizetype resumedAt = collector.count();
-    QTRY_VERIFY_WITH_TIMEOUT(collector.count() > resumedAt + 3, 3000);
-    capture.stop();
-    QCOMPARE(log.lines().filter(lost).size(), 1);
-}
+        Collector collector;
+        AudioCapture capture;
+        capture.setOnChunk(collector.handler());
+        QVERIFY(!capture.start());
+        QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
+
+        QVERIFY(pactl({"set-default-source", "headsetmic"}));
+        const QString followed = QStringLiteral("[Audio] Default microphone changed — now recording from Headset-Mic "
+                                                "(headsetmic)");
+        QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(followed), 5000);
+
+        const qsizetype switchedAt = collector.count();
+        QVERIFY(play("headsetfeed"));
+        capture.stop();
+        const QByteArray after = collector.joined(switchedAt);
+        QCOMPARE(after.size() % 3200, 0);
+        checkSpeech(after, QStringLiteral("microphone after the switch"));
+    }
+
+    void permissionProbes()
+    {
+        QVERIFY(SystemAudioCapture::isScreenRecordingGranted());
+        QVERIFY(AudioCapture::isMicrophoneAuthorized());
+
+        // With the microphone gone the server falls back to an output's monitor as its default input;
+        // that is no microphone, and recording it would put the other side's words in the seller's mouth.
+        ServerChanges changes;
+        QVERIFY(pactl({"set-default-source", "spk.monitor"}));
+        QVERIFY(!AudioCapture::isMicrophoneAuthorized());
+        AudioCapture capture;
+        const std::optional<QString> error = capture.start();
+        QVERIFY(error);
+        QVERIFY2(error->startsWith(QStringLiteral("No microphone found")), qPrintable(*error));
+        QVERIFY(SystemAudioCapture::isScreenRecordingGranted());
+    }
+
+    void systemAudioStoppedOrDiscardedWhileStarting()
+    {
+        test::LogCapture log;
+        // start() returns its task at the first suspension, while the server is still being asked.
+        SystemAudioCapture stopped;
+        QCoro::Task<std::optional<SystemAudioCapture::Failure>> first = stopped.start();
+        stopped.stop();
+        const auto stoppedResult = QCoro::waitFor(std::move(first));
+        QVERIFY(stoppedResult);
+        QCOMPARE(stoppedResult->message, QStringLiteral("System audio capture was stopped while starting"));
+        QVERIFY(!stopped.isRunning());
+
+        // The owner may go away meanwhile: the task still completes and touches nothing of it.
+        auto discarded = std::make_unique<SystemAudioCapture>();
+        QCoro::Task<std::optional<SystemAudioCapture::Failure>> second = discarded->start();
+        discarded.reset();
+        const auto discardedResult = QCoro::waitFor(std::move(second));
+        QVERIFY(discardedResult);
+        QCOMPARE(discardedResult->message, QStringLiteral("System audio capture was discarded while starting"));
+        QVERIFY(!log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
+
+        // And a capture stopped while starting can start for real afterwards.
+        QVERIFY(!QCoro::waitFor(stopped.start()));
+        QVERIFY(stopped.isRunning());
+        stopped.stop();
+    }
+
+    void outputUnpluggedMidStream()
+    {
+        // A headset is the default output, then it is unplugged: its monitor and our stream on it
+        // vanish, the server picks another default, and the capture carries on there without an error.
+        test::LogCapture log;
+        ServerChanges changes;
+        QVERIFY(changes.addOutput("usbheadset", "USB-Headset"));
+        QVERIFY(pactl({"set-default-sink", "usbheadset"}));
+
+        Collector collector;
+        SystemAudioCapture capture;
+        QVERIFY(!QCoro::waitFor(capture.start()));
+        capture.setOnChunk(collector.handler());
+        QCOMPARE(capture.deviceName(), QStringLiteral("usbheadset.monitor"));
+        QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 3000);
+
+        QVERIFY(changes.unplugNewest());
+        QTRY_VERIFY_WITH_TIMEOUT(capture.deviceName() != QStringLiteral("usbheadset.monitor"), 3000);
+        QVERIFY(capture.deviceName().endsWith(QStringLiteral(".monitor")));
+        const qsizetype afterUnplug = collector.count();
+        QTRY_VERIFY_WITH_TIMEOUT(collector.count() > afterUnplug + 5, 3000);
+        capture.stop();
+        QVERIFY2(log.lines().filter(QStringLiteral("stopped with error")).isEmpty(),
+                 qPrintable(log.lines().join(QLatin1Char('\n'))));
+        QCOMPARE(log.lines().filter(QStringLiteral("Default output changed — now capturing")).size(), 1);
+    }
+
+    void microphoneLostAndFound()
+    {
+        // The only microphone goes away while the default input is an output's monitor: there is
+        // nothing the seller's side can be recorded from, which is said once; when a microphone is
+        // the default again, recording resumes on it without a new session.
+        test::LogCapture log;
+        ServerChanges changes;
+        QVERIFY(changes.addMicrophone("usbfeed", "usbmic", "USB-Mic"));
+
+        Collector collector;
+        AudioCapture capture;
+        capture.setOnChunk(collector.handler());
+        QVERIFY(!capture.start());
+        QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
+        QVERIFY(pactl({"set-default-source", "usbmic"}));
+        QTRY_COMPARE_WITH_TIMEOUT(capture.deviceName(), QStringLiteral("usbmic"), 3000);
+
+        QVERIFY(pactl({"set-default-source", "spk.monitor"}));
+        QVERIFY(changes.unplugNewest());
+        const QString lost = QStringLiteral("[Audio] Microphone stream stopped with error: No microphone found");
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            !log.lines().filter(lost).isEmpty(),
+            qPrintable(log.lines().join(QLatin1Char('\n')) + QStringLiteral(" / ") + capture.deviceName()), 3000);
+        QVERIFY(capture.deviceName().isEmpty());
+
+        QVERIFY(pactl({"set-default-source", "mic"}));
+        QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(QStringLiteral(
+                                     "[Audio] Default microphone changed — now recording from Microphone (mic)")),
+                                 3000);
+        const qsizetype resumedAt = collector.count();
+        QTRY_VERIFY_WITH_TIMEOUT(collector.count() > resumedAt + 3, 3000);
+        capture.stop();
+        QCOMPARE(log.lines().filter(lost).size(), 1);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestAudioCapture)
 #include "tst_audio_capture.moc"
