@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
 #include "core/Preferences.h"
+#include "core/Published.h"
 
 #include <QCoreApplication>
 #include <QNetworkReply>
@@ -304,34 +305,22 @@ std::optional<qint64> AuthManager::pendingRefreshDelayMs() const
 
 void AuthManager::setToken(std::optional<QString> token)
 {
-    if (m_token == token)
-        return;
-    m_token = std::move(token);
-    emit tokenChanged();
+    setPublished(this, m_token, std::move(token), &AuthManager::tokenChanged);
 }
 
 void AuthManager::setEmail(std::optional<QString> email)
 {
-    if (m_email == email)
-        return;
-    m_email = std::move(email);
-    emit emailChanged();
+    setPublished(this, m_email, std::move(email), &AuthManager::emailChanged);
 }
 
 void AuthManager::setName(std::optional<QString> name)
 {
-    if (m_name == name)
-        return;
-    m_name = std::move(name);
-    emit nameChanged();
+    setPublished(this, m_name, std::move(name), &AuthManager::nameChanged);
 }
 
 void AuthManager::setMe(std::optional<MeResponse> me)
 {
-    if (m_me == me)
-        return;
-    m_me = std::move(me);
-    emit meChanged();
+    setPublished(this, m_me, std::move(me), &AuthManager::meChanged);
 }
 
 } // namespace quiro

@@ -3,6 +3,7 @@
 #include "core/EnvFile.h"
 #include "core/NotificationCenter.h"
 #include "core/Paths.h"
+#include "core/Published.h"
 
 namespace quiro {
 
@@ -22,13 +23,6 @@ QString trimmedBlanksAndTabs(const QString& text)
     return text.mid(begin, end - begin);
 }
 
-template <typename T, typename Signal> void assign(SessionWindowModel* model, T& field, const T& value, Signal changed)
-{
-    if (field == value)
-        return;
-    field = value;
-    emit(model->*changed)();
-}
 } // namespace
 
 WidgetMode persistedWidgetMode(const QString& envFilePath)
@@ -62,32 +56,32 @@ SessionWindowModel& SessionWindowModel::shared()
 
 void SessionWindowModel::setRunning(bool running)
 {
-    assign(this, m_running, running, &SessionWindowModel::runningChanged);
+    setPublished(this, m_running, running, &SessionWindowModel::runningChanged);
 }
 
 void SessionWindowModel::setAudioError(bool audioError)
 {
-    assign(this, m_audioError, audioError, &SessionWindowModel::audioErrorChanged);
+    setPublished(this, m_audioError, audioError, &SessionWindowModel::audioErrorChanged);
 }
 
 void SessionWindowModel::setStatusText(const QString& statusText)
 {
-    assign(this, m_statusText, statusText, &SessionWindowModel::statusTextChanged);
+    setPublished(this, m_statusText, statusText, &SessionWindowModel::statusTextChanged);
 }
 
 void SessionWindowModel::setShowTranscript(bool show)
 {
-    assign(this, m_showTranscript, show, &SessionWindowModel::showTranscriptChanged);
+    setPublished(this, m_showTranscript, show, &SessionWindowModel::showTranscriptChanged);
 }
 
 void SessionWindowModel::setVisibleInCapture(bool visible)
 {
-    assign(this, m_visibleInCapture, visible, &SessionWindowModel::visibleInCaptureChanged);
+    setPublished(this, m_visibleInCapture, visible, &SessionWindowModel::visibleInCaptureChanged);
 }
 
 void SessionWindowModel::setLastScore(std::optional<qint64> score)
 {
-    assign(this, m_lastScore, score, &SessionWindowModel::lastScoreChanged);
+    setPublished(this, m_lastScore, score, &SessionWindowModel::lastScoreChanged);
 }
 
 void SessionWindowModel::addLine(const QString& speaker, const QString& text)
@@ -109,12 +103,12 @@ void SessionWindowModel::addLine(const QString& speaker, const QString& text)
 
 void SessionWindowModel::showHint(const QString& label, const QString& text)
 {
-    assign(this, m_hint, std::optional<HintEntry>(HintEntry{label, text}), &SessionWindowModel::hintChanged);
+    setPublished(this, m_hint, std::optional<HintEntry>(HintEntry{label, text}), &SessionWindowModel::hintChanged);
 }
 
 void SessionWindowModel::clearHint()
 {
-    assign(this, m_hint, std::optional<HintEntry>(), &SessionWindowModel::hintChanged);
+    setPublished(this, m_hint, std::optional<HintEntry>(), &SessionWindowModel::hintChanged);
 }
 
 void SessionWindowModel::reset()
