@@ -1,15 +1,12 @@
-#include "core/Preferences.h"
+#include "HistoryTestSupport.h"
 #include "history/ConversationStore.h"
-#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QSettings>
 #include <QTest>
-#include <QThread>
 
 #ifndef QUIRO_EXECUTABLE
 #error "QUIRO_EXECUTABLE must name the built quiro program"
@@ -25,14 +22,14 @@ struct Run {
     QString err;
 };
 
-// Runs the built program with the test's HOME and preferences, in UTC so local times are known.
-Run runQuiro(const QStringList& arguments)
+// Runs `quiro history` with the test's HOME and preferences, in UTC so local times are known.
+Run history(const QStringList& arguments = {})
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+    env.insert("TZ", "UTC");
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(QUIRO_EXECUTABLE), arguments);
+    process.start(QUIRO_EXECUTABLE, QStringList{"history"} + arguments);
     Run run;
     if (!process.waitForFinished(30'000) || process.exitStatus() != QProcess::NormalExit)
         return run;
@@ -54,8 +51,8 @@ SessionRecord record(double startedAt, const QUuid& id = QUuid::createUuid())
     r.id = id;
     r.startedAt = startedAt;
     r.endedAt = startedAt + 90.0;
-    r.turns = {{TurnRecord::managerTag, QStringLiteral("How is your budget?"), startedAt + 2.0},
-               {TurnRecord::clientTag, QStringLiteral("Tight \x1b[31mthis quarter"), startedAt + 5.0}};
+    r.turns = {{TurnRecord::managerTag, "How is your budget?", startedAt + 2.0},
+               {TurnRecord::clientTag, "Tight \x1b[31mthis quarter", startedAt + 5.0}};
     r.hintCount = 2;
     r.score = 81;
     r.talkRatio = 0.559;
@@ -68,25 +65,9 @@ QString upperId(const SessionRecord& r)
     return r.id.toString(QUuid::WithoutBraces).toUpper();
 }
 
-// Later saves must get later birth times than `path` for the order to be known.
-void waitPastBirthOf(const QString& path)
-{
-    const QDateTime born = QFileInfo(path).birthTime();
-    const QString probe = QFileInfo(path).absolutePath() + QStringLiteral("/.probe");
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        test::writeFile(probe, "x");
-        const QDateTime now = QFileInfo(probe).birthTime();
-        QFile::remove(probe);
-        if (!born.isValid() || now > born)
-            return;
-        QThread::msleep(1);
-    }
-    QFAIL("the filesystem's clock does not advance");
-}
-
 QString pathOf(const ConversationStore& store, const SessionRecord& r)
 {
-    return store.sessionsDir() + QLatin1Char('/') + *ConversationStore::fileName(r.startedAt);
+    return store.sessionsDir() + '/' + *ConversationStore::fileName(r.startedAt);
 }
 
 } // namespace
@@ -95,8 +76,8 @@ class TestHistoryCli : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init() { m_home = std::make_unique<test::HistoryHome>(); }
+    void cleanup() { m_home.reset(); }
 
     void listsNewestFirstWithFigures();
     void jsonIsTheSessionFileFormat();
@@ -112,22 +93,8 @@ private slots:
     void wrongUsage();
 
 private:
-    std::unique_ptr<test::TempHome> m_home;
+    std::unique_ptr<test::HistoryHome> m_home;
 };
-
-void TestHistoryCli::init()
-{
-    m_home = std::make_unique<test::TempHome>();
-    // QSettings remembers the configuration folder of the first use in a process; point it at
-    // this test's home so the account preference lands where the store (and quiro) read it.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home->file(QStringLiteral(".config")));
-    Preferences::clearAccount();
-}
-
-void TestHistoryCli::cleanup()
-{
-    m_home.reset();
-}
 
 void TestHistoryCli::listsNewestFirstWithFigures()
 {
@@ -140,14 +107,14 @@ void TestHistoryCli::listsNewestFirstWithFigures()
     newer.score.reset();
     newer.talkRatio = 0.75;
     store.save(older);
-    waitPastBirthOf(pathOf(store, older));
+    test::waitPastBirthOf(pathOf(store, older));
     store.save(newer);
 
-    const Run run = runQuiro({QStringLiteral("history")});
+    const Run run = history();
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QString());
     QVERIFY2(!run.out.contains(QChar(0x1b)), "no colour when stdout is not a terminal");
-    const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines[0], QStringLiteral("2023-11-14 22:13  62 min 5 sec    1 turn      1 hint     score \u2014  "
                                       "you spoke 75%  ") +
@@ -156,9 +123,9 @@ void TestHistoryCli::listsNewestFirstWithFigures()
                                       "you spoke 55%  ") +
                            upperId(older));
 
-    const Run limited = runQuiro({QStringLiteral("history"), QStringLiteral("--limit"), QStringLiteral("1")});
+    const Run limited = history({"--limit", "1"});
     QCOMPARE(limited.exitCode, 0);
-    QCOMPARE(limited.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts), QStringList{lines[0]});
+    QCOMPARE(limited.out.split('\n', Qt::SkipEmptyParts), QStringList{lines[0]});
 }
 
 void TestHistoryCli::jsonIsTheSessionFileFormat()
@@ -168,10 +135,10 @@ void TestHistoryCli::jsonIsTheSessionFileFormat()
     SessionRecord second = record(1'800'000'100.25);
     second.endedAt.reset();
     store.save(first);
-    waitPastBirthOf(pathOf(store, first));
+    test::waitPastBirthOf(pathOf(store, first));
     store.save(second);
 
-    const Run run = runQuiro({QStringLiteral("history"), QStringLiteral("--json")});
+    const Run run = history({"--json"});
     QCOMPARE(run.exitCode, 0);
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(run.out.toUtf8(), &error);
@@ -181,21 +148,21 @@ void TestHistoryCli::jsonIsTheSessionFileFormat()
     const QList<SessionRecord> expected{second, first};
     for (int i = 0; i < 2; ++i) {
         QJsonObject object = array.at(i).toObject();
-        QCOMPARE(object.value(QStringLiteral("durationSeconds")).toDouble(), expected[i].durationSeconds());
-        QCOMPARE(object.value(QStringLiteral("id")).toString(), upperId(expected[i]));
-        object.remove(QStringLiteral("durationSeconds"));
+        QCOMPARE(object.value("durationSeconds").toDouble(), expected[i].durationSeconds());
+        QCOMPARE(object.value("id").toString(), upperId(expected[i]));
+        object.remove("durationSeconds");
         QCOMPARE(object, expected[i].toJson());
         QCOMPARE(SessionRecord::fromJson(object), std::optional<SessionRecord>(expected[i]));
     }
-    QVERIFY(!array.at(0).toObject().contains(QStringLiteral("endedAt")));
+    QVERIFY(!array.at(0).toObject().contains("endedAt"));
 }
 
 void TestHistoryCli::emptyHistory()
 {
-    const Run run = runQuiro({QStringLiteral("history")});
+    const Run run = history();
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("No calls stored yet.\n"));
-    const Run json = runQuiro({QStringLiteral("history"), QStringLiteral("--json")});
+    QCOMPARE(run.out, "No calls stored yet.\n");
+    const Run json = history({"--json"});
     QCOMPARE(json.exitCode, 0);
     QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).array(), QJsonArray());
     QVERIFY(QJsonDocument::fromJson(json.out.toUtf8()).isArray());
@@ -207,17 +174,16 @@ void TestHistoryCli::reportsSkippedFiles()
     const SessionRecord good = record(1'800'000'000.0);
     store.save(good);
     const QString dir = store.sessionsDir();
-    test::writeFile(dir + QStringLiteral("/session-truncated.json"), "{\"id\":");
-    test::writeFile(dir + QStringLiteral("/session-foreign.json"), R"({"name":"x"})");
-    test::writeFile(dir + QStringLiteral("/notes.txt"), "not a session");
+    test::writeFile(dir + "/session-truncated.json", "{\"id\":");
+    test::writeFile(dir + "/session-foreign.json", R"({"name":"x"})");
+    test::writeFile(dir + "/notes.txt", "not a session");
 
-    const Run run = runQuiro({QStringLiteral("history")});
+    const Run run = history();
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.contains(upperId(good)));
-    QCOMPARE(run.out.count(QLatin1Char('\n')), 1);
-    QCOMPARE(run.err, QStringLiteral("quiro history: 2 files in ") + dir +
-                          QStringLiteral(" could not be read and were skipped.\n"));
-    QCOMPARE(test::readFile(dir + QStringLiteral("/session-truncated.json")), QByteArray("{\"id\":"));
+    QCOMPARE(run.out.count('\n'), 1);
+    QCOMPARE(run.err, "quiro history: 2 files in " + dir + " could not be read and were skipped.\n");
+    QCOMPARE(test::readFile(dir + "/session-truncated.json"), QByteArray("{\"id\":"));
 }
 
 void TestHistoryCli::listsOnlyTheSignedInAccount()
@@ -225,12 +191,12 @@ void TestHistoryCli::listsOnlyTheSignedInAccount()
     const ConversationStore store;
     const SessionRecord local = record(1'800'000'000.0);
     store.save(local);
-    Preferences::setAccount(QStringLiteral("jane.doe@mail.example.com"), QStringLiteral("Jane"));
+    Preferences::setAccount("jane.doe@mail.example.com", "Jane");
     const SessionRecord janes = record(1'800'000'500.0);
     store.save(janes);
-    QVERIFY(QFileInfo::exists(m_home->file(QStringLiteral(".quiroai/sessions/jane_doe_mail_example_com"))));
+    QVERIFY(QFileInfo::exists(m_home->home.file(".quiroai/sessions/jane_doe_mail_example_com")));
 
-    const Run run = runQuiro({QStringLiteral("history")});
+    const Run run = history();
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.contains(upperId(janes)));
     QVERIFY(!run.out.contains(upperId(local)));
@@ -241,7 +207,7 @@ void TestHistoryCli::showPrintsDebriefAndTranscript()
     const ConversationStore store;
     const SessionRecord r = record(1'800'000'000.0);
     store.save(r);
-    const Run run = runQuiro({QStringLiteral("history"), QStringLiteral("show"), upperId(r).toLower()});
+    const Run run = history({"show", upperId(r).toLower()});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QString());
     const QString& out = run.out;
@@ -251,23 +217,22 @@ void TestHistoryCli::showPrintsDebriefAndTranscript()
         QVERIFY2(out.contains(QLatin1String(figure)), figure);
 
     // The sections in the post-call view's order, each with its items.
-    const QStringList inOrder{QStringLiteral("Strong discovery."),
-                              QStringLiteral("What worked\n  \u2022 Asked about budget"),
-                              QStringLiteral("What to improve\n  \u2022 Pause more"),
-                              QStringLiteral("Missed signals\n  \u2022 Timeline hint"),
+    const QStringList inOrder{"Strong discovery.",
+                              "What worked\n  \u2022 Asked about budget",
+                              "What to improve\n  \u2022 Pause more",
+                              "Missed signals\n  \u2022 Timeline hint",
                               QStringLiteral("Objections\n  \u2022 Price \u2014 \u201cToo *dear*\u201d (handled)\n"
                                              "    Reframed"),
-                              QStringLiteral("Next steps\n  \u2022 Send deck"),
-                              QStringLiteral("Balanced."),
-                              QStringLiteral("Transcript\nYou: How is your budget?\nThem: Tight  [31mthis quarter\n")};
+                              "Next steps\n  \u2022 Send deck",
+                              "Balanced.",
+                              "Transcript\nYou: How is your budget?\nThem: Tight  [31mthis quarter\n"};
     qsizetype from = 0;
     for (const QString& part : inOrder) {
         const qsizetype at = out.indexOf(part, from);
-        QVERIFY2(at >= from,
-                 qPrintable(QStringLiteral("missing or out of order: ") + part + QStringLiteral("\n") + out));
+        QVERIFY2(at >= from, qPrintable("missing or out of order: " + part + "\n" + out));
         from = at + part.size();
     }
-    QVERIFY(!out.contains(QStringLiteral("Analysis unavailable")));
+    QVERIFY(!out.contains("Analysis unavailable"));
 }
 
 void TestHistoryCli::showMarkdown()
@@ -275,31 +240,29 @@ void TestHistoryCli::showMarkdown()
     const ConversationStore store;
     SessionRecord r = record(1'800'000'000.0);
     // A list holding a non-string hides its section.
-    r.analysisJSON = QStringLiteral(R"({"strengths":["ok",3],"next_steps":["Call *Friday*"]})");
+    r.analysisJSON = R"({"strengths":["ok",3],"next_steps":["Call *Friday*"]})";
     store.save(r);
-    const Run run =
-        runQuiro({QStringLiteral("history"), QStringLiteral("show"), upperId(r), QStringLiteral("--markdown")});
+    const Run run = history({"show", upperId(r), "--markdown"});
     QCOMPARE(run.exitCode, 0);
-    QVERIFY(run.out.startsWith(QStringLiteral("# Call on 2027-01-15 08:00:00\n")));
-    QVERIFY(!run.out.contains(QStringLiteral("What worked")));
-    QVERIFY(run.out.contains(QStringLiteral("## Next steps\n\n- Call \\*Friday\\*\n")));
-    QVERIFY(run.out.contains(
-        QStringLiteral("## Transcript\n\n**You:** How is your budget?\n\n**Them:** Tight  \\[31mthis quarter\n")));
+    QVERIFY(run.out.startsWith("# Call on 2027-01-15 08:00:00\n"));
+    QVERIFY(!run.out.contains("What worked"));
+    QVERIFY(run.out.contains("## Next steps\n\n- Call \\*Friday\\*\n"));
+    QVERIFY(run.out.contains("## Transcript\n\n**You:** How is your budget?\n\n**Them:** Tight  \\[31mthis quarter\n"));
 }
 
 void TestHistoryCli::showWithoutAnalysis()
 {
     const ConversationStore store;
     SessionRecord r = record(1'800'000'000.0);
-    r.analysisJSON = QStringLiteral("[1]");
+    r.analysisJSON = "[1]";
     r.score.reset();
     r.talkRatio.reset();
     store.save(r);
-    const Run run = runQuiro({QStringLiteral("history"), QStringLiteral("show"), upperId(r)});
+    const Run run = history({"show", upperId(r)});
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.contains(QStringLiteral(
         "Analysis unavailable\nCall may have been too short or the server didn't respond.\n\nTranscript\n")));
-    QVERIFY(run.out.contains(QStringLiteral("score       \u2014\n")));
+    QVERIFY(run.out.contains("score       \u2014\n"));
 }
 
 void TestHistoryCli::showFindsOlderThanTheNewestTwenty()
@@ -307,13 +270,13 @@ void TestHistoryCli::showFindsOlderThanTheNewestTwenty()
     const ConversationStore store;
     const SessionRecord oldest = record(1'700'000'000.0);
     store.save(oldest);
-    waitPastBirthOf(pathOf(store, oldest));
+    test::waitPastBirthOf(pathOf(store, oldest));
     for (int i = 0; i < 21; ++i)
         store.save(record(1'800'000'000.0 + i * 60.0));
-    QCOMPARE(runQuiro({QStringLiteral("history")}).out.count(QLatin1Char('\n')), 20);
-    QVERIFY(!runQuiro({QStringLiteral("history")}).out.contains(upperId(oldest)));
+    QCOMPARE(history().out.count('\n'), 20);
+    QVERIFY(!history().out.contains(upperId(oldest)));
 
-    const Run run = runQuiro({QStringLiteral("history"), QStringLiteral("show"), upperId(oldest)});
+    const Run run = history({"show", upperId(oldest)});
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.contains(upperId(oldest)));
 }
@@ -322,11 +285,11 @@ void TestHistoryCli::unknownIdFails()
 {
     const ConversationStore store;
     store.save(record(1'800'000'000.0));
-    const QString unknown = QStringLiteral("00000000-1111-4222-8333-444444444444");
-    const Run run = runQuiro({QStringLiteral("history"), QStringLiteral("show"), unknown});
+    const QString unknown = "00000000-1111-4222-8333-444444444444";
+    const Run run = history({"show", unknown});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QString());
-    QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+    QCOMPARE(run.err.count('\n'), 1);
     QVERIFY(run.err.contains(unknown));
 }
 
@@ -334,32 +297,30 @@ void TestHistoryCli::wrongUsage_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0;
-    QTest::newRow("limit zero") << QStringList{QStringLiteral("--limit"), QStringLiteral("0")} << 2;
-    QTest::newRow("limit not a number") << QStringList{QStringLiteral("--limit"), QStringLiteral("ten")} << 2;
-    QTest::newRow("limit without value") << QStringList{QStringLiteral("--limit")} << 2;
-    QTest::newRow("unknown option") << QStringList{QStringLiteral("--colour")} << 2;
-    QTest::newRow("unknown word") << QStringList{QStringLiteral("list")} << 2;
-    QTest::newRow("show without ID") << QStringList{QStringLiteral("show")} << 2;
-    QTest::newRow("show with a non-ID") << QStringList{QStringLiteral("show"), QStringLiteral("yesterday")} << 2;
-    QTest::newRow("markdown on the list") << QStringList{QStringLiteral("--markdown")} << 2;
-    QTest::newRow("json on show") << QStringList{QStringLiteral("show"), QUuid::createUuid().toString(),
-                                                 QStringLiteral("--json")}
-                                  << 2;
+    QTest::newRow("help") << QStringList{"--help"} << 0;
+    QTest::newRow("limit zero") << QStringList{"--limit", "0"} << 2;
+    QTest::newRow("limit not a number") << QStringList{"--limit", "ten"} << 2;
+    QTest::newRow("limit without value") << QStringList{"--limit"} << 2;
+    QTest::newRow("unknown option") << QStringList{"--colour"} << 2;
+    QTest::newRow("unknown word") << QStringList{"list"} << 2;
+    QTest::newRow("show without ID") << QStringList{"show"} << 2;
+    QTest::newRow("show with a non-ID") << QStringList{"show", "yesterday"} << 2;
+    QTest::newRow("markdown on the list") << QStringList{"--markdown"} << 2;
+    QTest::newRow("json on show") << QStringList{"show", QUuid::createUuid().toString(), "--json"} << 2;
 }
 
 void TestHistoryCli::wrongUsage()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
-    const Run run = runQuiro(QStringList{QStringLiteral("history")} + arguments);
+    const Run run = history(arguments);
     QCOMPARE(run.exitCode, exitCode);
     if (exitCode == 0) {
-        QVERIFY(run.out.startsWith(QStringLiteral("Usage: quiro history")));
+        QVERIFY(run.out.startsWith("Usage: quiro history"));
     } else {
         QCOMPARE(run.out, QString());
-        QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
-        QVERIFY(run.err.startsWith(QStringLiteral("quiro history: ")));
+        QCOMPARE(run.err.count('\n'), 1);
+        QVERIFY(run.err.startsWith("quiro history: "));
     }
 }
 
