@@ -1,13 +1,15 @@
-#include "HintReplies.h"
 #include "coaching/Coach.h"
 #include "coaching/HintEngine.h"
 #include "coaching/ProductContext.h"
 #include "core/Clock.h"
 #include "core/Config.h"
 #include "core/ExternalService.h"
+#include "support/AwaitTask.h"
+#include "support/ScriptedHttpServer.h"
 #include "support/TestSupport.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QTest>
 
 #include <limits>
@@ -21,9 +23,45 @@ Q_DECLARE_METATYPE(HintResult)
 
 namespace {
 
-ScriptedReply hintReply(const QString& subType, const QString& response, const QString& intent = "OBJECTION")
+// The model's answer that the service's "/hint" passes on as text in "raw".
+QJsonObject hintAnswer(const QString& response, const QString& subType = QStringLiteral("price"),
+                       const QString& intent = QStringLiteral("OBJECTION"))
 {
-    return test::hintReply(hintAnswer(response, subType, intent));
+    return {{"confidence", 0.9},
+            {"should_interrupt", true},
+            {"intent", intent},
+            {"sub_type", subType},
+            {"response", response}};
+}
+
+QString compactText(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+ScriptedReply hintReply(const QString& subType, const QString& response, const QString& intent = "OBJECTION",
+                        std::optional<double> cost = std::nullopt)
+{
+    QJsonObject body{{"raw", compactText(hintAnswer(response, subType, intent))}};
+    if (cost)
+        body.insert("cost", *cost);
+    return ScriptedReply::json(body);
+}
+
+// The reply waits for releaseHeld(), so a test can order overlapping replies.
+ScriptedReply held(ScriptedReply reply)
+{
+    reply.held = true;
+    return reply;
+}
+
+// The task's result; a task that does not finish in time fails the test and gives an empty result.
+template <typename T> T finished(QCoro::Task<T>&& task, int timeoutMs = 5000)
+{
+    std::optional<T> result = awaitTask(std::move(task), timeoutMs);
+    if (!result)
+        QTest::qFail("the task did not finish in time", __FILE__, __LINE__);
+    return result.value_or(T());
 }
 
 QString fillerWords(int count) // no stage keyword among them
@@ -407,7 +445,7 @@ private slots:
         QTest::addColumn<bool>("hint");
         QTest::addColumn<QStringList>("log");
 
-        const QByteArray good = hintReply(hintAnswer("Ask what ROI means")).body;
+        const QByteArray good = hintReply("price", "Ask what ROI means").body;
         QTest::newRow("200 object") << 200 << good << true << QStringList();
         QTest::newRow("201 is not success") << 201 << good << false << QStringList{"[HintEngine] /hint → HTTP 201"};
         QTest::newRow("401") << 401 << good << false << QStringList{"[HintEngine] /hint → HTTP 401"};
@@ -487,7 +525,7 @@ private slots:
 
     void hintRequestShape()
     {
-        m_server->setReply("/hint", hintReply(hintAnswer("Ask what ROI means")));
+        m_server->setReply("/hint", hintReply("price", "Ask what ROI means"));
         CallStateSnapshot snapshot;
         snapshot.budgetDiscussed = true;
         snapshot.objectionsHandled = QStringList{"price"};
@@ -522,7 +560,7 @@ private slots:
         auto context = std::make_shared<const ProductContext>(knowledge);
         QVERIFY(context->compiled().startsWith("PRODUCT: Acme"));
         HintEngine engine(Config{m_server->baseUrl(), {}, {}}, "tok", context);
-        m_server->setReply("/hint", hintReply(hintAnswer("Ask what ROI means")));
+        m_server->setReply("/hint", hintReply("price", "Ask what ROI means"));
         m_server->setReply("/assist", ScriptedReply::json({{"hint", "Ask it"}}));
         m_server->setReply("/analyze", ScriptedReply::json({{"analysis", QJsonObject{}}}));
 
@@ -543,14 +581,14 @@ private slots:
         QCOMPARE(ExternalService::endpoint(m_server->baseUrl() + "/", ExternalService::Path::hint)->path(),
                  QString("//hint"));
         makeEngine(m_server->baseUrl() + "/");
-        m_server->setReply("/hint", hintReply(hintAnswer("Ask what ROI means")));
+        m_server->setReply("/hint", hintReply("price", "Ask what ROI means"));
         QVERIFY(classify().has_value());
         QCOMPARE(m_server->requests().size(), 1);
     }
 
     void nothingToSendSendsNothing()
     {
-        m_server->setReply("/hint", hintReply(hintAnswer("Ask what ROI means")));
+        m_server->setReply("/hint", hintReply("price", "Ask what ROI means"));
         m_server->setReply("/assist", ScriptedReply::json({{"hint", "Ask it"}}));
         LogCapture capture;
         QCOMPARE(finished(m_engine->classifyAndGenerate("It costs too much", "", Stage::opening,
@@ -693,7 +731,7 @@ private slots:
         constexpr int requests = 6;
         std::vector<QCoro::Task<HintResult>> tasks;
         for (int i = 0; i < requests; ++i) {
-            m_server->enqueueReply("/hint", held(hintReply(hintAnswer("Ask it"), 0.25)));
+            m_server->enqueueReply("/hint", held(hintReply("price", "Ask it", "OBJECTION", 0.25)));
             tasks.push_back(m_engine->classifyAndGenerate("It costs too much", "", Stage::objection));
         }
         QTRY_COMPARE(m_server->heldCount(), requests);
