@@ -92,8 +92,7 @@ private slots:
 
     void checkpointStaleness_data();
     void checkpointStaleness();
-    void checkpointWithoutSavedAtIsKept();
-    void noCheckpointCreatesOnlyAppFolder();
+    void missingOrUnreadableCheckpointIsLeftAlone();
     void checkpointPerAccountAndClear();
 
     void unwritableFoldersLoseNothing();
@@ -332,26 +331,20 @@ void TestStore::checkpointStaleness()
         QCOMPARE(*loaded, checkpoint);
 }
 
-void TestStore::checkpointWithoutSavedAtIsKept()
+void TestStore::missingOrUnreadableCheckpointIsLeftAlone()
 {
     ManualClock clock;
     const ConversationStore store(clock);
-    const QByteArray bytes = R"({"startedAt":10,"turns":[]})";
-    test::writeFile(store.checkpointPath(), bytes);
-    QVERIFY(!store.loadCheckpoint());
-    QCOMPARE(test::readFile(store.checkpointPath()), bytes);
-    test::writeFile(store.checkpointPath(), "not json");
-    QVERIFY(!store.loadCheckpoint());
-    QCOMPARE(test::readFile(store.checkpointPath()), QByteArray("not json"));
-}
-
-void TestStore::noCheckpointCreatesOnlyAppFolder()
-{
-    const ConversationStore store;
+    // None yet: looking for one creates only the (empty) app folder.
     QVERIFY(!store.loadCheckpoint());
     const QString app = Paths::home() + "/.quiroai";
     QVERIFY(QFileInfo(app).isDir());
     QCOMPARE(QDir(app).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
+    for (const QByteArray& bytes : {QByteArray(R"({"startedAt":10,"turns":[]})"), QByteArray("not json")}) {
+        test::writeFile(store.checkpointPath(), bytes);
+        QVERIFY(!store.loadCheckpoint());
+        QCOMPARE(test::readFile(store.checkpointPath()), bytes);
+    }
 }
 
 void TestStore::checkpointPerAccountAndClear()
