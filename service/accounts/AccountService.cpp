@@ -33,6 +33,29 @@ QString waitText(double seconds)
     return QStringLiteral("%1 minute%2").arg(minutes).arg(minutes == 1 ? "" : "s");
 }
 
+struct Credentials {
+    QJsonObject body;
+    QString email;
+    QString password;
+};
+
+// The body of a sign-in or registration: a JSON object with string "email" and "password".
+std::optional<Credentials> readCredentials(const QByteArray& body, ApiReply& error)
+{
+    const JsonBody parsed = parseJsonBody(body);
+    if (!parsed.object) {
+        error = parsed.error;
+        return std::nullopt;
+    }
+    const auto email = requireString(*parsed.object, QStringLiteral("email"), error);
+    if (!email)
+        return std::nullopt;
+    const auto password = requireString(*parsed.object, QStringLiteral("password"), error);
+    if (!password)
+        return std::nullopt;
+    return Credentials{*parsed.object, *email, *password};
+}
+
 } // namespace
 
 AccountService::AccountService(AccountStore& store, Jwt jwt, const Clock& clock)
@@ -70,17 +93,13 @@ QJsonObject AccountService::authBody(const Account& account) const
 
 ApiReply AccountService::registerAccount(const QByteArray& body)
 {
-    const JsonBody parsed = parseJsonBody(body);
-    if (!parsed.object)
-        return parsed.error;
     ApiReply error;
-    const auto email = requireString(*parsed.object, QStringLiteral("email"), error);
-    if (!email)
+    const auto credentials = readCredentials(body, error);
+    if (!credentials)
         return error;
-    const auto password = requireString(*parsed.object, QStringLiteral("password"), error);
-    if (!password)
-        return error;
-    const auto name = optionalString(*parsed.object, QStringLiteral("name"), error);
+    const QString* email = &credentials->email;
+    const QString* password = &credentials->password;
+    const auto name = optionalString(credentials->body, QStringLiteral("name"), error);
     if (!name)
         return error;
 
@@ -123,16 +142,12 @@ ApiReply AccountService::registerAccount(const QByteArray& body)
 
 ApiReply AccountService::login(const QByteArray& body)
 {
-    const JsonBody parsed = parseJsonBody(body);
-    if (!parsed.object)
-        return parsed.error;
     ApiReply error;
-    const auto email = requireString(*parsed.object, QStringLiteral("email"), error);
-    if (!email)
+    const auto credentials = readCredentials(body, error);
+    if (!credentials)
         return error;
-    const auto password = requireString(*parsed.object, QStringLiteral("password"), error);
-    if (!password)
-        return error;
+    const QString* email = &credentials->email;
+    const QString* password = &credentials->password;
     if (password->size() > maxPasswordLength * 4)
         return ApiReply::error(401, invalidCredentials);
 
