@@ -43,263 +43,246 @@ class TestAudioUnits : public QObject {
     Q_OBJECT
 
 private slots:
-    void pumpCutsOneChunkPerTick_data();
-    void pumpCutsOneChunkPerTick();
-    void pumpKeepsSampleOrderAcrossOddDeliveries();
-    void pumpFromA48kHzDevice();
-    void pumpClearDropsPending();
 
-    void fragmentsBecomeWholeSamples_data();
-    void fragmentsBecomeWholeSamples();
+    // Pending samples before the ticks → the chunk count of each tick and what stays pending.
+    void pumpCutsOneChunkPerTick_data()
+    {
+        QTest::addColumn<qsizetype>("pendingSamples");
+        QTest::addColumn<QList<bool>>("chunkOnTick");
+        QTest::addColumn<qsizetype>("pendingAfter");
 
-    void levels_data();
-    void levels();
-    void meterOverChunksEqualsWhole();
+        QTest::newRow("empty") << qsizetype(0) << QList<bool>{false} << qsizetype(0);
+        QTest::newRow("1599 is not enough") << qsizetype(1599) << QList<bool>{false, false} << qsizetype(1599);
+        QTest::newRow("exactly 1600 leaves nothing") << qsizetype(1600) << QList<bool>{true, false} << qsizetype(0);
+        QTest::newRow("1601 leaves one") << qsizetype(1601) << QList<bool>{true, false} << qsizetype(1);
+        QTest::newRow("4000 never two on one tick")
+            << qsizetype(4000) << QList<bool>{true, true, false} << qsizetype(800);
+        QTest::newRow("3200 over two ticks") << qsizetype(3200) << QList<bool>{true, true, false} << qsizetype(0);
+    }
 
-    void failureDescriptions_data();
-    void failureDescriptions();
+    void pumpCutsOneChunkPerTick()
+    {
+        QFETCH(qsizetype, pendingSamples);
+        QFETCH(QList<bool>, chunkOnTick);
+        QFETCH(qsizetype, pendingAfter);
 
-    void noSoundServer();
-    void stopWithoutStart();
-};
+        ChunkPump pump;
+        pump.append(countingSamples(0, pendingSamples));
+        for (qsizetype tick = 0; tick < chunkOnTick.size(); ++tick) {
+            const std::optional<QByteArray> chunk = pump.tick();
+            QCOMPARE(chunk.has_value(), chunkOnTick[tick]);
+            if (chunk) {
+                QCOMPARE(chunk->size(), 3200);
+                QCOMPARE(*chunk, countingSamples(tick * 1600, 1600));
+            }
+        }
+        QCOMPARE(pump.pendingSamples(), pendingAfter);
+    }
 
-// Pending samples before the ticks → the chunk count of each tick and what stays pending.
-void TestAudioUnits::pumpCutsOneChunkPerTick_data()
-{
-    QTest::addColumn<qsizetype>("pendingSamples");
-    QTest::addColumn<QList<bool>>("chunkOnTick");
-    QTest::addColumn<qsizetype>("pendingAfter");
-
-    QTest::newRow("empty") << qsizetype(0) << QList<bool>{false} << qsizetype(0);
-    QTest::newRow("1599 is not enough") << qsizetype(1599) << QList<bool>{false, false} << qsizetype(1599);
-    QTest::newRow("exactly 1600 leaves nothing") << qsizetype(1600) << QList<bool>{true, false} << qsizetype(0);
-    QTest::newRow("1601 leaves one") << qsizetype(1601) << QList<bool>{true, false} << qsizetype(1);
-    QTest::newRow("4000 never two on one tick") << qsizetype(4000) << QList<bool>{true, true, false} << qsizetype(800);
-    QTest::newRow("3200 over two ticks") << qsizetype(3200) << QList<bool>{true, true, false} << qsizetype(0);
-}
-
-void TestAudioUnits::pumpCutsOneChunkPerTick()
-{
-    QFETCH(qsizetype, pendingSamples);
-    QFETCH(QList<bool>, chunkOnTick);
-    QFETCH(qsizetype, pendingAfter);
-
-    ChunkPump pump;
-    pump.append(countingSamples(0, pendingSamples));
-    for (qsizetype tick = 0; tick < chunkOnTick.size(); ++tick) {
+    void pumpKeepsSampleOrderAcrossOddDeliveries()
+    {
+        // The server may hand over fragments that split a sample; the chunk must still be the exact
+        // byte sequence, not shifted by one.
+        const QByteArray all = countingSamples(0, 1600);
+        ChunkPump pump;
+        pump.append(all.first(1001));
+        QVERIFY(!pump.tick());
+        pump.append(all.sliced(1001, 2198));
+        QVERIFY(!pump.tick());
+        QCOMPARE(pump.pendingSamples(), 1599);
+        pump.append(all.sliced(3199));
         const std::optional<QByteArray> chunk = pump.tick();
-        QCOMPARE(chunk.has_value(), chunkOnTick[tick]);
-        if (chunk) {
-            QCOMPARE(chunk->size(), 3200);
-            QCOMPARE(*chunk, countingSamples(tick * 1600, 1600));
+        QVERIFY(chunk);
+        QCOMPARE(*chunk, all);
+    }
+
+    void pumpFromA48kHzDevice()
+    {
+        // A 48 kHz device delivering 2048 frames resampled to 16 kHz yields about 683 samples a
+        // buffer: the first chunk comes on the first tick with 1600 pending, i.e. after the third.
+        ChunkPump pump;
+        qsizetype delivered = 0;
+        int buffersBeforeChunk = 0;
+        for (int buffer = 1; buffer <= 5; ++buffer) {
+            pump.append(countingSamples(delivered, 683));
+            delivered += 683;
+            if (pump.tick()) {
+                buffersBeforeChunk = buffer;
+                break;
+            }
+        }
+        QCOMPARE(buffersBeforeChunk, 3);
+        QCOMPARE(pump.pendingSamples(), 3 * 683 - 1600);
+    }
+
+    void pumpClearDropsPending()
+    {
+        ChunkPump pump;
+        pump.append(countingSamples(0, 2500));
+        pump.clear();
+        QCOMPARE(pump.pendingSamples(), 0);
+        pump.append(countingSamples(5000, 1600));
+        const std::optional<QByteArray> chunk = pump.tick();
+        QVERIFY(chunk);
+        QCOMPARE(*chunk, countingSamples(5000, 1600)); // nothing from before clear() leaks in
+    }
+
+    // Fragment sizes in bytes → the chunk size delivered for each (0 = none).
+    void fragmentsBecomeWholeSamples_data()
+    {
+        QTest::addColumn<QList<int>>("fragments");
+        QTest::addColumn<QList<int>>("chunks");
+
+        QTest::newRow("whole samples pass as they are") << QList<int>{682, 640} << QList<int>{682, 640};
+        QTest::newRow("odd byte carried to the next") << QList<int>{683, 1} << QList<int>{682, 2};
+        QTest::newRow("carried byte completes an odd fragment") << QList<int>{3, 3} << QList<int>{2, 4};
+        QTest::newRow("a lone byte gives nothing") << QList<int>{1} << QList<int>{0};
+        QTest::newRow("two lone bytes make one sample") << QList<int>{1, 1} << QList<int>{0, 2};
+        QTest::newRow("empty fragment gives nothing") << QList<int>{0, 4} << QList<int>{0, 4};
+    }
+
+    void fragmentsBecomeWholeSamples()
+    {
+        QFETCH(QList<int>, fragments);
+        QFETCH(QList<int>, chunks);
+
+        int total = 0;
+        for (int size : fragments)
+            total += size;
+        const QByteArray source = countingSamples(0, (total + 1) / 2).first(total);
+
+        FragmentChunker chunker;
+        QByteArray joined;
+        int offset = 0;
+        for (qsizetype i = 0; i < fragments.size(); ++i) {
+            const std::optional<QByteArray> chunk = chunker.take(source.sliced(offset, fragments[i]));
+            offset += fragments[i];
+            QCOMPARE(chunk ? int(chunk->size()) : 0, chunks[i]);
+            if (chunk) {
+                QVERIFY(!chunk->isEmpty());
+                QCOMPARE(chunk->size() % 2, 0);
+                joined += *chunk;
+            }
+        }
+        QCOMPARE(joined, source.first(joined.size())); // no byte lost, duplicated or reordered
+    }
+
+    void levels_data()
+    {
+        QTest::addColumn<QByteArray>("samples");
+        QTest::addColumn<double>("expectedDbfs");
+
+        const double inf = -std::numeric_limits<double>::infinity();
+        QByteArray square(3200, Qt::Uninitialized);
+        for (int i = 0; i < 1600; ++i)
+            qToLittleEndian<qint16>(qint16(-32768), square.data() + 2 * i); // constant full scale: RMS 32768
+
+        QTest::newRow("digital silence") << QByteArray(3200, '\0') << inf;
+        QTest::newRow("no samples") << QByteArray() << inf;
+        QTest::newRow("full-scale square") << square << 0.0;
+        QTest::newRow("full-scale sine") << sine(32767.0, 16000) << -3.01;
+        QTest::newRow("half-scale sine") << sine(16384.0, 16000) << -9.03;
+        QTest::newRow("odd trailing byte ignored") << (sine(16384.0, 16000) + QByteArray(1, '\x7f')) << -9.03;
+    }
+
+    void levels()
+    {
+        QFETCH(QByteArray, samples);
+        QFETCH(double, expectedDbfs);
+
+        const double level = AudioLevel::rmsDbfs(samples);
+        if (std::isinf(expectedDbfs)) {
+            QVERIFY(std::isinf(level) && level < 0);
+            QCOMPARE(AudioLevel::describe(level), QStringLiteral("-inf dBFS (digital silence)"));
+        } else {
+            QVERIFY2(std::abs(level - expectedDbfs) < 0.05, qPrintable(QString::number(level)));
         }
     }
-    QCOMPARE(pump.pendingSamples(), pendingAfter);
-}
 
-void TestAudioUnits::pumpKeepsSampleOrderAcrossOddDeliveries()
-{
-    // The server may hand over fragments that split a sample; the chunk must still be the exact
-    // byte sequence, not shifted by one.
-    const QByteArray all = countingSamples(0, 1600);
-    ChunkPump pump;
-    pump.append(all.first(1001));
-    QVERIFY(!pump.tick());
-    pump.append(all.sliced(1001, 2198));
-    QVERIFY(!pump.tick());
-    QCOMPARE(pump.pendingSamples(), 1599);
-    pump.append(all.sliced(3199));
-    const std::optional<QByteArray> chunk = pump.tick();
-    QVERIFY(chunk);
-    QCOMPARE(*chunk, all);
-}
-
-void TestAudioUnits::pumpFromA48kHzDevice()
-{
-    // A 48 kHz device delivering 2048 frames resampled to 16 kHz yields about 683 samples a
-    // buffer: the first chunk comes on the first tick with 1600 pending, i.e. after the third.
-    ChunkPump pump;
-    qsizetype delivered = 0;
-    int buffersBeforeChunk = 0;
-    for (int buffer = 1; buffer <= 5; ++buffer) {
-        pump.append(countingSamples(delivered, 683));
-        delivered += 683;
-        if (pump.tick()) {
-            buffersBeforeChunk = buffer;
-            break;
-        }
+    void meterOverChunksEqualsWhole()
+    {
+        const QByteArray loud = sine(20000.0, 8000);
+        const QByteArray quiet = sine(200.0, 8000);
+        AudioLevel::Meter meter;
+        meter.add(loud);
+        meter.add(quiet);
+        QCOMPARE(meter.samples(), 16000);
+        QVERIFY(std::abs(meter.dbfs() - AudioLevel::rmsDbfs(loud + quiet)) < 1e-9);
+        QCOMPARE(AudioLevel::describe(-23.44), QStringLiteral("-23.4 dBFS"));
     }
-    QCOMPARE(buffersBeforeChunk, 3);
-    QCOMPARE(pump.pendingSamples(), 3 * 683 - 1600);
-}
 
-void TestAudioUnits::pumpClearDropsPending()
-{
-    ChunkPump pump;
-    pump.append(countingSamples(0, 2500));
-    pump.clear();
-    QCOMPARE(pump.pendingSamples(), 0);
-    pump.append(countingSamples(5000, 1600));
-    const std::optional<QByteArray> chunk = pump.tick();
-    QVERIFY(chunk);
-    QCOMPARE(*chunk, countingSamples(5000, 1600)); // nothing from before clear() leaks in
-}
+    void failureDescriptions_data()
+    {
+        QTest::addColumn<int>("errorCase");
+        QTest::addColumn<QString>("expected");
 
-// Fragment sizes in bytes → the chunk size delivered for each (0 = none).
-void TestAudioUnits::fragmentsBecomeWholeSamples_data()
-{
-    QTest::addColumn<QList<int>>("fragments");
-    QTest::addColumn<QList<int>>("chunks");
-
-    QTest::newRow("whole samples pass as they are") << QList<int>{682, 640} << QList<int>{682, 640};
-    QTest::newRow("odd byte carried to the next") << QList<int>{683, 1} << QList<int>{682, 2};
-    QTest::newRow("carried byte completes an odd fragment") << QList<int>{3, 3} << QList<int>{2, 4};
-    QTest::newRow("a lone byte gives nothing") << QList<int>{1} << QList<int>{0};
-    QTest::newRow("two lone bytes make one sample") << QList<int>{1, 1} << QList<int>{0, 2};
-    QTest::newRow("empty fragment gives nothing") << QList<int>{0, 4} << QList<int>{0, 4};
-}
-
-void TestAudioUnits::fragmentsBecomeWholeSamples()
-{
-    QFETCH(QList<int>, fragments);
-    QFETCH(QList<int>, chunks);
-
-    int total = 0;
-    for (int size : fragments)
-        total += size;
-    const QByteArray source = countingSamples(0, (total + 1) / 2).first(total);
-
-    FragmentChunker chunker;
-    QByteArray joined;
-    int offset = 0;
-    for (qsizetype i = 0; i < fragments.size(); ++i) {
-        const std::optional<QByteArray> chunk = chunker.take(source.sliced(offset, fragments[i]));
-        offset += fragments[i];
-        QCOMPARE(chunk ? int(chunk->size()) : 0, chunks[i]);
-        if (chunk) {
-            QVERIFY(!chunk->isEmpty());
-            QCOMPARE(chunk->size() % 2, 0);
-            joined += *chunk;
-        }
+        // The session logs the printed form of the error, which for the two cases is the case name.
+        QTest::newRow("noDisplay") << int(SystemAudioCapture::CaptureError::noDisplay) << QStringLiteral("noDisplay");
+        QTest::newRow("permissionDenied")
+            << int(SystemAudioCapture::CaptureError::permissionDenied) << QStringLiteral("permissionDenied");
+        QTest::newRow("platform error") << -1 << QStringLiteral("Connection refused");
     }
-    QCOMPARE(joined, source.first(joined.size())); // no byte lost, duplicated or reordered
-}
 
-void TestAudioUnits::levels_data()
-{
-    QTest::addColumn<QByteArray>("samples");
-    QTest::addColumn<double>("expectedDbfs");
-
-    const double inf = -std::numeric_limits<double>::infinity();
-    QByteArray square(3200, Qt::Uninitialized);
-    for (int i = 0; i < 1600; ++i)
-        qToLittleEndian<qint16>(qint16(-32768), square.data() + 2 * i); // constant full scale: RMS 32768
-
-    QTest::newRow("digital silence") << QByteArray(3200, '\0') << inf;
-    QTest::newRow("no samples") << QByteArray() << inf;
-    QTest::newRow("full-scale square") << square << 0.0;
-    QTest::newRow("full-scale sine") << sine(32767.0, 16000) << -3.01;
-    QTest::newRow("half-scale sine") << sine(16384.0, 16000) << -9.03;
-    QTest::newRow("odd trailing byte ignored") << (sine(16384.0, 16000) + QByteArray(1, '\x7f')) << -9.03;
-}
-
-void TestAudioUnits::levels()
-{
-    QFETCH(QByteArray, samples);
-    QFETCH(double, expectedDbfs);
-
-    const double level = AudioLevel::rmsDbfs(samples);
-    if (std::isinf(expectedDbfs)) {
-        QVERIFY(std::isinf(level) && level < 0);
-        QCOMPARE(AudioLevel::describe(level), QStringLiteral("-inf dBFS (digital silence)"));
-    } else {
-        QVERIFY2(std::abs(level - expectedDbfs) < 0.05, qPrintable(QString::number(level)));
+    void failureDescriptions()
+    {
+        QFETCH(int, errorCase);
+        QFETCH(QString, expected);
+        SystemAudioCapture::Failure failure{std::nullopt, QStringLiteral("Connection refused")};
+        if (errorCase >= 0)
+            failure.error = SystemAudioCapture::CaptureError(errorCase);
+        QCOMPARE(failure.description(), expected);
     }
-}
 
-void TestAudioUnits::meterOverChunksEqualsWhole()
-{
-    const QByteArray loud = sine(20000.0, 8000);
-    const QByteArray quiet = sine(200.0, 8000);
-    AudioLevel::Meter meter;
-    meter.add(loud);
-    meter.add(quiet);
-    QCOMPARE(meter.samples(), 16000);
-    QVERIFY(std::abs(meter.dbfs() - AudioLevel::rmsDbfs(loud + quiet)) < 1e-9);
-    QCOMPARE(AudioLevel::describe(-23.44), QStringLiteral("-23.4 dBFS"));
-}
+    void noSoundServer()
+    {
+        // A socket path nobody listens on: every entry point must fail cleanly and say why.
+        QTemporaryDir dir;
+        const QByteArray previous = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:" + dir.filePath(QStringLiteral("no-server")).toUtf8());
+        test::LogCapture log;
 
-void TestAudioUnits::failureDescriptions_data()
-{
-    QTest::addColumn<int>("errorCase");
-    QTest::addColumn<QString>("expected");
+        AudioCapture microphone;
+        int chunks = 0;
+        microphone.setOnChunk([&](const QByteArray&) { ++chunks; });
+        const std::optional<QString> micError = microphone.start();
+        QVERIFY(micError);
+        QVERIFY2(micError->contains(QStringLiteral("No sound server")), qPrintable(*micError));
+        QVERIFY(!microphone.isRunning());
 
-    // The session logs the printed form of the error, which for the two cases is the case name.
-    QTest::newRow("noDisplay") << int(SystemAudioCapture::CaptureError::noDisplay) << QStringLiteral("noDisplay");
-    QTest::newRow("permissionDenied") << int(SystemAudioCapture::CaptureError::permissionDenied)
-                                      << QStringLiteral("permissionDenied");
-    QTest::newRow("platform error") << -1 << QStringLiteral("Connection refused");
-}
+        SystemAudioCapture system;
+        const std::optional<SystemAudioCapture::Failure> sysError = QCoro::waitFor(system.start());
+        QVERIFY(sysError);
+        QVERIFY(!sysError->error); // neither noDisplay nor permissionDenied: the server itself is missing
+        QVERIFY2(sysError->message.contains(QStringLiteral("No sound server")), qPrintable(sysError->message));
+        QVERIFY(!system.isRunning());
+        QVERIFY(!SystemAudioCapture::isScreenRecordingGranted());
+        QVERIFY(!AudioCapture::isMicrophoneAuthorized());
 
-void TestAudioUnits::failureDescriptions()
-{
-    QFETCH(int, errorCase);
-    QFETCH(QString, expected);
-    SystemAudioCapture::Failure failure{std::nullopt, QStringLiteral("Connection refused")};
-    if (errorCase >= 0)
-        failure.error = SystemAudioCapture::CaptureError(errorCase);
-    QCOMPARE(failure.description(), expected);
-}
+        const auto info = SoundServer::query(2000);
+        QVERIFY(std::holds_alternative<QString>(info));
 
-void TestAudioUnits::noSoundServer()
-{
-    // A socket path nobody listens on: every entry point must fail cleanly and say why.
-    QTemporaryDir dir;
-    const QByteArray previous = qgetenv("PULSE_SERVER");
-    qputenv("PULSE_SERVER", "unix:" + dir.filePath(QStringLiteral("no-server")).toUtf8());
-    test::LogCapture log;
+        microphone.stop();
+        system.stop();
+        QCOMPARE(chunks, 0);
+        QVERIFY(!log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
 
-    AudioCapture microphone;
-    int chunks = 0;
-    microphone.setOnChunk([&](const QByteArray&) { ++chunks; });
-    const std::optional<QString> micError = microphone.start();
-    QVERIFY(micError);
-    QVERIFY2(micError->contains(QStringLiteral("No sound server")), qPrintable(*micError));
-    QVERIFY(!microphone.isRunning());
+        if (previous.isNull())
+            qunsetenv("PULSE_SERVER");
+        else
+            qputenv("PULSE_SERVER", previous);
+    }
 
-    SystemAudioCapture system;
-    const std::optional<SystemAudioCapture::Failure> sysError = QCoro::waitFor(system.start());
-    QVERIFY(sysError);
-    QVERIFY(!sysError->error); // neither noDisplay nor permissionDenied: the server itself is missing
-    QVERIFY2(sysError->message.contains(QStringLiteral("No sound server")), qPrintable(sysError->message));
-    QVERIFY(!system.isRunning());
-    QVERIFY(!SystemAudioCapture::isScreenRecordingGranted());
-    QVERIFY(!AudioCapture::isMicrophoneAuthorized());
-
-    const auto info = SoundServer::query(2000);
-    QVERIFY(std::holds_alternative<QString>(info));
-
-    microphone.stop();
-    system.stop();
-    QCOMPARE(chunks, 0);
-    QVERIFY(!log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
-
-    if (previous.isNull())
-        qunsetenv("PULSE_SERVER");
-    else
-        qputenv("PULSE_SERVER", previous);
-}
-
-void TestAudioUnits::stopWithoutStart()
-{
-    test::LogCapture log;
-    AudioCapture microphone;
-    microphone.stop();
-    microphone.stop();
-    SystemAudioCapture system;
-    system.stop();
-    QCOMPARE(log.lines(), QStringList{QStringLiteral("[SysAudio] Stopped")});
-}
+    void stopWithoutStart()
+    {
+        test::LogCapture log;
+        AudioCapture microphone;
+        microphone.stop();
+        microphone.stop();
+        SystemAudioCapture system;
+        system.stop();
+        QCOMPARE(log.lines(), QStringList{QStringLiteral("[SysAudio] Stopped")});
+    }
+};
 
 QTEST_GUILESS_MAIN(TestAudioUnits)
 #include "tst_audio_units.moc"

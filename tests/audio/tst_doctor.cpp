@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -46,6 +47,12 @@ struct Outcome {
                 return line;
         }
         return QString();
+    }
+    // Each check's line matches its pattern (label → regular expression); the report on failure.
+    void expectLines(const QList<std::pair<QString, QString>>& patterns) const
+    {
+        for (const auto& [label, pattern] : patterns)
+            QVERIFY2(QRegularExpression(pattern).match(line(label)).hasMatch(), qPrintable(lines.join('\n')));
     }
 };
 
@@ -93,13 +100,11 @@ void signIn(qint64 expiresAt)
 bool makeCertificate(const QString& folder)
 {
     QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
-                   QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                   QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"), QStringLiteral("-addext"),
-                   QStringLiteral("basicConstraints=critical,CA:FALSE"), QStringLiteral("-keyout"),
-                   folder + QStringLiteral("/key.pem"), QStringLiteral("-out"), folder + QStringLiteral("/cert.pem")});
+    openssl.start("openssl", QString("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -addext "
+                                     "subjectAltName=IP:127.0.0.1,DNS:localhost -addext "
+                                     "basicConstraints=critical,CA:FALSE")
+                                     .split(' ') +
+                                 QStringList{"-keyout", folder + "/key.pem", "-out", folder + "/cert.pem"});
     return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
 }
 
@@ -136,194 +141,161 @@ private:
 class TestDoctor : public QObject {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-    void noSoundServerAndNoDisplay();
-    void testDesktopWithoutService();
-    void takenHotKeyIsReportedButNotBlocking();
-    void serviceOverTls_data();
-    void serviceOverTls();
-    void account_data();
-    void account();
-
-private:
-    QProcessEnvironment environment() const;
     std::unique_ptr<test::TempHome> m_home;
-};
 
-void TestDoctor::init()
-{
-    // The previous home must restore HOME before the next one records it.
-    m_home.reset();
-    m_home = std::make_unique<test::TempHome>();
-}
-
-void TestDoctor::cleanup()
-{
-    m_home.reset();
-}
-
-QProcessEnvironment TestDoctor::environment() const
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), m_home->path());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->file(QStringLiteral(".config")));
-    // Nothing listens on port 9 of the loopback: the service check fails fast and predictably.
-    environment.insert(QStringLiteral("API_BASE"), QStringLiteral("https://127.0.0.1:9"));
-    // Never the caller's keyring: the token must come from this test's home.
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
-    return environment;
-}
-
-void TestDoctor::noSoundServerAndNoDisplay()
-{
-    QProcessEnvironment environment = this->environment();
-    environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + m_home->file(QStringLiteral("none")));
-    environment.remove(QStringLiteral("DISPLAY"));
-    const Outcome outcome = runDoctor(environment);
-
-    QCOMPARE(outcome.exitCode, 1);
-    QVERIFY2(outcome.line(QStringLiteral("Sound server"))
-                 .startsWith(QStringLiteral("✗ Sound server: no sound server "
-                                            "answers")),
-             qPrintable(outcome.lines.join(QLatin1Char('\n'))));
-    QVERIFY(outcome.line(QStringLiteral("Sound server")).contains(QStringLiteral("start PulseAudio or PipeWire")));
-    QVERIFY(outcome.line(QStringLiteral("Microphone")).startsWith(QStringLiteral("✗ ")));
-    QVERIFY(outcome.line(QStringLiteral("Display")).startsWith(QStringLiteral("✗ Display: no X11 display")));
-    QCOMPARE(outcome.lines.last(),
-             QStringLiteral("Not ready for a call — fix: Sound server, Microphone, System audio, Display, Service, "
-                            "Account."));
-    QVERIFY(outcome.errors.isEmpty());
-}
-
-void TestDoctor::testDesktopWithoutService()
-{
-    REQUIRE_TEST_DESKTOP();
-    const Outcome outcome = runDoctor(environment());
-    const QString all = outcome.lines.join(QLatin1Char('\n'));
-
-    QCOMPARE(outcome.exitCode, 1);
-    QVERIFY2(outcome.line(QStringLiteral("Sound server")).startsWith(QStringLiteral("✓ Sound server: pulseaudio ")),
-             qPrintable(all));
-    QVERIFY2(outcome.line(QStringLiteral("Microphone")).startsWith(QStringLiteral("✓ Microphone: ")), qPrintable(all));
-    QVERIFY(outcome.line(QStringLiteral("Microphone")).contains(QStringLiteral("(mic), level ")));
-    QVERIFY(outcome.line(QStringLiteral("Microphone")).contains(QStringLiteral(" dBFS")));
-    QVERIFY(outcome.line(QStringLiteral("System audio")).contains(QStringLiteral("✓ System audio: monitor of ")));
-    QVERIFY(outcome.line(QStringLiteral("System audio")).contains(QStringLiteral(".monitor), level ")));
-    QVERIFY(outcome.line(QStringLiteral("Display")).startsWith(QStringLiteral("✓ Display: X11 :")));
-    QCOMPARE(outcome.line(QStringLiteral("Hot key")), QStringLiteral("✓ Hot key: Ctrl+Shift+Space is free"));
-    QCOMPARE(outcome.line(QStringLiteral("System tray")), QStringLiteral("✓ System tray: present"));
-    // The test desktop has no session bus: reported, but a call does not need it.
-    QVERIFY(outcome.line(QStringLiteral("Secret service")).startsWith(QStringLiteral("✗ Secret service: ")));
-    QVERIFY(outcome.line(QStringLiteral("Secret service")).endsWith(QStringLiteral("(optional)")));
-    QVERIFY(outcome.line(QStringLiteral("Service"))
-                .startsWith(QStringLiteral("✗ Service: cannot reach the service at https://127.0.0.1:9")));
-    QCOMPARE(outcome.lines.last(), QStringLiteral("Not ready for a call — fix: Service, Account."));
-    // Not a terminal: no colour codes, and the captures' own log lines stay out of the report.
-    QVERIFY(!all.contains(QLatin1Char('\x1b')));
-    QVERIFY(!all.contains(QStringLiteral("[SysAudio]")));
-}
-
-void TestDoctor::takenHotKeyIsReportedButNotBlocking()
-{
-    REQUIRE_TEST_DESKTOP();
-    Display* display = XOpenDisplay(nullptr);
-    QVERIFY(display);
-    const KeyCode space = XKeysymToKeycode(display, XK_space);
-    XGrabKey(display, space, ControlMask | ShiftMask | Mod2Mask, DefaultRootWindow(display), True, GrabModeAsync,
-             GrabModeAsync);
-    XSync(display, False);
-
-    const Outcome outcome = runDoctor(environment());
-    XCloseDisplay(display);
-
-    QVERIFY2(outcome.line(QStringLiteral("Hot key"))
-                 .startsWith(QStringLiteral("✗ Hot key: Ctrl+Shift+Space is taken by another program")),
-             qPrintable(outcome.lines.join(QLatin1Char('\n'))));
-    QVERIFY(outcome.line(QStringLiteral("Hot key")).endsWith(QStringLiteral("(optional)")));
-    QCOMPARE(outcome.lines.last(), QStringLiteral("Not ready for a call — fix: Service, Account."));
-}
-
-void TestDoctor::serviceOverTls_data()
-{
-    QTest::addColumn<bool>("trusted");
-    QTest::addColumn<QString>("expectedLine");
-    QTest::addColumn<int>("expectedExit");
-
-    QTest::newRow("the local service's certificate, signed in: ready")
-        << true
-        << QStringLiteral("✓ Service: https://127.0.0.1:%1 answers "
-                          "(HTTP 404) over trusted TLS")
-        << 0;
-    QTest::newRow("a certificate nobody vouches for")
-        << false << QStringLiteral("✗ Service: the service at https://127.0.0.1:%1 has a certificate we do not trust")
-        << 1;
-}
-
-void TestDoctor::account_data()
-{
-    QTest::addColumn<qint64>("expiresInSeconds"); // 0: not signed in
-    QTest::addColumn<QString>("expectedLine");
-
-    QTest::newRow("not signed in") << qint64(0)
-                                   << QStringLiteral(
-                                          "✗ Account: not signed in — run 'quiro login' (or 'quiro register' "
-                                          "for a new account)");
-    QTest::newRow("signed in") << qint64(3600)
-                               << QStringLiteral("✓ Account: signed in as seller@example.com (token "
-                                                 "valid until ");
-    QTest::newRow("expired") << qint64(-60)
-                             << QStringLiteral("✗ Account: the sign-in of seller@example.com has expired — run 'quiro "
-                                               "login'");
-}
-
-void TestDoctor::account()
-{
-    QFETCH(qint64, expiresInSeconds);
-    QFETCH(QString, expectedLine);
-    if (expiresInSeconds != 0)
-        signIn(QDateTime::currentSecsSinceEpoch() + expiresInSeconds);
-
-    // No display and no sound server: only the account line matters, and it comes quickly.
-    QProcessEnvironment environment = this->environment();
-    environment.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + m_home->file(QStringLiteral("none")));
-    environment.remove(QStringLiteral("DISPLAY"));
-    const Outcome outcome = runDoctor(environment);
-    QVERIFY2(outcome.line(QStringLiteral("Account")).startsWith(expectedLine),
-             qPrintable(outcome.lines.join(QLatin1Char('\n'))));
-    QVERIFY(outcome.lines.last().contains(QStringLiteral("Account")) == !expectedLine.startsWith(QStringLiteral("✓")));
-}
-
-void TestDoctor::serviceOverTls()
-{
-    REQUIRE_TEST_DESKTOP();
-    QFETCH(bool, trusted);
-    QFETCH(QString, expectedLine);
-    QFETCH(int, expectedExit);
-
-    QTemporaryDir certificates;
-    QVERIFY(makeCertificate(certificates.path()));
-    if (trusted) {
-        QVERIFY(QDir().mkpath(m_home->file(QStringLiteral(".quiroai/service"))));
-        QVERIFY(QFile::copy(certificates.filePath(QStringLiteral("cert.pem")),
-                            m_home->file(QStringLiteral(".quiroai/service/cert.pem"))));
+    enum class Devices { testDesktop, none };
+    QProcessEnvironment environment(Devices devices = Devices::testDesktop) const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", m_home->path());
+        environment.insert("XDG_CONFIG_HOME", m_home->file(".config"));
+        // Nothing listens on port 9 of the loopback: the service check fails fast and predictably.
+        environment.insert("API_BASE", "https://127.0.0.1:9");
+        // Never the caller's keyring: the token must come from this test's home.
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+        if (devices == Devices::none) {
+            environment.insert("PULSE_SERVER", "unix:" + m_home->file("none"));
+            environment.remove("DISPLAY");
+        }
+        return environment;
     }
-    TlsServer server(certificates.path());
-    QVERIFY(server.port() != 0);
 
-    signIn(QDateTime::currentSecsSinceEpoch() + 3600);
+private slots:
+    void init()
+    {
+        // The previous home must restore HOME before the next one records it.
+        m_home.reset();
+        m_home = std::make_unique<test::TempHome>();
+    }
 
-    QProcessEnvironment environment = this->environment();
-    environment.insert(QStringLiteral("API_BASE"), QStringLiteral("https://127.0.0.1:%1").arg(server.port()));
-    const Outcome outcome = runDoctor(environment);
+    void cleanup() { m_home.reset(); }
 
-    QVERIFY2(outcome.line(QStringLiteral("Service")).startsWith(expectedLine.arg(server.port())),
-             qPrintable(outcome.lines.join(QLatin1Char('\n'))));
-    QCOMPARE(outcome.exitCode, expectedExit);
-    QCOMPARE(outcome.lines.last(), expectedExit == 0 ? QStringLiteral("Ready for a call.")
-                                                     : QStringLiteral("Not ready for a call — fix: Service."));
-}
+    void noSoundServerAndNoDisplay()
+    {
+        const Outcome outcome = runDoctor(environment(Devices::none));
+        QCOMPARE(outcome.exitCode, 1);
+        outcome.expectLines({{"Sound server", "^✗ Sound server: no sound server answers.*start PulseAudio or PipeWire"},
+                             {"Microphone", "^✗ "},
+                             {"Display", "^✗ Display: no X11 display"}});
+        QCOMPARE(outcome.lines.last(),
+                 QStringLiteral("Not ready for a call — fix: Sound server, Microphone, System audio, Display, Service, "
+                                "Account."));
+        QVERIFY(outcome.errors.isEmpty());
+    }
+
+    void testDesktopWithoutService()
+    {
+        REQUIRE_TEST_DESKTOP();
+        const Outcome outcome = runDoctor(environment());
+        const QString all = outcome.lines.join(QLatin1Char('\n'));
+
+        QCOMPARE(outcome.exitCode, 1);
+        outcome.expectLines({
+            {"Sound server", "^✓ Sound server: pulseaudio "},
+            {"Microphone", R"(^✓ Microphone: .*\(mic\), level .* dBFS)"},
+            {"System audio", R"(^✓ System audio: monitor of .*\.monitor\), level )"},
+            {"Display", "^✓ Display: X11 :"},
+            {"Hot key", R"(^✓ Hot key: Ctrl\+Shift\+Space is free$)"},
+            {"System tray", "^✓ System tray: present$"},
+            // The test desktop has no session bus: reported, but a call does not need it.
+            {"Secret service", R"(^✗ Secret service: .*\(optional\)$)"},
+            {"Service", R"(^✗ Service: cannot reach the service at https://127\.0\.0\.1:9)"},
+        });
+        QCOMPARE(outcome.lines.last(), QStringLiteral("Not ready for a call — fix: Service, Account."));
+        // Not a terminal: no colour codes, and the captures' own log lines stay out of the report.
+        QVERIFY(!all.contains(QLatin1Char('\x1b')));
+        QVERIFY(!all.contains(QStringLiteral("[SysAudio]")));
+    }
+
+    void takenHotKeyIsReportedButNotBlocking()
+    {
+        REQUIRE_TEST_DESKTOP();
+        Display* display = XOpenDisplay(nullptr);
+        QVERIFY(display);
+        const KeyCode space = XKeysymToKeycode(display, XK_space);
+        XGrabKey(display, space, ControlMask | ShiftMask | Mod2Mask, DefaultRootWindow(display), True, GrabModeAsync,
+                 GrabModeAsync);
+        XSync(display, False);
+
+        const Outcome outcome = runDoctor(environment());
+        XCloseDisplay(display);
+
+        outcome.expectLines(
+            {{"Hot key", R"(^✗ Hot key: Ctrl\+Shift\+Space is taken by another program.*\(optional\)$)"}});
+        QCOMPARE(outcome.lines.last(), QStringLiteral("Not ready for a call — fix: Service, Account."));
+    }
+
+    void serviceOverTls_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<QString>("expectedLine");
+        QTest::addColumn<int>("expectedExit");
+        QTest::newRow("the local service's certificate, signed in: ready")
+            << true << QString("✓ Service: https://127.0.0.1:%1 answers (HTTP 404) over trusted TLS") << 0;
+        QTest::newRow("a certificate nobody vouches for")
+            << false << QString("✗ Service: the service at https://127.0.0.1:%1 has a certificate we do not trust")
+            << 1;
+    }
+
+    void account_data()
+    {
+        QTest::addColumn<qint64>("expiresInSeconds"); // 0: not signed in
+        QTest::addColumn<QString>("expectedLine");
+        QTest::newRow("not signed in")
+            << qint64(0)
+            << QString("✗ Account: not signed in — run 'quiro login' (or 'quiro register' for a new account)");
+        QTest::newRow("signed in") << qint64(3600)
+                                   << QString("✓ Account: signed in as seller@example.com (token valid until ");
+        QTest::newRow("expired") << qint64(-60)
+                                 << QString(
+                                        "✗ Account: the sign-in of seller@example.com has expired — run 'quiro login'");
+    }
+
+    void account()
+    {
+        QFETCH(qint64, expiresInSeconds);
+        QFETCH(QString, expectedLine);
+        if (expiresInSeconds != 0)
+            signIn(QDateTime::currentSecsSinceEpoch() + expiresInSeconds);
+
+        // No display and no sound server: only the account line matters, and it comes quickly.
+        const Outcome outcome = runDoctor(environment(Devices::none));
+        QVERIFY2(outcome.line(QStringLiteral("Account")).startsWith(expectedLine),
+                 qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+        QVERIFY(outcome.lines.last().contains(QStringLiteral("Account")) ==
+                !expectedLine.startsWith(QStringLiteral("✓")));
+    }
+
+    void serviceOverTls()
+    {
+        REQUIRE_TEST_DESKTOP();
+        QFETCH(bool, trusted);
+        QFETCH(QString, expectedLine);
+        QFETCH(int, expectedExit);
+
+        QTemporaryDir certificates;
+        QVERIFY(makeCertificate(certificates.path()));
+        if (trusted) {
+            QVERIFY(QDir().mkpath(m_home->file(QStringLiteral(".quiroai/service"))));
+            QVERIFY(QFile::copy(certificates.filePath(QStringLiteral("cert.pem")),
+                                m_home->file(QStringLiteral(".quiroai/service/cert.pem"))));
+        }
+        TlsServer server(certificates.path());
+        QVERIFY(server.port() != 0);
+
+        signIn(QDateTime::currentSecsSinceEpoch() + 3600);
+
+        QProcessEnvironment environment = this->environment();
+        environment.insert(QStringLiteral("API_BASE"), QStringLiteral("https://127.0.0.1:%1").arg(server.port()));
+        const Outcome outcome = runDoctor(environment);
+
+        QVERIFY2(outcome.line(QStringLiteral("Service")).startsWith(expectedLine.arg(server.port())),
+                 qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+        QCOMPARE(outcome.exitCode, expectedExit);
+        QCOMPARE(outcome.lines.last(), expectedExit == 0 ? QStringLiteral("Ready for a call.")
+                                                         : QStringLiteral("Not ready for a call — fix: Service."));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestDoctor)
 #include "tst_doctor.moc"
