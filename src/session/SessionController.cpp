@@ -184,8 +184,10 @@ QCoro::Task<> SessionController::start()
 
     m_coach->hints()->setOnUsage([self, session](int, int, double cost) {
         // Applied from the event loop, never inside the request that reported it.
+        if (!self)
+            return;
         QMetaObject::invokeMethod(
-            self,
+            self.data(),
             [self, session, cost] {
                 if (self && self->isCurrent(session)) {
                     self->m_llmCostAccum += cost;
@@ -395,7 +397,7 @@ void SessionController::stop()
             requestAnalysis(record, score);
     }
 
-    m_starting = false;
+    // A start() still in flight keeps its flag: it clears it itself on every way out.
     ++m_session; // late work of this session now finds it gone
     setRunning(false);
     if (m_audio)
