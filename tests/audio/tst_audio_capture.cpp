@@ -1,6 +1,7 @@
 // Capture against a real sound server: the private PulseAudio of scripts/test-desktop, where
 // "spk" is the default output and "micfeed" feeds the default input. Speech made with flite is
 // played into those sinks and must come out of the captures intact.
+#include "ServiceProcess.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioLevel.h"
 #include "audio/SystemAudioCapture.h"
@@ -52,29 +53,6 @@ std::optional<QString> run(const QString& program, const QStringList& arguments,
 bool pactl(const QStringList& arguments)
 {
     return run("pactl", arguments).has_value();
-}
-
-// The s16le samples of a 16 kHz mono WAV file, as flite writes them.
-QByteArray wavSamples(const QString& path)
-{
-    const QByteArray file = test::readFile(path);
-    if (file.size() < 12 || !file.startsWith("RIFF") || file.mid(8, 4) != "WAVE")
-        return {};
-    qsizetype offset = 12;
-    while (offset + 8 <= file.size()) {
-        const QByteArray id = file.mid(offset, 4);
-        const quint32 size = qFromLittleEndian<quint32>(file.constData() + offset + 4);
-        if (id == "fmt ") {
-            const quint16 channels = qFromLittleEndian<quint16>(file.constData() + offset + 10);
-            const quint32 rate = qFromLittleEndian<quint32>(file.constData() + offset + 12);
-            if (channels != 1 || rate != sampleRate)
-                return {};
-        } else if (id == "data") {
-            return file.mid(offset + 8, size);
-        }
-        offset += 8 + size + (size % 2);
-    }
-    return {};
 }
 
 struct Span {
@@ -188,13 +166,15 @@ class TestAudioCapture : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_wav;
+    QString m_speechFile; // what m_played holds, as raw samples
     QByteArray m_played;
 
     // Plays the speech into `sink` and lets its last fragments arrive.
     bool play(const QString& sink)
     {
-        const bool played = run("paplay", {"--device=" + sink, m_wav}).has_value();
+        const bool played =
+            run("paplay", {"--raw", "--format=s16le", "--rate=16000", "--channels=1", "--device=" + sink, m_speechFile})
+                .has_value();
         QTest::qWait(400);
         return played;
     }
@@ -228,11 +208,12 @@ private slots:
     void initTestCase()
     {
         REQUIRE_TEST_DESKTOP();
-        m_wav = m_dir.filePath(QStringLiteral("speech.wav"));
-        const QString text = "We would like to talk about the budget for next quarter and the timeline of the rollout.";
-        QVERIFY(run("flite", {"-voice", "kal16", "-t", text, "-o", m_wav}).has_value());
-        m_played = wavSamples(m_wav);
-        QVERIFY2(m_played.size() > sampleRate * 2, "flite produced no usable speech");
+        QString error;
+        m_played = synthesizeSpeech(
+            "We would like to talk about the budget for next quarter and the timeline of the rollout.", &error);
+        QVERIFY2(m_played.size() > sampleRate * 2, qPrintable(error));
+        m_speechFile = m_dir.filePath("speech.raw");
+        test::writeFile(m_speechFile, m_played);
     }
 
     void systemAudioCarriesWhatIsPlayed()
