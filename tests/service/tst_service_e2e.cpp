@@ -40,25 +40,6 @@ struct HttpAnswer {
     QByteArray raw;
 };
 
-// One request with a 20 s transfer time-out; the loop runs until the reply finishes.
-HttpAnswer request(QNetworkAccessManager& network, const QString& method, const QUrl& url, const QByteArray& body,
-                   const std::optional<QString>& token = std::nullopt)
-{
-    QNetworkRequest request = ExternalService::request(url, token);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    request.setTransferTimeout(20000);
-    QNetworkReply* reply = network.sendCustomRequest(request, method.toLatin1(), body);
-    QSignalSpy finished(reply, &QNetworkReply::finished);
-    if (!reply->isFinished())
-        finished.wait(25000);
-    HttpAnswer answer;
-    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    answer.raw = reply->readAll();
-    answer.body = QJsonDocument::fromJson(answer.raw).object();
-    reply->deleteLater();
-    return answer;
-}
-
 QByteArray json(const QJsonObject& object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -107,10 +88,32 @@ class TestServiceEndToEnd : public QObject {
 
     Config config() const { return Config{m_service->apiBase(), QString(), QStringLiteral("en")}; }
 
+    // A web page's request carries its Origin, and text/plain to pass as a simple cross-site request.
+    enum class From { app, browserPage };
+
+    // One request to the plain service, with a 20 s transfer time-out.
+    HttpAnswer request(const QByteArray& method, const QString& path, const QByteArray& body,
+                       const std::optional<QString>& token = std::nullopt, From from = From::app)
+    {
+        QNetworkRequest request = ExternalService::request(QUrl(m_service->apiBase() + path), token);
+        request.setHeader(QNetworkRequest::ContentTypeHeader, from == From::app ? "application/json" : "text/plain");
+        if (from == From::browserPage)
+            request.setRawHeader("Origin", "https://example.org");
+        request.setTransferTimeout(20000);
+        QNetworkReply* reply = m_network->sendCustomRequest(request, method, body);
+        QSignalSpy finished(reply, &QNetworkReply::finished);
+        if (!reply->isFinished())
+            finished.wait(25000);
+        HttpAnswer answer{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), {}, reply->readAll()};
+        answer.body = QJsonDocument::fromJson(answer.raw).object();
+        reply->deleteLater();
+        return answer;
+    }
+
     QString registerUser(const QString& email)
     {
-        const HttpAnswer answer = request(*m_network, "POST", QUrl(m_service->apiBase() + "/api/register"),
-                                          json({{"email", email}, {"password", "secret1"}, {"name", "Test"}}));
+        const HttpAnswer answer =
+            request("POST", "/api/register", json({{"email", email}, {"password", "secret1"}, {"name", "Test"}}));
         if (answer.status != 200)
             qWarning() << "register failed" << answer.status << answer.raw;
         return answer.body.value("token").toString();
@@ -231,31 +234,20 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(bool, withToken);
         QFETCH(int, status);
-        const HttpAnswer answer = request(*m_network, "POST", QUrl(m_service->apiBase() + path), body,
-                                          withToken ? std::optional<QString>(m_token) : std::nullopt);
+        const HttpAnswer answer = request("POST", path, body, withToken ? std::optional(m_token) : std::nullopt);
         QCOMPARE(answer.status, status);
         QVERIFY2(!answer.body.value("detail").toString().isEmpty(), answer.raw.constData());
         // The database is intact: the owner still signs in and is still known.
-        const HttpAnswer login = request(*m_network, "POST", QUrl(m_service->apiBase() + "/api/login"),
-                                         json({{"email", "owner@example.com"}, {"password", "secret1"}}));
-        QCOMPARE(login.status, 200);
-        QCOMPARE(request(*m_network, "GET", QUrl(m_service->apiBase() + "/me"), {}, m_token).status, 200);
+        QCOMPARE(request("POST", "/api/login", json({{"email", "owner@example.com"}, {"password", "secret1"}})).status,
+                 200);
+        QCOMPARE(request("GET", "/me", {}, m_token).status, 200);
     }
 
     void browserOriginsAreRefused()
     {
-        QNetworkRequest post = ExternalService::request(QUrl(m_service->apiBase() + "/api/register"));
-        post.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/plain"));
-        post.setRawHeader("Origin", "https://example.org");
-        QNetworkReply* reply = m_network->post(post, json({{"email", "web@example.com"}, {"password", "secret1"}}));
-        QSignalSpy finished(reply, &QNetworkReply::finished);
-        QVERIFY(finished.wait(20000));
-        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 403);
-        reply->deleteLater();
-        QCOMPARE(request(*m_network, "POST", QUrl(m_service->apiBase() + "/api/login"),
-                         json({{"email", "web@example.com"}, {"password", "secret1"}}))
-                     .status,
-                 401);
+        const QByteArray account = json({{"email", "web@example.com"}, {"password", "secret1"}});
+        QCOMPARE(request("POST", "/api/register", account, std::nullopt, From::browserPage).status, 403);
+        QCOMPARE(request("POST", "/api/login", account).status, 401); // nothing was registered
 
         Stream stream("https://example.org");
         stream.open(m_service->wsBase(), m_token);
@@ -276,7 +268,7 @@ private slots:
     void speechThroughDeepgramClient()
     {
         QString error;
-        const QByteArray speech = synthesizeSpeech(QStringLiteral("the price is too expensive for our team"), &error);
+        const QByteArray speech = synthesizeSpeech("the price is too expensive for our team", &error);
         QVERIFY2(!speech.isEmpty(), qPrintable(error));
         DeepgramClient client(config(), m_token, 16000);
         bool connected = false;
@@ -290,9 +282,7 @@ private slots:
         for (qsizetype at = 0; at < audio.size(); at += 3200)
             client.send(audio.mid(at, 3200));
         QTRY_VERIFY_WITH_TIMEOUT(!finals.isEmpty(), 30000);
-        QVERIFY2(finals.first().contains(QStringLiteral("price")) &&
-                     finals.first().contains(QStringLiteral("expensive")),
-                 qPrintable(finals.first()));
+        QVERIFY2(finals.first().contains("price") && finals.first().contains("expensive"), qPrintable(finals.first()));
         client.stop();
     }
 
