@@ -43,8 +43,7 @@ std::optional<QString> run(const QString& program, const QStringList& arguments,
     process.start(program, arguments);
     if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0) {
-        qWarning().noquote() << program << arguments.join(QLatin1Char(' '))
-                             << "failed:" << process.readAllStandardError();
+        qWarning().noquote() << program << arguments.join(' ') << "failed:" << process.readAllStandardError();
         return std::nullopt;
     }
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
@@ -135,7 +134,7 @@ struct ServerChanges {
         pactl({"set-default-sink", "spk"});
         pactl({"set-default-source", "mic"});
         for (auto it = modules.crbegin(); it != modules.crend(); ++it)
-            pactl({QStringLiteral("unload-module"), *it});
+            pactl({"unload-module", *it});
     }
     bool load(const QStringList& arguments)
     {
@@ -185,7 +184,7 @@ class TestAudioCapture : public QObject {
     {
         const Span played = speechSpan(m_played);
         const Span heard = speechSpan(captured);
-        QVERIFY2(heard.first >= 0, qPrintable(what + QStringLiteral(": no speech arrived")));
+        QVERIFY2(heard.first >= 0, qPrintable(what + ": no speech arrived"));
         const double ratio = heard.seconds() / played.seconds();
         QVERIFY2(ratio > 0.9 && ratio < 1.1, qPrintable(QStringLiteral("%1: heard %2 s of speech, played %3 s")
                                                             .arg(what)
@@ -193,14 +192,13 @@ class TestAudioCapture : public QObject {
                                                             .arg(played.seconds())));
         const QByteArray speech = captured.sliced(heard.first * 2, (heard.last - heard.first + 1) * 2);
         const double level = AudioLevel::rmsDbfs(speech);
-        QVERIFY2(level > -35.0, qPrintable(what + QStringLiteral(": speech level ") + AudioLevel::describe(level)));
+        QVERIFY2(level > -35.0, qPrintable(what + ": speech level " + AudioLevel::describe(level)));
         // Before the speech the sinks carry digital zeros. The last 100 ms before the first loud
         // sample are left out: they hold the soft onset of the first word.
         const qsizetype quietSamples = heard.first - sampleRate / 10;
         if (quietSamples >= sampleRate / 10) {
             const double before = AudioLevel::rmsDbfs(captured.first(quietSamples * 2));
-            QVERIFY2(before < level - 30.0,
-                     qPrintable(what + QStringLiteral(": silence at ") + AudioLevel::describe(before)));
+            QVERIFY2(before < level - 30.0, qPrintable(what + ": silence at " + AudioLevel::describe(before)));
         }
     }
 
@@ -224,18 +222,18 @@ private slots:
         const auto failure = QCoro::waitFor(capture.start());
         QVERIFY2(!failure, failure ? qPrintable(failure->message) : "");
         capture.setOnChunk(collector.handler());
-        QVERIFY(log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
-        QCOMPARE(capture.deviceName(), QStringLiteral("spk.monitor"));
+        QVERIFY(log.lines().contains("[SysAudio] Started — system audio capture active"));
+        QCOMPARE(capture.deviceName(), "spk.monitor");
 
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000); // the keeper's silence flows at once
         QVERIFY(play("spk"));
         capture.stop();
-        QVERIFY(log.lines().contains(QStringLiteral("[SysAudio] Stopped")));
+        QVERIFY(log.lines().contains("[SysAudio] Stopped"));
 
         for (qsizetype size : collector.sizes())
             QVERIFY2(size > 0 && size % 2 == 0, qPrintable(QString::number(size)));
         QVERIFY(collector.fromOneCaptureThread());
-        checkSpeech(collector.joined(), QStringLiteral("system audio"));
+        checkSpeech(collector.joined(), "system audio");
     }
 
     void microphoneDeliversFixedChunksOfSpeech()
@@ -245,7 +243,7 @@ private slots:
         capture.setOnChunk(collector.handler());
         const std::optional<QString> error = capture.start();
         QVERIFY2(!error, error ? qPrintable(*error) : "");
-        QCOMPARE(capture.deviceName(), QStringLiteral("mic"));
+        QCOMPARE(capture.deviceName(), "mic");
 
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
         QVERIFY(play("micfeed"));
@@ -308,17 +306,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
 
         QVERIFY(pactl({"set-default-sink", "headset"}));
-        const QString followed =
-            QStringLiteral("[SysAudio] Default output changed — now capturing Headset (headset.monitor)");
+        const QString followed = "[SysAudio] Default output changed — now capturing Headset (headset.monitor)";
         QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(followed), 5000);
-        QCOMPARE(capture.deviceName(), QStringLiteral("headset.monitor"));
+        QCOMPARE(capture.deviceName(), "headset.monitor");
 
         const qsizetype switchedAt = collector.count();
         QVERIFY(play("headset"));
         QVERIFY(collector.count() > switchedAt);
         capture.stop();
-        QVERIFY(log.lines().filter(QStringLiteral("Stream stopped with error")).isEmpty());
-        checkSpeech(collector.joined(switchedAt), QStringLiteral("system audio after the switch"));
+        QVERIFY(log.lines().filter("Stream stopped with error").isEmpty());
+        checkSpeech(collector.joined(switchedAt), "system audio after the switch");
     }
 
     void microphoneFollowsDefaultInput()
@@ -343,7 +340,7 @@ private slots:
         capture.stop();
         const QByteArray after = collector.joined(switchedAt);
         QCOMPARE(after.size() % 3200, 0);
-        checkSpeech(after, QStringLiteral("microphone after the switch"));
+        checkSpeech(after, "microphone after the switch");
     }
 
     void permissionProbes()
@@ -359,7 +356,7 @@ private slots:
         AudioCapture capture;
         const std::optional<QString> error = capture.start();
         QVERIFY(error);
-        QVERIFY2(error->startsWith(QStringLiteral("No microphone found")), qPrintable(*error));
+        QVERIFY2(error->startsWith("No microphone found"), qPrintable(*error));
         QVERIFY(SystemAudioCapture::isScreenRecordingGranted());
     }
 
@@ -372,7 +369,7 @@ private slots:
         stopped.stop();
         const auto stoppedResult = QCoro::waitFor(std::move(first));
         QVERIFY(stoppedResult);
-        QCOMPARE(stoppedResult->message, QStringLiteral("System audio capture was stopped while starting"));
+        QCOMPARE(stoppedResult->message, "System audio capture was stopped while starting");
         QVERIFY(!stopped.isRunning());
 
         // The owner may go away meanwhile: the task still completes and touches nothing of it.
@@ -381,8 +378,8 @@ private slots:
         discarded.reset();
         const auto discardedResult = QCoro::waitFor(std::move(second));
         QVERIFY(discardedResult);
-        QCOMPARE(discardedResult->message, QStringLiteral("System audio capture was discarded while starting"));
-        QVERIFY(!log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
+        QCOMPARE(discardedResult->message, "System audio capture was discarded while starting");
+        QVERIFY(!log.lines().contains("[SysAudio] Started — system audio capture active"));
 
         // And a capture stopped while starting can start for real afterwards.
         QVERIFY(!QCoro::waitFor(stopped.start()));
@@ -403,18 +400,17 @@ private slots:
         SystemAudioCapture capture;
         QVERIFY(!QCoro::waitFor(capture.start()));
         capture.setOnChunk(collector.handler());
-        QCOMPARE(capture.deviceName(), QStringLiteral("usbheadset.monitor"));
+        QCOMPARE(capture.deviceName(), "usbheadset.monitor");
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 3000);
 
         QVERIFY(changes.unplugNewest());
-        QTRY_VERIFY_WITH_TIMEOUT(capture.deviceName() != QStringLiteral("usbheadset.monitor"), 3000);
-        QVERIFY(capture.deviceName().endsWith(QStringLiteral(".monitor")));
+        QTRY_VERIFY_WITH_TIMEOUT(capture.deviceName() != "usbheadset.monitor", 3000);
+        QVERIFY(capture.deviceName().endsWith(".monitor"));
         const qsizetype afterUnplug = collector.count();
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > afterUnplug + 5, 3000);
         capture.stop();
-        QVERIFY2(log.lines().filter(QStringLiteral("stopped with error")).isEmpty(),
-                 qPrintable(log.lines().join(QLatin1Char('\n'))));
-        QCOMPARE(log.lines().filter(QStringLiteral("Default output changed — now capturing")).size(), 1);
+        QVERIFY2(log.lines().filter("stopped with error").isEmpty(), qPrintable(log.lines().join('\n')));
+        QCOMPARE(log.lines().filter("Default output changed — now capturing").size(), 1);
     }
 
     void microphoneLostAndFound()
@@ -432,14 +428,13 @@ private slots:
         QVERIFY(!capture.start());
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
         QVERIFY(pactl({"set-default-source", "usbmic"}));
-        QTRY_COMPARE_WITH_TIMEOUT(capture.deviceName(), QStringLiteral("usbmic"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(capture.deviceName(), "usbmic", 3000);
 
         QVERIFY(pactl({"set-default-source", "spk.monitor"}));
         QVERIFY(changes.unplugNewest());
-        const QString lost = QStringLiteral("[Audio] Microphone stream stopped with error: No microphone found");
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            !log.lines().filter(lost).isEmpty(),
-            qPrintable(log.lines().join(QLatin1Char('\n')) + QStringLiteral(" / ") + capture.deviceName()), 3000);
+        const QString lost = "[Audio] Microphone stream stopped with error: No microphone found";
+        QTRY_VERIFY2_WITH_TIMEOUT(!log.lines().filter(lost).isEmpty(),
+                                  qPrintable(log.lines().join('\n') + " / " + capture.deviceName()), 3000);
         QVERIFY(capture.deviceName().isEmpty());
 
         QVERIFY(pactl({"set-default-source", "mic"}));

@@ -193,7 +193,7 @@ private slots:
         const double level = AudioLevel::rmsDbfs(samples);
         if (std::isinf(expectedDbfs)) {
             QVERIFY(std::isinf(level) && level < 0);
-            QCOMPARE(AudioLevel::describe(level), QStringLiteral("-inf dBFS (digital silence)"));
+            QCOMPARE(AudioLevel::describe(level), "-inf dBFS (digital silence)");
         } else {
             QVERIFY2(std::abs(level - expectedDbfs) < 0.05, qPrintable(QString::number(level)));
         }
@@ -208,7 +208,7 @@ private slots:
         meter.add(quiet);
         QCOMPARE(meter.samples(), 16000);
         QVERIFY(std::abs(meter.dbfs() - AudioLevel::rmsDbfs(loud + quiet)) < 1e-9);
-        QCOMPARE(AudioLevel::describe(-23.44), QStringLiteral("-23.4 dBFS"));
+        QCOMPARE(AudioLevel::describe(-23.44), "-23.4 dBFS");
     }
 
     void failureDescriptions_data()
@@ -217,17 +217,17 @@ private slots:
         QTest::addColumn<QString>("expected");
 
         // The session logs the printed form of the error, which for the two cases is the case name.
-        QTest::newRow("noDisplay") << int(SystemAudioCapture::CaptureError::noDisplay) << QStringLiteral("noDisplay");
+        QTest::newRow("noDisplay") << int(SystemAudioCapture::CaptureError::noDisplay) << "noDisplay";
         QTest::newRow("permissionDenied")
-            << int(SystemAudioCapture::CaptureError::permissionDenied) << QStringLiteral("permissionDenied");
-        QTest::newRow("platform error") << -1 << QStringLiteral("Connection refused");
+            << int(SystemAudioCapture::CaptureError::permissionDenied) << "permissionDenied";
+        QTest::newRow("platform error") << -1 << "Connection refused";
     }
 
     void failureDescriptions()
     {
         QFETCH(int, errorCase);
         QFETCH(QString, expected);
-        SystemAudioCapture::Failure failure{std::nullopt, QStringLiteral("Connection refused")};
+        SystemAudioCapture::Failure failure{std::nullopt, "Connection refused"};
         if (errorCase >= 0)
             failure.error = SystemAudioCapture::CaptureError(errorCase);
         QCOMPARE(failure.description(), expected);
@@ -238,7 +238,7 @@ private slots:
         // A socket path nobody listens on: every entry point must fail cleanly and say why.
         QTemporaryDir dir;
         const QByteArray previous = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", "unix:" + dir.filePath(QStringLiteral("no-server")).toUtf8());
+        qputenv("PULSE_SERVER", "unix:" + dir.filePath("no-server").toUtf8());
         test::LogCapture log;
 
         AudioCapture microphone;
@@ -246,14 +246,14 @@ private slots:
         microphone.setOnChunk([&](const QByteArray&) { ++chunks; });
         const std::optional<QString> micError = microphone.start();
         QVERIFY(micError);
-        QVERIFY2(micError->contains(QStringLiteral("No sound server")), qPrintable(*micError));
+        QVERIFY2(micError->contains("No sound server"), qPrintable(*micError));
         QVERIFY(!microphone.isRunning());
 
         SystemAudioCapture system;
         const std::optional<SystemAudioCapture::Failure> sysError = QCoro::waitFor(system.start());
         QVERIFY(sysError);
         QVERIFY(!sysError->error); // neither noDisplay nor permissionDenied: the server itself is missing
-        QVERIFY2(sysError->message.contains(QStringLiteral("No sound server")), qPrintable(sysError->message));
+        QVERIFY2(sysError->message.contains("No sound server"), qPrintable(sysError->message));
         QVERIFY(!system.isRunning());
         QVERIFY(!SystemAudioCapture::isScreenRecordingGranted());
         QVERIFY(!AudioCapture::isMicrophoneAuthorized());
@@ -264,7 +264,7 @@ private slots:
         microphone.stop();
         system.stop();
         QCOMPARE(chunks, 0);
-        QVERIFY(!log.lines().contains(QStringLiteral("[SysAudio] Started — system audio capture active")));
+        QVERIFY(!log.lines().contains("[SysAudio] Started — system audio capture active"));
 
         if (previous.isNull())
             qunsetenv("PULSE_SERVER");
@@ -280,7 +280,7 @@ private slots:
         microphone.stop();
         SystemAudioCapture system;
         system.stop();
-        QCOMPARE(log.lines(), QStringList{QStringLiteral("[SysAudio] Stopped")});
+        QCOMPARE(log.lines(), QStringList{"[SysAudio] Stopped"});
     }
 };
 

@@ -43,7 +43,7 @@ struct Outcome {
     QString line(const QString& label) const
     {
         for (const QString& line : lines) {
-            if (line.mid(2).startsWith(label + QLatin1Char(':')))
+            if (line.mid(2).startsWith(label + ':'))
                 return line;
         }
         return QString();
@@ -61,7 +61,7 @@ Outcome runDoctor(const QProcessEnvironment& environment)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(QUIRO_EXECUTABLE), {QStringLiteral("doctor")});
+    process.start(QStringLiteral(QUIRO_EXECUTABLE), {"doctor"});
     Outcome outcome;
     if (!process.waitForStarted(5000))
         return outcome;
@@ -75,7 +75,7 @@ Outcome runDoctor(const QProcessEnvironment& environment)
         return outcome;
     }
     outcome.exitCode = process.exitCode();
-    outcome.lines = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    outcome.lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     outcome.errors = QString::fromUtf8(process.readAllStandardError());
     return outcome;
 }
@@ -86,13 +86,13 @@ void signIn(qint64 expiresAt)
 {
     const QByteArray header = QByteArrayLiteral(R"({"alg":"HS256","typ":"JWT"})")
                                   .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-    const QByteArray payload = QJsonDocument(QJsonObject{{QStringLiteral("exp"), double(expiresAt)}})
+    const QByteArray payload = QJsonDocument(QJsonObject{{"exp", double(expiresAt)}})
                                    .toJson(QJsonDocument::Compact)
                                    .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
     QVERIFY(Paths::ensurePrivateDir(Paths::appDir()));
     QVERIFY(AtomicFile::write(Paths::tokenFile(), header + '.' + payload + ".c2lnbmF0dXJl"));
     // Written as a file: QSettings settles its folder once per process, and each test has a new home.
-    test::writeFile(QDir::homePath() + QStringLiteral("/.config/Quiro/quiro.conf"),
+    test::writeFile(QDir::homePath() + "/.config/Quiro/quiro.conf",
                     "[General]\nquiro_email=seller@example.com\nquiro_name=Sam Seller\n");
 }
 
@@ -114,8 +114,8 @@ public:
     explicit TlsServer(const QString& folder)
     {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.setLocalCertificate(QSslCertificate(test::readFile(folder + QStringLiteral("/cert.pem"))));
-        configuration.setPrivateKey(QSslKey(test::readFile(folder + QStringLiteral("/key.pem")), QSsl::Rsa));
+        configuration.setLocalCertificate(QSslCertificate(test::readFile(folder + "/cert.pem")));
+        configuration.setPrivateKey(QSslKey(test::readFile(folder + "/key.pem"), QSsl::Rsa));
         m_server.setSslConfiguration(configuration);
         connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
@@ -187,7 +187,7 @@ private slots:
     {
         REQUIRE_TEST_DESKTOP();
         const Outcome outcome = runDoctor(environment());
-        const QString all = outcome.lines.join(QLatin1Char('\n'));
+        const QString all = outcome.lines.join('\n');
 
         QCOMPARE(outcome.exitCode, 1);
         outcome.expectLines({
@@ -201,10 +201,10 @@ private slots:
             {"Secret service", R"(^✗ Secret service: .*\(optional\)$)"},
             {"Service", R"(^✗ Service: cannot reach the service at https://127\.0\.0\.1:9)"},
         });
-        QCOMPARE(outcome.lines.last(), QStringLiteral("Not ready for a call — fix: Service, Account."));
+        QCOMPARE(outcome.lines.last(), "Not ready for a call — fix: Service, Account.");
         // Not a terminal: no colour codes, and the captures' own log lines stay out of the report.
         QVERIFY(!all.contains(QLatin1Char('\x1b')));
-        QVERIFY(!all.contains(QStringLiteral("[SysAudio]")));
+        QVERIFY(!all.contains("[SysAudio]"));
     }
 
     void takenHotKeyIsReportedButNotBlocking()
@@ -222,7 +222,7 @@ private slots:
 
         outcome.expectLines(
             {{"Hot key", R"(^✗ Hot key: Ctrl\+Shift\+Space is taken by another program.*\(optional\)$)"}});
-        QCOMPARE(outcome.lines.last(), QStringLiteral("Not ready for a call — fix: Service, Account."));
+        QCOMPARE(outcome.lines.last(), "Not ready for a call — fix: Service, Account.");
     }
 
     void serviceOverTls_data()
@@ -260,10 +260,8 @@ private slots:
 
         // No display and no sound server: only the account line matters, and it comes quickly.
         const Outcome outcome = runDoctor(environment(Devices::none));
-        QVERIFY2(outcome.line(QStringLiteral("Account")).startsWith(expectedLine),
-                 qPrintable(outcome.lines.join(QLatin1Char('\n'))));
-        QVERIFY(outcome.lines.last().contains(QStringLiteral("Account")) ==
-                !expectedLine.startsWith(QStringLiteral("✓")));
+        QVERIFY2(outcome.line("Account").startsWith(expectedLine), qPrintable(outcome.lines.join('\n')));
+        QVERIFY(outcome.lines.last().contains("Account") == !expectedLine.startsWith("✓"));
     }
 
     void serviceOverTls()
@@ -276,9 +274,8 @@ private slots:
         QTemporaryDir certificates;
         QVERIFY(makeCertificate(certificates.path()));
         if (trusted) {
-            QVERIFY(QDir().mkpath(m_home->file(QStringLiteral(".quiroai/service"))));
-            QVERIFY(QFile::copy(certificates.filePath(QStringLiteral("cert.pem")),
-                                m_home->file(QStringLiteral(".quiroai/service/cert.pem"))));
+            QVERIFY(QDir().mkpath(m_home->file(".quiroai/service")));
+            QVERIFY(QFile::copy(certificates.filePath("cert.pem"), m_home->file(".quiroai/service/cert.pem")));
         }
         TlsServer server(certificates.path());
         QVERIFY(server.port() != 0);
@@ -286,14 +283,14 @@ private slots:
         signIn(QDateTime::currentSecsSinceEpoch() + 3600);
 
         QProcessEnvironment environment = this->environment();
-        environment.insert(QStringLiteral("API_BASE"), QStringLiteral("https://127.0.0.1:%1").arg(server.port()));
+        environment.insert("API_BASE", QStringLiteral("https://127.0.0.1:%1").arg(server.port()));
         const Outcome outcome = runDoctor(environment);
 
-        QVERIFY2(outcome.line(QStringLiteral("Service")).startsWith(expectedLine.arg(server.port())),
-                 qPrintable(outcome.lines.join(QLatin1Char('\n'))));
+        QVERIFY2(outcome.line("Service").startsWith(expectedLine.arg(server.port())),
+                 qPrintable(outcome.lines.join('\n')));
         QCOMPARE(outcome.exitCode, expectedExit);
-        QCOMPARE(outcome.lines.last(), expectedExit == 0 ? QStringLiteral("Ready for a call.")
-                                                         : QStringLiteral("Not ready for a call — fix: Service."));
+        QCOMPARE(outcome.lines.last(),
+                 expectedExit == 0 ? "Ready for a call." : "Not ready for a call — fix: Service.");
     }
 };
 

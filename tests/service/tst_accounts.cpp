@@ -19,7 +19,7 @@ QByteArray json(const QJsonObject& object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-QByteArray credentials(const QString& email, const QString& password, const QString& name = QStringLiteral("Ann"))
+QByteArray credentials(const QString& email, const QString& password, const QString& name = "Ann")
 {
     return json({{"email", email}, {"password", password}, {"name", name}});
 }
@@ -61,7 +61,7 @@ private slots:
     void jwtRoundTrip()
     {
         const Jwt jwt(QByteArray(32, 's'));
-        const QString token = jwt.issue(42, QStringLiteral("a@b.co"), 1000.5);
+        const QString token = jwt.issue(42, "a@b.co", 1000.5);
         const auto result = jwt.verify(token, 1001);
         QCOMPARE(result.verdict, Jwt::Verdict::Valid);
         QCOMPARE(result.claims.accountId, 42);
@@ -102,12 +102,12 @@ private slots:
 
     void passwordHash()
     {
-        const auto hash = PasswordHasher::hash(QStringLiteral("correct horse"));
+        const auto hash = PasswordHasher::hash("correct horse");
         QVERIFY(hash);
         QVERIFY(hash->startsWith("$argon2id$"));
-        QVERIFY(PasswordHasher::verify(*hash, QStringLiteral("correct horse")));
-        QVERIFY(!PasswordHasher::verify(*hash, QStringLiteral("correct horsE")));
-        QVERIFY(!PasswordHasher::verify(QByteArray(), QStringLiteral("")));
+        QVERIFY(PasswordHasher::verify(*hash, "correct horse"));
+        QVERIFY(!PasswordHasher::verify(*hash, "correct horsE"));
+        QVERIFY(!PasswordHasher::verify(QByteArray(), ""));
     }
 
     void registerValidation_data()
@@ -117,9 +117,7 @@ private slots:
         QTest::newRow("ok") << credentials("ann@example.com", "secret") << 200;
         QTest::newRow("password of 5") << credentials("ann@example.com", "12345") << 422;
         QTest::newRow("password of 6 emoji counts characters")
-            << credentials("ann@example.com",
-                           QStringLiteral("\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"))
-            << 200;
+            << credentials("ann@example.com", "\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600") << 200;
         QTest::newRow("no at sign") << credentials("ann.example.com", "secret") << 422;
         QTest::newRow("no domain dot") << credentials("ann@localhost", "secret") << 422;
         QTest::newRow("blank inside") << credentials("ann smith@example.com", "secret") << 422;
@@ -140,7 +138,7 @@ private slots:
         QCOMPARE(reply.status, status);
         QCOMPARE(m_store->accountCount(), status == 200 ? 1 : 0);
         if (status == 200) {
-            QCOMPARE(reply.body.value("email").toString(), QStringLiteral("ann@example.com"));
+            QCOMPARE(reply.body.value("email").toString(), "ann@example.com");
             QVERIFY(reply.body.value("token").isString());
         } else {
             QVERIFY(!reply.body.value("detail").toString().isEmpty());
@@ -150,12 +148,12 @@ private slots:
     void sqlMetacharactersAreData()
     {
         // Apostrophes and percent signs are legal in the local part and must be stored as typed.
-        const QString email = QStringLiteral("o'brien+100%_x@example.com");
+        const QString email = "o'brien+100%_x@example.com";
         QCOMPARE(m_service->registerAccount(credentials(email, "secret")).status, 200);
         QCOMPARE(m_service->login(credentials(email, "secret")).status, 200);
         QCOMPARE(m_service->login(credentials("' OR '1'='1", "secret")).status, 401);
         QCOMPARE(m_service->login(credentials("%@example.com", "secret")).status, 401);
-        QCOMPARE(m_store->findByEmail(QStringLiteral("o'brien+100%_x@example.com")).found, AccountStore::Found::Yes);
+        QCOMPARE(m_store->findByEmail("o'brien+100%_x@example.com").found, AccountStore::Found::Yes);
         QCOMPARE(m_store->accountCount(), 1);
     }
 
@@ -176,7 +174,7 @@ private slots:
              {credentials("ann@example.com", "wrong!"), credentials("nobody@example.com", "secret")}) {
             const ApiReply reply = m_service->login(body);
             QCOMPARE(reply.status, 401);
-            QCOMPARE(reply.body.value("detail").toString(), QStringLiteral("Invalid email or password"));
+            QCOMPARE(reply.body.value("detail").toString(), "Invalid email or password");
         }
     }
 
@@ -210,7 +208,7 @@ private slots:
         const ApiReply reply = m_service->login(credentials("ann@example.com", "secret"));
         QCOMPARE(reply.status, status);
         if (status == 429) {
-            QVERIFY(reply.body.value("detail").toString().contains(QStringLiteral("Try again in")));
+            QVERIFY(reply.body.value("detail").toString().contains("Try again in"));
             QCOMPARE(reply.headers.size(), 1);
             QCOMPARE(reply.headers.first().first, QByteArray("Retry-After"));
         }
@@ -223,10 +221,10 @@ private slots:
             m_service->login(credentials("ann@example.com", "wrong!"));
         m_clock->advance(60);
         QCOMPARE(m_service->login(credentials("ann@example.com", "secret")).body.value("detail").toString(),
-                 QStringLiteral("Too many failed sign-in attempts. Try again in 14 minutes."));
+                 "Too many failed sign-in attempts. Try again in 14 minutes.");
         m_clock->advance(14 * 60 - 30);
         QCOMPARE(m_service->login(credentials("ann@example.com", "secret")).body.value("detail").toString(),
-                 QStringLiteral("Too many failed sign-in attempts. Try again in 30 seconds."));
+                 "Too many failed sign-in attempts. Try again in 30 seconds.");
         // Another address is not locked by these failures.
         QCOMPARE(m_service->login(credentials("other@example.com", "secret")).status, 401);
     }
@@ -247,7 +245,7 @@ private slots:
         const QByteArray header = bearer(registered);
         const ApiReply me = m_service->me(header);
         QCOMPARE(me.status, 200);
-        QCOMPARE(me.body.value("name").toString(), QStringLiteral("Ann Lee"));
+        QCOMPARE(me.body.value("name").toString(), "Ann Lee");
         QCOMPARE(me.body.value("email_verified"), QJsonValue(false));
         QCOMPARE(me.body.value("email_verification_required"), QJsonValue(false));
 
@@ -266,7 +264,7 @@ private slots:
     void tokenOfAnotherDatabaseIsRefused()
     {
         // Same secret, but the account id names nobody here.
-        const QString token = Jwt(QByteArray(32, 'k')).issue(999, QStringLiteral("ghost@example.com"), m_clock->now());
+        const QString token = Jwt(QByteArray(32, 'k')).issue(999, "ghost@example.com", m_clock->now());
         QCOMPARE(m_service->me("Bearer " + token.toLatin1()).status, 401);
     }
 

@@ -49,7 +49,7 @@ private slots:
         row("whole word", "The price, honestly.", "price", true);
         row("not inside a word", "priceless advice", "price", false);
         row("stem", "we are frustrated", "frustrat*", true);
-        row("typographic apostrophe", QStringLiteral("we can\u2019t afford it"), "can't afford", true);
+        row("typographic apostrophe", "we can\u2019t afford it", "can't afford", true);
         row("negated one word before", "it is not expensive", "expensive", false);
         row("negated two words before", "it's not too expensive", "expensive", false);
         row("negation three words before counts not", "not that it is expensive", "expensive", true);
@@ -101,8 +101,7 @@ private slots:
         QFETCH(QString, intent);
         QFETCH(QString, subType);
         QFETCH(bool, interrupt);
-        const auto result =
-            HintClassifier::classify({phrase, QString(), QStringLiteral("objection"), {QStringLiteral("Dentrix")}});
+        const auto result = HintClassifier::classify({phrase, QString(), "objection", {"Dentrix"}});
         QCOMPARE(result.intent, intent);
         QCOMPARE(result.subType, subType);
         QCOMPARE(result.shouldInterrupt, interrupt);
@@ -134,17 +133,14 @@ private slots:
 
     void repeatedConcernIsSurer()
     {
-        const QString phrase = QStringLiteral("It is expensive");
+        const QString phrase = "It is expensive";
         const auto fresh = HintClassifier::classify({phrase, QString(), QString(), {}});
         const auto repeated = HintClassifier::classify(
-            {phrase,
-             QStringLiteral("RECENT TURNS (last 4):\n[CLIENT]: the budget is expensive\n[SELLER]: I see"),
-             QString(),
-             {}});
+            {phrase, "RECENT TURNS (last 4):\n[CLIENT]: the budget is expensive\n[SELLER]: I see", QString(), {}});
         QVERIFY(repeated.confidence > fresh.confidence);
         // A seller line with the same words is no repetition by the client.
-        const auto sellerSaid = HintClassifier::classify(
-            {phrase, QStringLiteral("RECENT TURNS (last 4):\n[SELLER]: it is not expensive"), QString(), {}});
+        const auto sellerSaid =
+            HintClassifier::classify({phrase, "RECENT TURNS (last 4):\n[SELLER]: it is not expensive", QString(), {}});
         QCOMPARE(sellerSaid.confidence, fresh.confidence);
     }
 
@@ -176,7 +172,7 @@ private slots:
     {
         const ProductHints none;
         for (const QString& subType : HintClassifier::subTypes()) {
-            const QString response = none.responseFor(subType, QStringLiteral("anything"));
+            const QString response = none.responseFor(subType, "anything");
             QVERIFY2(ProductHints::fits(response), qPrintable(subType));
         }
     }
@@ -184,13 +180,12 @@ private slots:
     void parsesProductContext()
     {
         const ProductHints hints(productContext, objectionResponses);
-        QCOMPARE(hints.productName(), QStringLiteral("ClinicFlow"));
-        QCOMPARE(hints.competitorNames(), (QStringList{QStringLiteral("Dentrix"), QStringLiteral("OpenDental")}));
-        QCOMPARE(hints.competitors().at(0).edge, QStringLiteral("setup in one day"));
+        QCOMPARE(hints.productName(), "ClinicFlow");
+        QCOMPARE(hints.competitorNames(), (QStringList{"Dentrix", "OpenDental"}));
+        QCOMPARE(hints.competitors().at(0).edge, "setup in one day");
         QCOMPARE(hints.caseStudies().size(), 2);
         QCOMPARE(hints.objectionResponses().size(), 2);
-        QCOMPARE(hints.objectionResponses().at(0).question,
-                 QStringLiteral("What does one missed appointment cost you?"));
+        QCOMPARE(hints.objectionResponses().at(0).question, "What does one missed appointment cost you?");
     }
 
     void facts_data()
@@ -232,7 +227,7 @@ private slots:
                            "MGR: Let's book a kickoff call on Tuesday at 10am with your partner.");
         const auto analysis = CallAnalyzer::analyze({transcript, 600.0, QString()});
         QVERIFY(analysis);
-        const QStringList lines = transcript.split(QLatin1Char('\n'));
+        const QStringList lines = transcript.split('\n');
         const QJsonArray objections = analysis->value("objections").toArray();
         const QList<std::pair<QString, bool>> expected{{"price", true}, {"authority", false}}; // type, handled
         QCOMPARE(objections.size(), expected.size());
@@ -244,7 +239,7 @@ private slots:
             QVERIFY(!objection.value("note").toString().isEmpty());
         }
 
-        const QJsonValue score = analysis->value(QStringLiteral("score"));
+        const QJsonValue score = analysis->value("score");
         QVERIFY(score.isDouble() && score.toDouble() == std::trunc(score.toDouble()));
         QVERIFY(score.toInt() >= 0 && score.toInt() <= 100);
         for (const char* key : {"strengths", "improvements", "missed_opportunities", "next_steps"}) {
@@ -253,8 +248,8 @@ private slots:
             for (const QJsonValue& entry : list.toArray())
                 QVERIFY2(entry.isString(), key);
         }
-        QVERIFY(analysis->value(QStringLiteral("summary")).toString().startsWith(QStringLiteral("A 10-minute call")));
-        QVERIFY(analysis->value(QStringLiteral("talk_listen_note")).isString());
+        QVERIFY(analysis->value("summary").toString().startsWith("A 10-minute call"));
+        QVERIFY(analysis->value("talk_listen_note").isString());
         const QString firstStep = analysis->value("next_steps").toArray().first().toString();
         QVERIFY2(firstStep.contains("Tuesday at 10am"), qPrintable(firstStep));
     }
@@ -272,15 +267,15 @@ private slots:
                                             "CLT: It is too expensive\n"
                                             "MGR: We also have integrations with many systems and a mobile app.\n"
                                             "CLT: Ok");
-        const int goodScore = CallAnalyzer::analyze({good, 300.0, QString()})->value(QStringLiteral("score")).toInt();
-        const int poorScore = CallAnalyzer::analyze({poor, 300.0, QString()})->value(QStringLiteral("score")).toInt();
+        const int goodScore = CallAnalyzer::analyze({good, 300.0, QString()})->value("score").toInt();
+        const int poorScore = CallAnalyzer::analyze({poor, 300.0, QString()})->value("score").toInt();
         QVERIFY2(goodScore > poorScore + 30, qPrintable(QStringLiteral("%1 vs %2").arg(goodScore).arg(poorScore)));
     }
 
     void analyzeNeedsLines()
     {
-        QVERIFY(!CallAnalyzer::analyze({QStringLiteral("hello\nno tags here"), std::nullopt, QString()}));
-        QVERIFY(CallAnalyzer::parseTranscript(QStringLiteral("MGR:   \nCLT: hi")).size() == 1);
+        QVERIFY(!CallAnalyzer::analyze({"hello\nno tags here", std::nullopt, QString()}));
+        QVERIFY(CallAnalyzer::parseTranscript("MGR:   \nCLT: hi").size() == 1);
     }
 
     void talkShare_data()
@@ -329,7 +324,7 @@ private slots:
         const ApiReply reply = endpoints.value(endpoint)(body);
         QCOMPARE(reply.status, status);
         if (status != 200)
-            QVERIFY(!reply.body.value(QStringLiteral("detail")).toString().isEmpty());
+            QVERIFY(!reply.body.value("detail").toString().isEmpty());
     }
 
     void hintRawIsTheModelObject()
@@ -340,13 +335,12 @@ private slots:
                                                                 })
                                                       .toJson());
         QCOMPARE(reply.status, 200);
-        QCOMPARE(reply.body.value(QStringLiteral("cost")).toDouble(), 0.0);
-        const QJsonObject raw =
-            QJsonDocument::fromJson(reply.body.value(QStringLiteral("raw")).toString().toUtf8()).object();
-        QCOMPARE(raw.value(QStringLiteral("sub_type")).toString(), QStringLiteral("info_stall"));
-        QVERIFY(raw.value(QStringLiteral("should_interrupt")).toBool());
-        QVERIFY(raw.value(QStringLiteral("confidence")).toDouble() >= 0.65);
-        QCOMPARE(raw.value(QStringLiteral("response")).toString(), QStringLiteral("Ask what specific info they need"));
+        QCOMPARE(reply.body.value("cost").toDouble(), 0.0);
+        const QJsonObject raw = QJsonDocument::fromJson(reply.body.value("raw").toString().toUtf8()).object();
+        QCOMPARE(raw.value("sub_type").toString(), "info_stall");
+        QVERIFY(raw.value("should_interrupt").toBool());
+        QVERIFY(raw.value("confidence").toDouble() >= 0.65);
+        QCOMPARE(raw.value("response").toString(), "Ask what specific info they need");
     }
 
     void assistHint_data()

@@ -46,8 +46,7 @@ private slots:
         QFETCH(int, port);
         QFETCH(bool, tls);
         ServiceOptions options;
-        const auto parsed =
-            options.parse(QStringList{QStringLiteral("quiro-service")} + arguments, {QStringLiteral("en")});
+        const auto parsed = options.parse(QStringList{"quiro-service"} + arguments, {"en"});
         QCOMPARE(int(parsed.outcome), outcome);
         if (outcome == int(ServiceOptions::Outcome::Run)) {
             QCOMPARE(options.host, host);
@@ -61,18 +60,18 @@ private slots:
 
     void helpNamesLanguagesAndFormat()
     {
-        const QString help = ServiceOptions::helpText({QStringLiteral("en")});
-        QVERIFY(help.contains(QStringLiteral("Languages with a model on this machine: en.")));
-        QVERIFY(help.contains(QStringLiteral("16-bit signed little-endian mono PCM at 16000 Hz")));
-        QVERIFY(ServiceOptions::helpText({}).contains(QStringLiteral("none (install pocketsphinx-en-us)")));
+        const QString help = ServiceOptions::helpText({"en"});
+        QVERIFY(help.contains("Languages with a model on this machine: en."));
+        QVERIFY(help.contains("16-bit signed little-endian mono PCM at 16000 Hz"));
+        QVERIFY(ServiceOptions::helpText({}).contains("none (install pocketsphinx-en-us)"));
     }
 
     void defaultDataFolder()
     {
         test::TempHome home;
         ServiceOptions options;
-        options.parse({QStringLiteral("quiro-service")}, {});
-        QCOMPARE(options.dataDir, home.path() + QStringLiteral("/.quiroai/service"));
+        options.parse({"quiro-service"}, {});
+        QCOMPARE(options.dataDir, home.path() + "/.quiroai/service");
     }
 
     void certificateForLoopback()
@@ -86,8 +85,8 @@ private slots:
         // which a CA:FALSE certificate rightly lacks).
         QCOMPARE(certificate.issuerDisplayName(), certificate.subjectDisplayName());
         const auto names = certificate.subjectAlternativeNames();
-        QCOMPARE(names.values(QSsl::DnsEntry), QStringList{QStringLiteral("localhost")});
-        QVERIFY(names.values(QSsl::IpAddressEntry).contains(QStringLiteral("127.0.0.1")));
+        QCOMPARE(names.values(QSsl::DnsEntry), QStringList{"localhost"});
+        QVERIFY(names.values(QSsl::IpAddressEntry).contains("127.0.0.1"));
         QVERIFY(certificate.effectiveDate() <= QDateTime::currentDateTimeUtc());
         QVERIFY(certificate.expiryDate() > QDateTime::currentDateTimeUtc().addDays(29));
         QVERIFY(certificate.expiryDate() < QDateTime::currentDateTimeUtc().addDays(31));
@@ -96,7 +95,7 @@ private slots:
             if (extension.name() == QLatin1String("basicConstraints")) {
                 sawBasicConstraints = true;
                 QVERIFY(extension.isCritical());
-                QCOMPARE(extension.value().toMap().value(QStringLiteral("ca")).toBool(), false);
+                QCOMPARE(extension.value().toMap().value("ca").toBool(), false);
             }
         }
         QVERIFY(sawBasicConstraints);
@@ -119,7 +118,7 @@ private slots:
         // A key that does not belong to the certificate (a half-finished copy, say) is replaced
         // together with the certificate.
         const auto stranger = TlsCertificate::generate(30, &error);
-        QVERIFY(AtomicFile::write(dir.path() + QStringLiteral("/key.pem"), stranger->privateKey));
+        QVERIFY(AtomicFile::write(dir.path() + "/key.pem", stranger->privateKey));
         const auto repaired = TlsCertificate::loadOrCreate(dir.path(), &error);
         QVERIFY(repaired);
         QVERIFY(repaired->certificate != first->certificate);
@@ -129,8 +128,8 @@ private slots:
         // An expired certificate is replaced too.
         const auto expired = TlsCertificate::generate(-2, &error);
         QVERIFY(expired);
-        QVERIFY(AtomicFile::write(dir.path() + QStringLiteral("/key.pem"), expired->privateKey));
-        QVERIFY(AtomicFile::write(dir.path() + QStringLiteral("/cert.pem"), expired->certificate));
+        QVERIFY(AtomicFile::write(dir.path() + "/key.pem", expired->privateKey));
+        QVERIFY(AtomicFile::write(dir.path() + "/cert.pem", expired->certificate));
         const auto renewed = TlsCertificate::loadOrCreate(dir.path(), &error);
         QVERIFY(renewed);
         QVERIFY(renewed->certificate.expiryDate() > QDateTime::currentDateTimeUtc().addDays(800));

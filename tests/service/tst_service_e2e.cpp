@@ -86,7 +86,7 @@ class TestServiceEndToEnd : public QObject {
     QNetworkAccessManager* m_network = nullptr;
     QString m_token;
 
-    Config config() const { return Config{m_service->apiBase(), QString(), QStringLiteral("en")}; }
+    Config config() const { return Config{m_service->apiBase(), QString(), "en"}; }
 
     // A web page's request carries its Origin, and text/plain to pass as a simple cross-site request.
     enum class From { app, browserPage };
@@ -128,7 +128,7 @@ private slots:
                                                      ServiceProcess::Tls::off);
         QString error;
         QVERIFY2(m_service->start(&error), qPrintable(error));
-        m_token = registerUser(QStringLiteral("owner@example.com"));
+        m_token = registerUser("owner@example.com");
         QVERIFY(!m_token.isEmpty());
     }
     void cleanupTestCase()
@@ -139,7 +139,7 @@ private slots:
 
     void authManagerAgainstService()
     {
-        TokenStore store(TokenStore::Backend::fileOnly, m_home->file(QStringLiteral("token")));
+        TokenStore store(TokenStore::Backend::fileOnly, m_home->file("token"));
         AuthManager auth(config(), &store, Clock::system());
         const auto registerAs = [&auth](const QString& email, const QString& password) {
             return QCoro::waitFor(auth.registerAccount(email, password, "Ann"));
@@ -153,7 +153,7 @@ private slots:
         QVERIFY(!QCoro::waitFor(auth.login("ann@example.com", "secret1")));
         QCoro::waitFor(auth.fetchMe());
         QVERIFY(auth.me());
-        QCOMPARE(auth.me()->email, QStringLiteral("ann@example.com"));
+        QCOMPARE(auth.me()->email, "ann@example.com");
 
         const auto before = auth.token();
         QTest::qWait(1100); // "iat" has whole seconds: a renewal a second later is a different token
@@ -164,8 +164,8 @@ private slots:
 
     void hintEngineAgainstRules()
     {
-        test::writeFile(m_home->file(QStringLiteral("product.json")), productJson);
-        auto context = std::make_shared<const ProductContext>(m_home->file(QStringLiteral("product.json")));
+        test::writeFile(m_home->file("product.json"), productJson);
+        auto context = std::make_shared<const ProductContext>(m_home->file("product.json"));
         HintEngine engine(config(), m_token, context);
 
         using Hint = std::optional<HintEngine::CategoryAndText>;
@@ -178,10 +178,9 @@ private slots:
         const auto buying =
             QCoro::waitFor(engine.classifyAndGenerate("Okay, how do we get started?", "", Stage::closing));
         QVERIFY(buying);
-        QCOMPARE(buying->first, QStringLiteral("buying_signal"));
+        QCOMPARE(buying->first, "buying_signal");
         // Small talk is no hint.
-        QVERIFY(!QCoro::waitFor(
-            engine.classifyAndGenerate(QStringLiteral("Good morning, how are you?"), QString(), Stage::opening)));
+        QVERIFY(!QCoro::waitFor(engine.classifyAndGenerate("Good morning, how are you?", QString(), Stage::opening)));
         QCOMPARE(engine.totalCalls(), 4);
         QCOMPARE(engine.totalLLMCost(), 0.0);
 
@@ -258,11 +257,11 @@ private slots:
     void logLinesNameNoSecrets()
     {
         const QString output = m_service->output();
-        QVERIFY(output.contains(QStringLiteral("[Service] POST /api/login 200 ")));
-        QVERIFY(output.contains(QStringLiteral("[Service] POST /hint 401 ")));
-        QVERIFY(!output.contains(QStringLiteral("secret1")));
+        QVERIFY(output.contains("[Service] POST /api/login 200 "));
+        QVERIFY(output.contains("[Service] POST /hint 401 "));
+        QVERIFY(!output.contains("secret1"));
         QVERIFY(!output.contains(m_token));
-        QVERIFY(!output.contains(m_token.section(QLatin1Char('.'), 2)));
+        QVERIFY(!output.contains(m_token.section('.', 2)));
     }
 
     void speechThroughDeepgramClient()
@@ -289,7 +288,7 @@ private slots:
     void closeStreamFlushesTheLastUtterance()
     {
         QString error;
-        const QByteArray speech = synthesizeSpeech(QStringLiteral("we need to think about it"), &error);
+        const QByteArray speech = synthesizeSpeech("we need to think about it", &error);
         QVERIFY2(!speech.isEmpty(), qPrintable(error));
         Stream stream;
         stream.open(m_service->wsBase(), m_token);
@@ -309,7 +308,7 @@ private slots:
                 transcripts << object["channel"]["alternatives"][0]["transcript"].toString();
             }
         }
-        QVERIFY2(transcripts.join(' ').contains(QStringLiteral("think")), qPrintable(transcripts.join('|')));
+        QVERIFY2(transcripts.join(' ').contains("think"), qPrintable(transcripts.join('|')));
     }
 
     void streamRefusals_data()
@@ -403,8 +402,8 @@ private slots:
         for (const QString& path : {certPath, m_home->file(".quiroai/service/key.pem")})
             QCOMPARE(QFileInfo(path).permissions() & 0x0077, QFileDevice::Permissions());
 
-        const Config secureConfig{secure.apiBase(), QString(), QStringLiteral("en")};
-        TokenStore store(TokenStore::Backend::fileOnly, m_home->file(QStringLiteral("tls-token")));
+        const Config secureConfig{secure.apiBase(), QString(), "en"};
+        TokenStore store(TokenStore::Backend::fileOnly, m_home->file("tls-token"));
         AuthManager auth(secureConfig, &store, Clock::system());
         const auto failure = QCoro::waitFor(auth.registerAccount("tls@example.com", "secret1", "Tls"));
         QVERIFY2(!failure, qPrintable(message(failure)));
@@ -447,7 +446,7 @@ private slots:
 
     void unreadableDataFolderExitsWithMessage()
     {
-        const QString folder = m_home->file(QStringLiteral("locked"));
+        const QString folder = m_home->file("locked");
         QVERIFY(QDir().mkpath(folder));
         QProcess service;
         service.setProcessChannelMode(QProcess::MergedChannels);
@@ -456,7 +455,7 @@ private slots:
             QFile::setPermissions(m_home->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                       QFileDevice::ExeOwner | QFileDevice::ExeOther);
             QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-            service.start(QStringLiteral("setpriv"),
+            service.start("setpriv",
                           {"--reuid=nobody", "--regid=nogroup", "--clear-groups", QStringLiteral(QUIRO_SERVICE_BINARY),
                            "--no-tls", "--port", "0", "--data-dir", folder});
         } else {
@@ -467,8 +466,7 @@ private slots:
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         const QString output = QString::fromUtf8(service.readAll());
         QCOMPARE(service.exitCode(), 1);
-        QVERIFY2(output.contains(QStringLiteral("quiro-service: cannot read and write the data folder")),
-                 qPrintable(output));
+        QVERIFY2(output.contains("quiro-service: cannot read and write the data folder"), qPrintable(output));
     }
 };
 

@@ -64,18 +64,18 @@ private slots:
     void modelLanguages()
     {
         SpeechModel model;
-        QVERIFY(model.languages().contains(QStringLiteral("en")));
-        QVERIFY(!model.modelFolderFor(QStringLiteral("en")).isEmpty());
-        QCOMPARE(model.modelFolderFor(QStringLiteral("en_US")), model.modelFolderFor(QStringLiteral("en")));
-        QVERIFY(model.modelFolderFor(QStringLiteral("de")).isEmpty());
-        QVERIFY(model.modelFolderFor(QStringLiteral("../en-us")).isEmpty());
+        QVERIFY(model.languages().contains("en"));
+        QVERIFY(!model.modelFolderFor("en").isEmpty());
+        QCOMPARE(model.modelFolderFor("en_US"), model.modelFolderFor("en"));
+        QVERIFY(model.modelFolderFor("de").isEmpty());
+        QVERIFY(model.modelFolderFor("../en-us").isEmpty());
         QVERIFY(model.modelFolderFor(QString()).isEmpty());
     }
 
     void decodesSpeechOnItsThread()
     {
         QString error;
-        const QByteArray speech = synthesizeSpeech(QStringLiteral("the price is too expensive for our team"), &error);
+        const QByteArray speech = synthesizeSpeech("the price is too expensive for our team", &error);
         QVERIFY2(!speech.isEmpty(), qPrintable(error));
         SpeechModel model;
         QThread thread;
@@ -84,7 +84,7 @@ private slots:
             thread.quit();
             thread.wait();
         });
-        auto* decoder = new SpeechDecoder(model, QStringLiteral("en"), nullptr);
+        auto* decoder = new SpeechDecoder(model, "en", nullptr);
         decoder->moveToThread(&thread);
         connect(&thread, &QThread::finished, decoder, &QObject::deleteLater);
         QSignalSpy utterances(decoder, &SpeechDecoder::utterance);
@@ -103,8 +103,7 @@ private slots:
         // The silence after the words ends the utterance without a flush.
         QTRY_VERIFY_WITH_TIMEOUT(utterances.size() >= 1, 30000);
         const QString text = utterances.first().first().toString();
-        QVERIFY2(text.contains(QStringLiteral("price")) && text.contains(QStringLiteral("expensive")),
-                 qPrintable(text));
+        QVERIFY2(text.contains("price") && text.contains("expensive"), qPrintable(text));
         QMetaObject::invokeMethod(decoder, &SpeechDecoder::finish, Qt::QueuedConnection);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
     }
@@ -112,7 +111,7 @@ private slots:
     void floodingClientIsStopped()
     {
         // A real WebSocket pair on loopback; the session is given a small queue to fill.
-        QWebSocketServer server(QStringLiteral("test"), QWebSocketServer::NonSecureMode);
+        QWebSocketServer server("test", QWebSocketServer::NonSecureMode);
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         QWebSocket client;
         QStringList messages;
@@ -123,7 +122,7 @@ private slots:
 
         SpeechModel model;
         auto* session = new SttSession(std::unique_ptr<QWebSocket>(server.nextPendingConnection()), model,
-                                       {QStringLiteral("en"), 16000}, this, 32000);
+                                       {"en", 16000}, this, 32000);
         QSignalSpy ended(session, &SttSession::ended);
         session->begin();
         QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000); // Metadata
@@ -133,7 +132,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
         QCOMPARE(int(client.closeCode()), 1008);
         QCOMPARE(messages.size(), 2);
-        QVERIFY(messages.last().contains(QStringLiteral("faster than it can be decoded")));
+        QVERIFY(messages.last().contains("faster than it can be decoded"));
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 10000);
     }
 };
