@@ -62,14 +62,8 @@ void ServiceProcess::stop()
 
 QString ServiceProcess::apiBase() const
 {
-    return m_tls == Tls::on ? QStringLiteral("https://localhost:%1").arg(m_port)
-                            : QStringLiteral("http://127.0.0.1:%1").arg(m_port);
-}
-
-QString ServiceProcess::wsBase() const
-{
-    return m_tls == Tls::on ? QStringLiteral("wss://localhost:%1").arg(m_port)
-                            : QStringLiteral("ws://127.0.0.1:%1").arg(m_port);
+    return (m_tls == Tls::on ? QStringLiteral("https://localhost:%1") : QStringLiteral("http://127.0.0.1:%1"))
+        .arg(m_port);
 }
 
 QString ServiceProcess::output()

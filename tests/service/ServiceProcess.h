@@ -24,7 +24,8 @@ public:
     // "http://127.0.0.1:PORT", or "https://localhost:PORT" with TLS (the name in the certificate
     // that the app uses by default).
     QString apiBase() const;
-    QString wsBase() const;
+    // The same with "ws" for "http": "ws://…" or "wss://…".
+    QString wsBase() const { return apiBase().replace(0, 4, QStringLiteral("ws")); }
     // Everything it printed so far on stdout and stderr.
     QString output();
 
