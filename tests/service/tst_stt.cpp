@@ -39,13 +39,9 @@ private slots:
         const std::vector<qint16> before = samples;
         NoiseFill fill;
         QCOMPARE(fill.apply(samples), qsizetype(changed));
-        for (size_t i = 0; i < samples.size(); ++i) {
-            if (before[i] != 0) {
-                QCOMPARE(samples[i], before[i]); // speech is never touched
-            } else if (samples[i] != 0) {
-                QVERIFY(std::abs(samples[i]) <= NoiseFill::amplitude);
-            }
-        }
+        // Speech is never touched; filled silence stays faint.
+        for (size_t i = 0; i < samples.size(); ++i)
+            QVERIFY(before[i] != 0 ? samples[i] == before[i] : std::abs(samples[i]) <= NoiseFill::amplitude);
     }
 
     void noiseFillAcrossBlocks()
