@@ -1,6 +1,7 @@
 #include "coaching/DecisionEngine.h"
 
 #include "coaching/Playbook.h"
+#include "core/Text.h"
 
 namespace quiro {
 
@@ -66,15 +67,7 @@ double DecisionEngine::secondsSinceLastHint() const
 QString DecisionEngine::normalised(const QString& text)
 {
     // Only blanks and tabs are trimmed: hints are single lines, and a line break makes a different text.
-    const QString lower = text.toLower();
-    qsizetype begin = 0;
-    qsizetype end = lower.size();
-    const auto isBlank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (begin < end && isBlank(lower.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(lower.at(end - 1)))
-        --end;
-    return lower.sliced(begin, end - begin);
+    return Text::trimmedBlanksAndTabs(text.toLower());
 }
 
 } // namespace quiro

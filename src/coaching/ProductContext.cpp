@@ -2,6 +2,7 @@
 
 #include "core/Json.h"
 #include "core/Paths.h"
+#include "core/Text.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -59,23 +60,12 @@ QString field(const QJsonObject& object, const QString& key)
     return Json::string(object, key).value_or(QString());
 }
 
-QString trimBlanksAndTabs(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    const auto isBlank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (begin < end && isBlank(text.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(text.at(end - 1)))
-        --end;
-    return text.sliced(begin, end - begin);
-}
-
 QString priceTier(const QJsonObject& tier)
 {
     // A tier with only a name would end in " — " plus a blank; the trim leaves "Pro —".
-    return trimBlanksAndTabs(field(tier, QStringLiteral("tier")) + s_dash + field(tier, QStringLiteral("price")) +
-                             QLatin1Char(' ') + field(tier, QStringLiteral("per")));
+    return Text::trimmedBlanksAndTabs(field(tier, QStringLiteral("tier")) + s_dash +
+                                      field(tier, QStringLiteral("price")) + QLatin1Char(' ') +
+                                      field(tier, QStringLiteral("per")));
 }
 
 QString competitor(const QJsonObject& entry)

@@ -4,24 +4,13 @@
 #include "core/NotificationCenter.h"
 #include "core/Paths.h"
 #include "core/Published.h"
+#include "core/Text.h"
 
 namespace quiro {
 
 namespace {
 const QString readyStatus = QStringLiteral("Ready");
 const QString widgetModeKey = QStringLiteral("WIDGET_MODE");
-
-QString trimmedBlanksAndTabs(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    auto isBlank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (begin < end && isBlank(text.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 } // namespace
 
@@ -33,8 +22,8 @@ WidgetMode persistedWidgetMode(const QString& envFilePath)
     const QString prefix = widgetModeKey + QLatin1Char('=');
     for (const QString& line : text->split(QLatin1Char('\n'))) {
         if (line.startsWith(prefix))
-            return trimmedBlanksAndTabs(line.mid(prefix.size())) == QLatin1String("island") ? WidgetMode::island
-                                                                                            : WidgetMode::panel;
+            return Text::trimmedBlanksAndTabs(line.mid(prefix.size())) == QLatin1String("island") ? WidgetMode::island
+                                                                                                  : WidgetMode::panel;
     }
     return WidgetMode::panel;
 }

@@ -2,6 +2,7 @@
 
 #include "core/ExternalService.h"
 #include "core/Json.h"
+#include "core/Text.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -22,18 +23,6 @@ namespace {
 constexpr int closeGraceMs = 5000;
 
 const QByteArray closeStreamMessage = QByteArrayLiteral("{\"type\":\"CloseStream\"}");
-
-QString trimSpacesAndTabs(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (begin < end && blank(text.at(begin)))
-        ++begin;
-    while (end > begin && blank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 } // namespace
 
@@ -277,7 +266,7 @@ void DeepgramClient::handleResults(const QJsonObject& message)
     const auto transcript = Json::string(alternatives.first().toObject(), QStringLiteral("transcript"));
     if (!transcript)
         return;
-    const QString text = trimSpacesAndTabs(*transcript);
+    const QString text = Text::trimmedBlanksAndTabs(*transcript);
     if (text.isEmpty())
         return;
     qCDebug(lcDeepgram, "🎤 '%s'", qUtf8Printable(text));
