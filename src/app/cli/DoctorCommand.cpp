@@ -3,6 +3,7 @@
 #include "account/JwtExpiry.h"
 #include "account/TokenStore.h"
 #include "app/cli/Command.h"
+#include "app/cli/TerminalText.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioLevel.h"
 #include "audio/SoundServer.h"
@@ -31,7 +32,6 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
-#include <unistd.h>
 
 #include <memory>
 
@@ -359,18 +359,15 @@ QCoro::Task<Check> checkAccount(TokenStore::Backend backend)
 
 // --- output --------------------------------------------------------------------------------
 
-void print(QTextStream& out, const Check& check, bool terminal)
+void print(QTextStream& out, const Check& check, const Style& style)
 {
-    const QString mark = check.ok ? QStringLiteral("✓") : QStringLiteral("✗");
     QString line = check.label + QStringLiteral(": ") + check.detail;
     if (!check.ok && check.need == Need::optional)
         line += QStringLiteral(" (optional)");
-    if (terminal) {
-        const char* colour = check.ok ? "\x1b[32m" : (check.need == Need::optional ? "\x1b[33m" : "\x1b[31m");
-        out << colour << mark << "\x1b[0m " << line << '\n';
-    } else {
-        out << mark << ' ' << line << '\n';
-    }
+    const QString mark = check.ok                       ? style.green(QStringLiteral("✓"))
+                         : check.need == Need::optional ? style.yellow(QStringLiteral("✗"))
+                                                        : style.red(QStringLiteral("✗"));
+    out << mark << ' ' << line << '\n';
     out.flush();
 }
 
@@ -399,11 +396,11 @@ int runDoctor(const QStringList& arguments)
     Log::setSink([](const QString&) {});
 
     QTextStream out(stdout);
-    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    const Style style(useColour());
     QList<Check> checks;
     auto report = [&](const QList<Check>& found) {
         for (const Check& check : found)
-            print(out, check, terminal);
+            print(out, check, style);
         checks += found;
     };
 

@@ -21,6 +21,7 @@ public:
     QString faint(const QString& text) const { return wrap(QStringLiteral("2"), text); }
     QString red(const QString& text) const { return wrap(QStringLiteral("31"), text); }
     QString green(const QString& text) const { return wrap(QStringLiteral("32"), text); }
+    QString yellow(const QString& text) const { return wrap(QStringLiteral("33"), text); }
 
     // The score ring's colours: green from 80, plain from 55, red below.
     QString score(qint64 score) const;
