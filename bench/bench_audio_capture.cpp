@@ -47,8 +47,8 @@ void BM_BothCapturesPerWindow(benchmark::State& state)
         quiro::SystemAudioCapture system;
         microphone.setOnChunk([&](QByteArray chunk) { microphoneBytes += chunk.size(); });
         system.setOnChunk([&](QByteArray chunk) { systemBytes += chunk.size(); });
-        if (auto error = microphone.start()) {
-            state.SkipWithError(qPrintable(*error));
+        if (auto failure = QCoro::waitFor(microphone.start())) {
+            state.SkipWithError(qPrintable(failure->message));
             return;
         }
         if (auto failure = QCoro::waitFor(system.start())) {

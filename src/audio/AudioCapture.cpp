@@ -3,6 +3,8 @@
 #include "audio/PulseRecorder.h"
 #include "core/Log.h"
 
+#include <QCoro/QCoroFuture>
+
 namespace quiro {
 
 namespace {
@@ -27,10 +29,18 @@ void AudioCapture::setOnChunk(ChunkHandler handler)
         m_onChunk = std::move(handler);
 }
 
-std::optional<QString> AudioCapture::start()
+void AudioCapture::setOnServerLink(ServerLinkHandler handler)
 {
     if (m_recorder)
-        return std::nullopt;
+        m_recorder->withLock([&] { m_onServerLink = std::move(handler); });
+    else
+        m_onServerLink = std::move(handler);
+}
+
+QCoro::Task<std::optional<AudioSource::Failure>> AudioCapture::start()
+{
+    if (m_recorder)
+        co_return std::nullopt;
     PulseRecorder::Callbacks callbacks;
     callbacks.data = [this](const char* data, qsizetype bytes) { m_pump.append(QByteArrayView(data, bytes)); };
     callbacks.deviceChanged = [](const PulseRecorder::DeviceInfo& device) {
@@ -40,14 +50,26 @@ std::optional<QString> AudioCapture::start()
     callbacks.streamError = [](const QString& error) {
         Log::line(QStringLiteral("Audio"), QStringLiteral("Microphone stream stopped with error: %1").arg(error));
     };
-    auto recorder = std::make_unique<PulseRecorder>(PulseRecorder::Device::defaultSource,
-                                                    QByteArrayLiteral("quiro.audio"), fragmentMs, std::move(callbacks));
     m_pump.clear();
-    if (auto failure = recorder->openAndWait())
-        return failure->message;
-    recorder->startTimer(pumpIntervalMs, [this] { pumpTick(); });
-    m_recorder = std::move(recorder);
-    return std::nullopt;
+    m_started = false;
+    m_recorder = std::make_unique<PulseRecorder>(PulseRecorder::Device::defaultSource, QByteArrayLiteral("quiro.audio"),
+                                                 fragmentMs, std::move(callbacks));
+    const quint64 generation = ++m_generation;
+    const std::weak_ptr<int> alive = m_lifetime;
+
+    const std::optional<PulseRecorder::Failure> outcome = co_await m_recorder->openAsync();
+
+    if (alive.expired())
+        co_return Failure{std::nullopt, QStringLiteral("The microphone capture was discarded while starting")};
+    if (generation != m_generation || !m_recorder)
+        co_return Failure{std::nullopt, QStringLiteral("The microphone capture was stopped while starting")};
+    if (outcome) {
+        stop();
+        co_return PulseRecorder::captureFailure(*outcome);
+    }
+    m_started = true;
+    m_recorder->startTimer(pumpIntervalMs, [this] { pumpTick(); });
+    co_return std::nullopt;
 }
 
 void AudioCapture::pumpTick()
@@ -59,6 +81,8 @@ void AudioCapture::pumpTick()
 
 void AudioCapture::stop()
 {
+    ++m_generation;
+    m_started = false;
     if (m_recorder) {
         m_recorder->close();
         m_recorder.reset();

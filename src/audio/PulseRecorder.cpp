@@ -2,7 +2,11 @@
 
 #include "core/Log.h"
 
+#include <QPromise>
+
 #include <pulse/rtclock.h>
+
+#include <memory>
 
 namespace quiro {
 
@@ -26,6 +30,20 @@ QString fromUtf8(const char* text)
 }
 
 } // namespace
+
+AudioSource::Failure PulseRecorder::captureFailure(const Failure& failure)
+{
+    switch (failure.kind) {
+    case FailureKind::noDevice:
+        return {AudioSource::CaptureError::noDisplay, failure.message};
+    case FailureKind::openFailed:
+        return {AudioSource::CaptureError::permissionDenied, failure.message};
+    case FailureKind::noServer:
+    case FailureKind::other:
+        break;
+    }
+    return {std::nullopt, failure.message};
+}
 
 PulseRecorder::PulseRecorder(Device device, QByteArray threadName, int fragmentMs, Callbacks callbacks)
     : m_device(device)
@@ -78,6 +96,19 @@ void PulseRecorder::open(OpenHandler done)
         }
     }
     pa_threaded_mainloop_unlock(m_loop);
+}
+
+QFuture<std::optional<PulseRecorder::Failure>> PulseRecorder::openAsync()
+{
+    // The recorder answers on its own thread; the promise carries the answer to whoever awaits it.
+    auto promise = std::make_shared<QPromise<std::optional<Failure>>>();
+    QFuture<std::optional<Failure>> future = promise->future();
+    promise->start();
+    open([promise](std::optional<Failure> failure) {
+        promise->addResult(std::move(failure));
+        promise->finish();
+    });
+    return future;
 }
 
 std::optional<PulseRecorder::Failure> PulseRecorder::openAndWait()

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "audio/AudioSource.h"
+
 #include <QByteArray>
+#include <QFuture>
 #include <QString>
 
 #include <pulse/pulseaudio.h>
@@ -50,6 +53,10 @@ public:
         std::function<void(const QString& error)> streamError;
     };
 
+    // The failure as a capture reports it: no device → noDisplay, a device that does not open →
+    // permissionDenied, the rest with their message only.
+    static AudioSource::Failure captureFailure(const Failure& failure);
+
     using OpenHandler = std::function<void(std::optional<Failure> failure)>;
 
     // threadName: the loop thread's name ("quiro.audio", "quiro.sysaudio"); fragmentMs: how much
@@ -63,6 +70,10 @@ public:
     // loop thread when the stream is ready or fails, or from close() if that comes first.
     // Call once per instance.
     void open(OpenHandler done);
+
+    // open() with its outcome delivered through a future, which a coroutine on any thread with an
+    // event loop can await; the future holds the outcome even when it comes before anyone waits.
+    QFuture<std::optional<Failure>> openAsync();
 
     // open() and wait for its outcome on the calling thread (a local server answers in a few
     // milliseconds; a silent one is given up after openTimeoutMs). On failure the loop is closed.

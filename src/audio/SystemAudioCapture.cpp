@@ -4,7 +4,6 @@
 #include "core/Log.h"
 
 #include <QCoro/QCoroFuture>
-#include <QPromise>
 
 namespace quiro {
 
@@ -19,34 +18,7 @@ constexpr int fragmentMs = 50;
 
 using PulseFailure = std::optional<PulseRecorder::Failure>;
 
-SystemAudioCapture::Failure failureFrom(const PulseRecorder::Failure& failure)
-{
-    switch (failure.kind) {
-    case PulseRecorder::FailureKind::noDevice:
-        return {SystemAudioCapture::CaptureError::noDisplay, failure.message};
-    case PulseRecorder::FailureKind::openFailed:
-        return {SystemAudioCapture::CaptureError::permissionDenied, failure.message};
-    case PulseRecorder::FailureKind::noServer:
-    case PulseRecorder::FailureKind::other:
-        break;
-    }
-    return {std::nullopt, failure.message};
-}
-
 } // namespace
-
-QString SystemAudioCapture::Failure::description() const
-{
-    if (!error)
-        return message;
-    switch (*error) {
-    case CaptureError::noDisplay:
-        return QStringLiteral("noDisplay");
-    case CaptureError::permissionDenied:
-        return QStringLiteral("permissionDenied");
-    }
-    return message;
-}
 
 SystemAudioCapture::SystemAudioCapture() = default;
 
@@ -61,6 +33,14 @@ void SystemAudioCapture::setOnChunk(ChunkHandler handler)
         m_recorder->withLock([&] { m_onChunk = std::move(handler); });
     else
         m_onChunk = std::move(handler);
+}
+
+void SystemAudioCapture::setOnServerLink(ServerLinkHandler handler)
+{
+    if (m_recorder)
+        m_recorder->withLock([&] { m_onServerLink = std::move(handler); });
+    else
+        m_onServerLink = std::move(handler);
 }
 
 void SystemAudioCapture::deliver(const char* data, qsizetype bytes)
@@ -91,16 +71,7 @@ QCoro::Task<std::optional<SystemAudioCapture::Failure>> SystemAudioCapture::star
     const quint64 generation = ++m_generation;
     const std::weak_ptr<int> alive = m_lifetime;
 
-    // The recorder answers on its own thread; the promise carries the answer back to this one.
-    auto promise = std::make_shared<QPromise<PulseFailure>>();
-    QFuture<PulseFailure> future = promise->future();
-    promise->start();
-    m_recorder->open([promise](PulseFailure failure) {
-        promise->addResult(std::move(failure));
-        promise->finish();
-    });
-
-    const PulseFailure outcome = co_await future;
+    const PulseFailure outcome = co_await m_recorder->openAsync();
 
     if (alive.expired())
         co_return Failure{std::nullopt, QStringLiteral("System audio capture was discarded while starting")};
@@ -108,7 +79,7 @@ QCoro::Task<std::optional<SystemAudioCapture::Failure>> SystemAudioCapture::star
         co_return Failure{std::nullopt, QStringLiteral("System audio capture was stopped while starting")};
     if (outcome) {
         closeQuietly();
-        co_return failureFrom(*outcome);
+        co_return PulseRecorder::captureFailure(*outcome);
     }
     m_started = true;
     Log::line(tag, QStringLiteral("Started — system audio capture active"));

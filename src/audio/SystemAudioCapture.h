@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioSource.h"
 #include "audio/FragmentChunker.h"
 
 #include <QByteArray>
@@ -20,40 +21,28 @@ class PulseRecorder;
 //
 // Runs its own thread ("quiro.sysaudio"); onChunk is called there. Follows the default output
 // when it changes and logs the device it now records from.
-class SystemAudioCapture {
+class SystemAudioCapture final : public AudioSource {
 public:
-    enum class CaptureError {
-        noDisplay,        // there is no default output whose sound could be heard
-        permissionDenied, // the output's monitor exists but cannot be opened
-    };
-
-    struct Failure {
-        std::optional<CaptureError> error; // one of the two cases above, or none for other failures
-        QString message;                   // the platform's text, for the log and for people
-
-        // The case name ("noDisplay", "permissionDenied") for the two cases, else the message.
-        QString description() const;
-    };
-
-    using ChunkHandler = std::function<void(QByteArray chunk)>;
+    using CaptureError = AudioSource::CaptureError;
+    using Failure = AudioSource::Failure;
 
     SystemAudioCapture();
     ~SystemAudioCapture();
     SystemAudioCapture(const SystemAudioCapture&) = delete;
     SystemAudioCapture& operator=(const SystemAudioCapture&) = delete;
 
-    // The receiver of every chunk, on the capture's thread. Set after start() succeeds (chunks
-    // before that are dropped) or before; may be replaced while running.
-    void setOnChunk(ChunkHandler handler);
+    // Set after start() succeeds (chunks before that are dropped) or before.
+    void setOnChunk(ChunkHandler handler) override;
+    void setOnServerLink(ServerLinkHandler handler) override;
 
     // Connects and opens the monitor without blocking the caller: the sound server is talked to
     // on the capture's own thread and the task completes on the caller's thread. Completes with
     // nothing once capture runs ("[SysAudio] Started — …" logged), or with what went wrong.
     // When the capture is stopped or destroyed meanwhile, the task completes with a failure.
-    QCoro::Task<std::optional<Failure>> start();
+    QCoro::Task<std::optional<Failure>> start() override;
 
     // Stops the stream; afterwards no chunk is delivered. Logs "[SysAudio] Stopped". Not from onChunk.
-    void stop();
+    void stop() override;
 
     bool isRunning() const { return m_recorder != nullptr && m_started; }
 
@@ -75,6 +64,7 @@ private:
     // Used on the capture thread, guarded by the recorder's loop lock while it runs.
     FragmentChunker m_chunker;
     ChunkHandler m_onChunk;
+    ServerLinkHandler m_onServerLink;
 };
 
 } // namespace quiro

@@ -220,8 +220,15 @@ QCoro::Task<> SessionController::start()
 
     consumeMicrophone(self, m_deepgram->transcripts(), QPointer<Coach>(m_coach.get()), session);
 
-    if (const auto error = m_audio->start()) {
-        Log::line(sessionTag, QStringLiteral("Microphone failed: ") + *error);
+    const auto micFailure = co_await m_audio->start();
+    if (!self)
+        co_return;
+    if (!isCurrent(session)) {
+        m_starting = false;
+        co_return;
+    }
+    if (micFailure) {
+        Log::line(sessionTag, QStringLiteral("Microphone failed: ") + micFailure->message);
         m_starting = false;
         stop();
         if (m_window)

@@ -241,8 +241,8 @@ private slots:
         Collector collector;
         AudioCapture capture;
         capture.setOnChunk(collector.handler());
-        const std::optional<QString> error = capture.start();
-        QVERIFY2(!error, error ? qPrintable(*error) : "");
+        const auto failure = QCoro::waitFor(capture.start());
+        QVERIFY2(!failure, failure ? qPrintable(failure->message) : "");
         QCOMPARE(capture.deviceName(), "mic");
 
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
@@ -267,7 +267,7 @@ private slots:
         AudioCapture microphone;
         SystemAudioCapture system;
         microphone.setOnChunk(microphoneChunks.handler());
-        QVERIFY(!microphone.start());
+        QVERIFY(!QCoro::waitFor(microphone.start()));
         QVERIFY(!QCoro::waitFor(system.start()));
         system.setOnChunk(systemChunks.handler());
         QTRY_VERIFY_WITH_TIMEOUT(microphoneChunks.count() >= 2 && systemChunks.count() >= 2, 3000);
@@ -288,7 +288,7 @@ private slots:
         // A stopped capture starts again with nothing left over from before.
         Collector again;
         microphone.setOnChunk(again.handler());
-        QVERIFY(!microphone.start());
+        QVERIFY(!QCoro::waitFor(microphone.start()));
         QTRY_VERIFY_WITH_TIMEOUT(again.count() >= 1, 2000);
         microphone.stop();
     }
@@ -327,7 +327,7 @@ private slots:
         Collector collector;
         AudioCapture capture;
         capture.setOnChunk(collector.handler());
-        QVERIFY(!capture.start());
+        QVERIFY(!QCoro::waitFor(capture.start()));
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
 
         QVERIFY(pactl({"set-default-source", "headsetmic"}));
@@ -354,9 +354,9 @@ private slots:
         QVERIFY(pactl({"set-default-source", "spk.monitor"}));
         QVERIFY(!AudioCapture::isMicrophoneAuthorized());
         AudioCapture capture;
-        const std::optional<QString> error = capture.start();
-        QVERIFY(error);
-        QVERIFY2(error->startsWith("No microphone found"), qPrintable(*error));
+        const auto failure = QCoro::waitFor(capture.start());
+        QVERIFY(failure);
+        QVERIFY2(failure->message.startsWith("No microphone found"), qPrintable(failure->message));
         QVERIFY(SystemAudioCapture::isScreenRecordingGranted());
     }
 
@@ -425,7 +425,7 @@ private slots:
         Collector collector;
         AudioCapture capture;
         capture.setOnChunk(collector.handler());
-        QVERIFY(!capture.start());
+        QVERIFY(!QCoro::waitFor(capture.start()));
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
         QVERIFY(pactl({"set-default-source", "usbmic"}));
         QTRY_COMPARE_WITH_TIMEOUT(capture.deviceName(), "usbmic", 3000);

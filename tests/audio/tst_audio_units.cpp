@@ -244,9 +244,9 @@ private slots:
         AudioCapture microphone;
         int chunks = 0;
         microphone.setOnChunk([&](const QByteArray&) { ++chunks; });
-        const std::optional<QString> micError = microphone.start();
+        const auto micError = QCoro::waitFor(microphone.start());
         QVERIFY(micError);
-        QVERIFY2(micError->contains("No sound server"), qPrintable(*micError));
+        QVERIFY2(micError->message.contains("No sound server"), qPrintable(micError->message));
         QVERIFY(!microphone.isRunning());
 
         SystemAudioCapture system;

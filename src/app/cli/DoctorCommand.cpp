@@ -32,7 +32,6 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
-
 #include <memory>
 
 namespace quiro::cli {
@@ -115,8 +114,8 @@ QList<Check> checkSound()
     else if (info.sourceMuted)
         microphoneError = QStringLiteral("%1 (%2) is muted — unmute it in %3")
                               .arg(info.defaultSourceDescription, info.defaultSource, soundSettings);
-    else
-        microphoneError = microphoneCapture.start();
+    else if (const auto failure = QCoro::waitFor(microphoneCapture.start()))
+        microphoneError = failure->message;
 
     const auto systemFailure = QCoro::waitFor(systemCapture.start());
 
