@@ -11,6 +11,12 @@ public:
 
     // The service could not be reached (no connection, time-out, no HTTP answer).
     static AuthError network() { return AuthError(Kind::network, {}); }
+    // The service answered with a certificate we do not trust: not a reachability problem, and
+    // `explanation` (which names the certificate) is shown instead of the generic sentence.
+    static AuthError untrustedCertificate(QString explanation)
+    {
+        return AuthError(Kind::network, std::move(explanation));
+    }
     // The service answered but refused or misbehaved; `message` is shown as it stands.
     static AuthError server(QString message) { return AuthError(Kind::server, std::move(message)); }
     static AuthError badResponse() { return server(QStringLiteral("Bad server response")); }
@@ -19,7 +25,9 @@ public:
     Kind kind() const { return m_kind; }
     QString message() const
     {
-        return m_kind == Kind::network ? QStringLiteral("Cannot reach server — check your connection") : m_message;
+        if (m_kind == Kind::network && m_message.isEmpty())
+            return QStringLiteral("Cannot reach server — check your connection");
+        return m_message;
     }
 
     bool operator==(const AuthError&) const = default;

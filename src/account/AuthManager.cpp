@@ -124,8 +124,15 @@ QCoro::Task<std::optional<AuthError>> AuthManager::authCall(QString path, QJsonO
         co_return AuthError::network();
     reply->deleteLater();
     const Answer answer = answerOf(reply);
-    if (!answer.status)
+    if (!answer.status) {
+        if (reply->error() == QNetworkReply::SslHandshakeFailedError) {
+            QString reason =
+                ExternalService::unansweredReason(*url, reply->error(), reply->errorString(), authTimeoutMs);
+            reason[0] = reason[0].toUpper();
+            co_return AuthError::untrustedCertificate(reason);
+        }
         co_return AuthError::network();
+    }
     const auto object = Json::parseObject(answer.body);
     if (*answer.status != 200) {
         if (object) {

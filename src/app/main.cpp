@@ -4,10 +4,13 @@
 #include "app/cli/DoctorCommand.h"
 #include "app/cli/HistoryCommand.h"
 
+#include "core/Paths.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <array>
+#include <csignal>
 #include <cstring>
 
 namespace {
@@ -38,6 +41,10 @@ int main(int argc, char* argv[])
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Quiro"));
     QCoreApplication::setApplicationName(QStringLiteral("quiro"));
+    // A write beyond the file-size limit then fails with EFBIG, which every writer reports,
+    // instead of killing the program in the middle of a call.
+    std::signal(SIGXFSZ, SIG_IGN);
+    quiro::Paths::narrowPrivateModes();
 
     if (argc < 2) {
         QTextStream out(stdout);

@@ -14,6 +14,10 @@ QString appDir();
 // it exists afterwards. Folders that already exist keep their mode.
 bool ensurePrivateDir(const QString& path);
 
+// Narrows ~/.quiroai to 0700 and the token file to 0600 where they are wider (a copy, an old
+// umask, a hand-made folder), with one log line each. Creates nothing.
+void narrowPrivateModes();
+
 QString userEnvFile();     // ~/.quiroai/.env
 QString profileFile();     // ~/.quiroai/profile.json
 QString sessionsRoot();    // ~/.quiroai/sessions (not created)

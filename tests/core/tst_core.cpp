@@ -6,10 +6,17 @@
 #include "core/Paths.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace quiro;
 
@@ -37,6 +44,7 @@ private slots:
     void writerLeavesNonUtf8FileUntouched();
     void privateFoldersAndFiles();
     void atomicWriteKeepsOldFileOnFailure();
+    void privateModesAreNarrowedAtStart();
     void loopbackHosts_data();
     void loopbackHosts();
     void endpointJoinsTextAsItStands();
@@ -199,8 +207,6 @@ void TestCore::privateFoldersAndFiles()
     QFile::setPermissions(file, privateFile | QFileDevice::ReadOther | QFileDevice::ReadGroup);
     QVERIFY(AtomicFile::write(file, "{\"a\":1}"));
     QCOMPARE(ownerGroupOther(file), privateFile);
-    QVERIFY(AtomicFile::writeInPlace(file, "[]"));
-    QCOMPARE(test::readFile(file), QByteArray("[]"));
 }
 
 void TestCore::atomicWriteKeepsOldFileOnFailure()
@@ -210,6 +216,40 @@ void TestCore::atomicWriteKeepsOldFileOnFailure()
     QVERIFY(QDir().mkpath(target));
     QVERIFY(!AtomicFile::write(target, "x"));
     QVERIFY(QFileInfo(target).isDir());
+
+    // A disk that fills up half-way (a file-size limit gives the same short write and EFBIG): the
+    // failure is reported, the old file stays whole, and no temporary file is left behind.
+    const QString file = home.file(QStringLiteral("record.json"));
+    QVERIFY(AtomicFile::write(file, "old and whole"));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1024, 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const WriteResult result = AtomicFile::write(file, QByteArray(4000, 'x'));
+        ::_exit(!result && result.reason() == QLatin1String("file too large") ? 0 : 1);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, "the short write was not reported as a failure");
+    QCOMPARE(test::readFile(file), QByteArray("old and whole"));
+    QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"record.json"});
+}
+
+void TestCore::privateModesAreNarrowedAtStart()
+{
+    test::TempHome home;
+    const QString dir = home.file(QStringLiteral(".quiroai"));
+    test::writeFile(dir + QStringLiteral("/token"), "a.b.c");
+    QVERIFY(QFile::setPermissions(dir, QFileDevice::Permissions(0x7777)));
+    QVERIFY(QFile::setPermissions(dir + QStringLiteral("/token"), privateFile | QFileDevice::ReadOther));
+    test::LogCapture log;
+    Paths::narrowPrivateModes();
+    QCOMPARE(ownerGroupOther(dir), privateDir);
+    QCOMPARE(ownerGroupOther(dir + QStringLiteral("/token")), privateFile);
+    QCOMPARE(log.lines().size(), 2);
+    Paths::narrowPrivateModes(); // already private: nothing to say
+    QCOMPARE(log.lines().size(), 2);
 }
 
 void TestCore::loopbackHosts_data()

@@ -161,7 +161,6 @@ void TestStore::saveWritesPrivateFileReplacesItAndKeepsItOnFailure()
     second.hintCount = 5;
     second.analysisJSON = "{}";
     store.save(second);
-    // Another record in the same second shares the file name: the later save wins.
     SessionRecord sameSecond = record(1'800'000'000.75, 9);
     const QStringList files = jsonFiles(store.sessionsDir());
     QCOMPARE(files, QStringList{"session-2027-01-15T08-00-00Z.json"});
@@ -169,15 +168,20 @@ void TestStore::saveWritesPrivateFileReplacesItAndKeepsItOnFailure()
     QCOMPARE(modeBits(path), privateFile);
     QCOMPARE(store.loadRecent(), QList<SessionRecord>{second});
 
-    store.save(sameSecond);
-    QCOMPARE(store.loadRecent(), QList<SessionRecord>{sameSecond});
-    QCOMPARE(jsonFiles(store.sessionsDir()).size(), 1);
+    // Another call started in the same second gets a file of its own, and keeps it when saved again.
+    QVERIFY(store.save(sameSecond));
+    sameSecond.hintCount = 2;
+    QVERIFY(store.save(sameSecond));
+    QCOMPARE(jsonFiles(store.sessionsDir()),
+             (QStringList{"session-2027-01-15T08-00-00Z-2.json", "session-2027-01-15T08-00-00Z.json"}));
+    QCOMPARE(store.loadRecent().size(), 2);
+    QVERIFY(store.loadRecent().contains(second) && store.loadRecent().contains(sameSecond));
 
-    // A record that cannot be encoded leaves the stored file as it is.
+    // A record that cannot be encoded fails and leaves the stored file as it is.
     SessionRecord broken = sameSecond;
     broken.talkRatio = std::numeric_limits<double>::quiet_NaN();
-    store.save(broken);
-    QCOMPARE(store.loadRecent(), QList<SessionRecord>{sameSecond});
+    QVERIFY(!store.save(broken));
+    QVERIFY(store.loadRecent().contains(sameSecond));
 }
 
 void TestStore::handWrittenFileReadsBack()

@@ -8,6 +8,7 @@
 #include "history/ConversationStore.h"
 #include "overlay/SessionWindowModel.h"
 #include "session/SessionController.h"
+#include "support/AwaitTask.h"
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
@@ -155,6 +156,7 @@ private slots:
     void coachedCallIsTranscribedHintedSavedAndAnalysed();
     void serviceGoingAwayMidCallKeepsTheSessionAndItsTurns();
     void withoutSystemAudioTheCallRunsOnTheMicrophone();
+    void sentenceFinishedJustBeforeTheStopIsSaved();
 
 private:
     SessionController::Environment environment();
@@ -234,6 +236,7 @@ void TestSessionCall::coachedCallIsTranscribedHintedSavedAndAnalysed()
 
     controller.stop();
     QVERIFY(!controller.running());
+    QVERIFY(test::awaitTask(controller.untilIdle(), 5000));
     QVERIFY(!QFileInfo::exists(m_store->checkpointPath()));
     QCOMPARE(log.saved.size(), 1);
     const SessionRecord first = log.saved.first();
@@ -269,10 +272,15 @@ void TestSessionCall::serviceGoingAwayMidCallKeepsTheSessionAndItsTurns()
     QTRY_VERIFY_WITH_TIMEOUT(log.speakers.contains(QStringLiteral("CLT")), 60000);
 
     m_service->stop();
-    QTRY_COMPARE_WITH_TIMEOUT(window.statusText(), QStringLiteral("Reconnecting…"), 10000);
+    // First the lost stream, then the service that does not come back, with its address.
+    QTRY_VERIFY_WITH_TIMEOUT(log.statuses.contains(QStringLiteral("Reconnecting…")), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.statusText(),
+                              QStringLiteral("Cannot reach the service at %1 — retrying").arg(m_service->apiBase()),
+                              10000);
     QVERIFY(controller.running());
 
     controller.stop();
+    QVERIFY(test::awaitTask(controller.untilIdle(), 5000));
     QCOMPARE(log.saved.size(), 1);
     QVERIFY(!log.saved.first().turns.isEmpty());
     QCOMPARE(m_store->loadRecent().size(), 1);
@@ -299,11 +307,44 @@ void TestSessionCall::withoutSystemAudioTheCallRunsOnTheMicrophone()
     QTRY_VERIFY_WITH_TIMEOUT(log.statuses.contains(QStringLiteral("Listening…")), 15000);
 
     controller.stop();
+    QVERIFY(test::awaitTask(controller.untilIdle(), 5000));
     QVERIFY(!window.audioError());
     QCOMPARE(log.saved.size(), 1);
     const SessionRecord& record = log.saved.first();
     // One stream was open: the speech-to-text estimate counts the microphone alone.
     QCOMPARE(record.deepgramCostUSD, record.durationSeconds() / 60.0 * 0.0043 * 1.0);
+}
+
+void TestSessionCall::sentenceFinishedJustBeforeTheStopIsSaved()
+{
+    // The recognizer ends an utterance only after some silence, so the result for a sentence that
+    // ends 0.3 s before the stop arrives after it: the stop waits for it.
+    SessionWindowModel window(Clock::system());
+    SessionController controller(environment());
+    controller.setSessionWindow(&window);
+    CallLog log(window);
+    QCoro::waitFor(controller.start());
+    QVERIFY(controller.running());
+    QTRY_VERIFY_WITH_TIMEOUT(log.statuses.contains(QStringLiteral("Listening…")), 15000);
+
+    const QString wav = m_home->file(QStringLiteral("last.wav"));
+    QProcess flite;
+    flite.start(QStringLiteral("flite"),
+                {QStringLiteral("-voice"), QStringLiteral("kal16"), QStringLiteral("-t"),
+                 QStringLiteral("Honestly the price is too expensive for our budget right now."), QStringLiteral("-o"),
+                 wav});
+    QVERIFY(flite.waitForFinished(20000));
+    QProcess player;
+    player.start(QStringLiteral("paplay"), {QStringLiteral("--device=spk"), wav});
+    // The event loop keeps running meanwhile: the audio goes out as it is captured.
+    QTRY_COMPARE_WITH_TIMEOUT(player.state(), QProcess::NotRunning, 20000);
+    QTest::qWait(300);
+    controller.stop();
+    QVERIFY(log.transcripts == 0 || log.saved.isEmpty()); // nothing is saved before the drain
+    QVERIFY(test::awaitTask(controller.untilIdle(), 5000));
+    QCOMPARE(log.saved.size(), 1);
+    QVERIFY2(!log.saved.first().turns.isEmpty(), "the last sentence was lost at the stop");
+    QCOMPARE(log.saved.first().turns.last().speaker, QStringLiteral("CLT"));
 }
 
 QTEST_GUILESS_MAIN(TestSessionCall)

@@ -4,6 +4,7 @@
 #include "account/JwtExpiry.h"
 #include "account/TokenStore.h"
 #include "app/cli/Command.h"
+#include "app/cli/TerminalText.h"
 #include "core/Clock.h"
 
 #include <QCommandLineParser>
@@ -130,8 +131,10 @@ int exitStatusFor(Parsed parsed)
 
 void printSignedIn(const AuthManager& auth)
 {
-    QTextStream(stdout) << "Signed in as " << auth.name().value_or(QString()) << " <"
-                        << auth.email().value_or(QString()) << ">.\n";
+    // The name and e-mail come back from the service: printed through the sanitiser like any
+    // remote text.
+    QTextStream(stdout) << "Signed in as " << clean(auth.name().value_or(QString())) << " <"
+                        << clean(auth.email().value_or(QString())) << ">.\n";
 }
 
 int finishAuth(const QString& command, const std::optional<AuthError>& error, const AuthManager& auth)
@@ -214,8 +217,8 @@ int runWhoami(const QStringList& arguments)
     }
     QTextStream out(stdout);
     const QString unknown = QStringLiteral("unknown");
-    out << "E-mail: " << auth.email().value_or(unknown) << '\n';
-    out << "Name: " << auth.name().value_or(unknown) << '\n';
+    out << "E-mail: " << clean(auth.email().value_or(unknown)) << '\n';
+    out << "Name: " << clean(auth.name().value_or(unknown)) << '\n';
     out << "Token expires: ";
     if (const auto expiry = JwtExpiry::expiry(*auth.token())) {
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(qint64(*expiry * 1000.0)).toLocalTime();

@@ -2,14 +2,18 @@
 
 #include "account/AuthManager.h"
 #include "app/cli/Command.h"
+#include "app/cli/ServiceCheck.h"
 #include "app/cli/TerminalText.h"
 #include "core/NotificationCenter.h"
+#include "history/ConversationStore.h"
 #include "history/PostCallAnalysis.h"
 #include "overlay/SessionWindowModel.h"
 #include "session/SessionController.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
@@ -27,6 +31,9 @@ namespace {
 
 constexpr int analysisWaitMs = 60'000;
 constexpr int interruptedStatus = 130;
+// Timers count milliseconds in an int; a day is far beyond any call and far below that limit.
+constexpr int longestCallSeconds = 24 * 60 * 60;
+constexpr int serviceCheckTimeoutMs = 5000;
 
 // Ctrl+C arrives as a signal; the handler only writes a byte that the event loop then reads.
 int s_interruptWriteFd = -1;
@@ -49,6 +56,11 @@ public:
         printAsItHappens();
         if (durationSeconds > 0)
             QTimer::singleShot(durationSeconds * 1000, this, [this] { endCall(); });
+        // The call may end without us: the service refused the sign-in or the stream for good.
+        connect(&m_controller, &SessionController::stateChanged, this, [this] {
+            if (m_controller.state() == SessionController::State::idle)
+                callEnded();
+        });
         listenForInterrupts();
         listenForKeys();
     }
@@ -69,6 +81,21 @@ private:
         });
         connect(&m_window, &SessionWindowModel::statusTextChanged, this,
                 [this] { line(m_style.faint(QStringLiteral("· ") + m_window.statusText())); });
+        connect(&m_controller, &SessionController::alertChanged, this, [this] {
+            // Before the call runs, a failed start says it itself, in one sentence.
+            if (m_controller.state() == SessionController::State::idle && !m_ended)
+                return;
+            if (!m_controller.alert().isEmpty())
+                QTextStream(stderr) << m_style.red(m_controller.alert()) << '\n';
+        });
+        connect(&m_controller, &SessionController::recoveredCallSaved, this, [this](const SessionRecord& record) {
+            line(QStringLiteral("Recovered %1 turns from a call that ended unexpectedly at %2 — saved to history as %3")
+                     .arg(record.turns.size())
+                     .arg(QDateTime::fromMSecsSinceEpoch(qint64(record.endedAt.value_or(record.startedAt) * 1000.0))
+                              .toLocalTime()
+                              .toString(QStringLiteral("HH:mm")),
+                          record.id.toString(QUuid::WithoutBraces).toUpper()));
+        });
         connect(&m_window, &SessionWindowModel::audioErrorChanged, this, [this] {
             if (m_window.audioError())
                 line(m_style.red(QStringLiteral("Only your microphone is heard: the computer's playback cannot be "
@@ -128,15 +155,35 @@ private:
         if (m_ended)
             return;
         m_ended = true;
+        // The streams still deliver their last results; the call is saved once they have.
+        if (m_controller.state() != SessionController::State::idle)
+            line(m_style.faint(QStringLiteral("· Ending the call…")));
         m_controller.stop();
+        if (m_controller.state() == SessionController::State::idle)
+            callEnded();
+    }
+
+    void callEnded()
+    {
+        if (m_saidEnded)
+            return;
+        m_saidEnded = m_ended = true;
         const auto& record = m_controller.lastRecord();
         if (!record) {
             QCoreApplication::exit(Failure);
             return;
         }
-        line(QStringLiteral("Call ended after %1; saved as %2.")
-                 .arg(PostCallSummary::durationText(record->durationSeconds()),
-                      record->id.toString(QUuid::WithoutBraces).toUpper()));
+        // Anything the user has to act on (a save that failed, a sign-in that expired, a stream
+        // the service refused) makes the call end as a failure.
+        m_failed = !m_controller.alert().isEmpty();
+        if (m_controller.lastRecordSaved()) {
+            line(QStringLiteral("Call ended after %1; saved as %2.")
+                     .arg(PostCallSummary::durationText(record->durationSeconds()),
+                          record->id.toString(QUuid::WithoutBraces).toUpper()));
+        } else if (!m_controller.recoveredCheckpoint() ||
+                   !QFileInfo::exists(ConversationStore::shared().checkpointPath())) {
+            QTextStream(stderr) << "quiro console: the transcript above is the only copy of this call.\n";
+        }
         if (printDebriefIfSettled())
             return;
         line(QStringLiteral("Waiting for the analysis (up to a minute; Ctrl+C to skip)…"));
@@ -166,7 +213,9 @@ private:
         const auto& summary = m_controller.postCallSummary();
         const auto& record = m_controller.lastRecord();
         m_out << '\n'
-              << m_style.bold(QStringLiteral("Score ")) << m_style.score(summary ? summary->score : *record->score)
+              << m_style.bold(QStringLiteral("Score "))
+              << (record->turns.isEmpty() ? PostCallSummary::noSpeechHeard
+                                          : m_style.score(summary ? summary->score : *record->score))
               << "   you spoke " << PostCallSummary::talkSharePercent(record->talkRatio.value_or(0.5)) << "%   "
               << record->turns.size() << " exchanges   " << record->hintCount << " hints\n\n";
         if (summary && summary->displayState() == PostCallSummary::DisplayState::present)
@@ -175,7 +224,7 @@ private:
             m_out << m_style.bold(AnalysisSection::unavailableTitle) << '\n'
                   << AnalysisSection::unavailableDetail << '\n';
         m_out.flush();
-        QCoreApplication::exit(Success);
+        QCoreApplication::exit(m_failed ? Failure : Success);
     }
 
     void line(const QString& text)
@@ -191,8 +240,18 @@ private:
     int m_interruptReadFd = -1;
     QByteArray m_typed;
     bool m_ended = false;
+    bool m_saidEnded = false;
+    bool m_failed = false;
     bool m_printed = false;
 };
+
+// The service refused the sign-in: the stored token goes before we exit, and the user hears what to do.
+int signedOut(AuthManager& auth)
+{
+    QCoro::waitFor(auth.logout());
+    QTextStream(stderr) << "quiro console: your sign-in has expired; run 'quiro login EMAIL' to sign in again.\n";
+    return Failure;
+}
 
 } // namespace
 
@@ -218,8 +277,9 @@ int runConsole(const QStringList& arguments)
     if (parser.isSet(duration)) {
         bool ok = false;
         durationSeconds = parser.value(duration).toInt(&ok);
-        if (!ok || durationSeconds <= 0) {
-            QTextStream(stderr) << "quiro console: --duration takes a whole number of seconds above 0.\n";
+        if (!ok || durationSeconds <= 0 || durationSeconds > longestCallSeconds) {
+            QTextStream(stderr) << "quiro console: --duration takes a whole number of seconds from 1 to "
+                                << longestCallSeconds << " (24 hours).\n";
             return WrongUsage;
         }
     }
@@ -228,6 +288,13 @@ int runConsole(const QStringList& arguments)
     QCoro::waitFor(auth.restore());
     if (!auth.isLoggedIn()) {
         QTextStream(stderr) << "quiro console: you are not signed in; run 'quiro login EMAIL' first.\n";
+        return Failure;
+    }
+
+    const Config config = Config::load();
+    const ServiceCheck::Result service = QCoro::waitFor(ServiceCheck::run(config, serviceCheckTimeoutMs));
+    if (!service.answers) {
+        QTextStream(stderr) << "quiro console: " << service.detail << ".\n";
         return Failure;
     }
 
@@ -240,12 +307,18 @@ int runConsole(const QStringList& arguments)
                         << ". Type a and Enter for a hint now; Ctrl+C ends the call.\n";
     QCoro::waitFor(controller.start());
     if (!controller.running()) {
+        if (!auth.isLoggedIn())
+            return signedOut(auth);
+        const QString reason = controller.alert();
         QTextStream(stderr) << "quiro console: the call could not start"
-                            << (window.hint() ? QStringLiteral(": ") + window.hint()->text : QString())
+                            << (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason)
                             << ". Run 'quiro doctor' to see what is missing.\n";
         return Failure;
     }
-    return call.exec();
+    const int status = call.exec();
+    if (!auth.isLoggedIn())
+        return signedOut(auth);
+    return status;
 }
 
 } // namespace quiro::cli

@@ -3,6 +3,7 @@
 #include "account/JwtExpiry.h"
 #include "account/TokenStore.h"
 #include "app/cli/Command.h"
+#include "app/cli/ServiceCheck.h"
 #include "app/cli/TerminalText.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioLevel.h"
@@ -10,22 +11,17 @@
 #include "audio/SystemAudioCapture.h"
 #include "core/Clock.h"
 #include "core/Config.h"
-#include "core/ExternalService.h"
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/Preferences.h"
 
 #include <QCommandLineParser>
-#include <QCoro/QCoroNetworkReply>
 #include <QCoro/QCoroTask>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDateTime>
 #include <QEventLoop>
 #include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPointer>
 #include <QTextStream>
 #include <QTimer>
 
@@ -270,63 +266,10 @@ Check checkSecretService()
 
 QCoro::Task<Check> checkService(Config config)
 {
+    const ServiceCheck::Result result = co_await ServiceCheck::run(config, apiTimeoutMs);
     Check check{QStringLiteral("Service")};
-    const std::optional<QUrl> url = config.apiURL();
-    if (!url) {
-        check.detail =
-            QStringLiteral("API_BASE \"%1\" is not a URL — fix it in %2").arg(config.apiBase, Paths::userEnvFile());
-        co_return check;
-    }
-    QNetworkAccessManager network;
-    network.setTransferTimeout(apiTimeoutMs);
-    QNetworkReply* reply = network.get(ExternalService::request(*url));
-    reply->setParent(&network);
-    QStringList tlsErrors;
-    QObject::connect(reply, &QNetworkReply::sslErrors, reply, [&tlsErrors](const QList<QSslError>& errors) {
-        for (const QSslError& error : errors)
-            tlsErrors.append(error.errorString());
-    });
-    QPointer<QNetworkReply> guard(reply);
-    co_await reply;
-    if (!guard) {
-        check.detail = QStringLiteral("the request to %1 was lost").arg(config.apiBase);
-        co_return check;
-    }
-
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool tls = url->scheme() == QLatin1String("https");
-    if (status.isValid()) {
-        // Any HTTP answer means the service is there and the TLS handshake succeeded.
-        check.ok = true;
-        check.detail = QStringLiteral("%1 answers (HTTP %2)%3")
-                           .arg(config.apiBase)
-                           .arg(status.toInt())
-                           .arg(tls ? QStringLiteral(" over trusted TLS") : QStringLiteral(", unencrypted"));
-        co_return check;
-    }
-    const QString where = QStringLiteral("the service at %1").arg(config.apiBase);
-    const QString local = ExternalService::isLoopbackHost(url->host())
-                              ? QStringLiteral("start the local service (quiro-service, or scripts/run)")
-                              : QStringLiteral("check your network, or API_BASE in %1").arg(Paths::userEnvFile());
-    switch (reply->error()) {
-    case QNetworkReply::SslHandshakeFailedError:
-        check.detail =
-            QStringLiteral("%1 has a certificate we do not trust (%2) — %3")
-                .arg(where, tlsErrors.isEmpty() ? reply->errorString() : tlsErrors.join(QStringLiteral("; ")),
-                     ExternalService::isLoopbackHost(url->host())
-                         ? QStringLiteral("the local service's certificate is %1; restart the service to "
-                                          "recreate it")
-                               .arg(Paths::serviceCertFile())
-                         : QStringLiteral("check API_BASE in %1").arg(Paths::userEnvFile()));
-        break;
-    case QNetworkReply::OperationCanceledError:
-        check.detail =
-            QStringLiteral("%1 did not answer within %2 s — %3").arg(where).arg(apiTimeoutMs / 1000).arg(local);
-        break;
-    default:
-        check.detail = QStringLiteral("cannot reach %1 (%2) — %3").arg(where, reply->errorString(), local);
-        break;
-    }
+    check.ok = result.answers;
+    check.detail = result.detail;
     co_return check;
 }
 

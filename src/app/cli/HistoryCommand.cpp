@@ -58,6 +58,14 @@ QString counted(qint64 count, const char* one, const char* many)
     return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
 }
 
+// The score as shown; a call in which nothing was transcribed has none worth showing.
+QString scoreText(const SessionRecord& record, const std::function<QString(qint64)>& format)
+{
+    if (record.turns.isEmpty())
+        return PostCallSummary::noSpeechHeard;
+    return record.score ? format(*record.score) : QStringLiteral("\u2014");
+}
+
 void reportSkipped(int skippedFiles, const QString& dir)
 {
     if (skippedFiles == 0)
@@ -82,19 +90,21 @@ int list(int limit, bool json)
             array.append(object);
         }
         out << QJsonDocument(array).toJson(QJsonDocument::Indented);
-    } else if (listing.records.isEmpty()) {
+    } else if (listing.records.isEmpty() && listing.skippedFiles == 0) {
         out << "No calls stored yet.\n";
     } else {
         const Style style(useColour());
         for (const SessionRecord& record : listing.records) {
-            const QString score = record.score ? style.score(*record.score) : QStringLiteral("\u2014");
+            QString score = scoreText(record, [&](qint64 value) { return style.score(value); });
+            if (!record.turns.isEmpty())
+                score.prepend(QStringLiteral("score "));
             QString share = talkShare(record.talkRatio);
             if (record.talkRatio && *record.talkRatio > PostCallSummary::talkRatioWarning)
                 share = style.red(share);
             out << localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm")) << "  "
                 << PostCallSummary::durationText(record.durationSeconds()).leftJustified(14) << "  "
                 << counted(record.turns.size(), "turn", "turns").leftJustified(10) << "  "
-                << counted(record.hintCount, "hint", "hints").leftJustified(9) << "  score " << score << "  you spoke "
+                << counted(record.hintCount, "hint", "hints").leftJustified(9) << "  " << score << "  you spoke "
                 << share << "  " << style.faint(record.id.toString(QUuid::WithoutBraces).toUpper()) << '\n';
         }
     }
@@ -115,7 +125,7 @@ void printPlain(QTextStream& out, const SessionRecord& record, const Style& styl
         << '\n'
         << "id          " << record.id.toString(QUuid::WithoutBraces).toUpper() << '\n'
         << "duration    " << PostCallSummary::durationText(summary.durationSec) << '\n'
-        << "score       " << (record.score ? style.score(*record.score) : QStringLiteral("\u2014")) << '\n'
+        << "score       " << scoreText(record, [&](qint64 value) { return style.score(value); }) << '\n'
         << "you spoke   " << talkShare(record.talkRatio) << '\n'
         << "exchanges   " << summary.turns << '\n'
         << "quiros      " << summary.hintCount << "\n\n";
@@ -137,7 +147,7 @@ void printMarkdown(QTextStream& out, const SessionRecord& record)
     out << "# Call on " << localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm:ss")) << "\n\n"
         << "- ID: " << record.id.toString(QUuid::WithoutBraces).toUpper() << '\n'
         << "- Duration: " << PostCallSummary::durationText(summary.durationSec) << '\n'
-        << "- Score: " << (record.score ? QString::number(*record.score) : QStringLiteral("\u2014")) << '\n'
+        << "- Score: " << scoreText(record, [](qint64 value) { return QString::number(value); }) << '\n'
         << "- You spoke: " << talkShare(record.talkRatio) << '\n'
         << "- Exchanges: " << summary.turns << '\n'
         << "- Quiros: " << summary.hintCount << "\n\n";
