@@ -184,6 +184,11 @@ void TestHistoryCli::reportsSkippedFiles()
     QCOMPARE(run.out.count('\n'), 1);
     QCOMPARE(run.err, "quiro history: 2 files in " + dir + " could not be read and were skipped.\n");
     QCOMPARE(test::readFile(dir + "/session-truncated.json"), QByteArray("{\"id\":"));
+
+    // Only the newest file is read, and it is damaged: that is no empty history.
+    const Run newest = history({"--limit", "1"});
+    QCOMPARE(newest.out, QString());
+    QCOMPARE(newest.err, "quiro history: 1 file in " + dir + " could not be read and was skipped.\n");
 }
 
 void TestHistoryCli::listsOnlyTheSignedInAccount()
@@ -263,6 +268,13 @@ void TestHistoryCli::showWithoutAnalysis()
     QVERIFY(run.out.contains(QStringLiteral(
         "Analysis unavailable\nCall may have been too short or the server didn't respond.\n\nTranscript\n")));
     QVERIFY(run.out.contains("score       \u2014\n"));
+
+    // A call in which nothing was heard shows no score, in the list and in the debrief.
+    SessionRecord silent = record(1'800'000'600.0);
+    silent.turns.clear();
+    store.save(silent);
+    QVERIFY(history().out.contains("no speech heard"));
+    QVERIFY(history({"show", upperId(silent)}).out.contains("score       no speech heard\n"));
 }
 
 void TestHistoryCli::showFindsOlderThanTheNewestTwenty()

@@ -279,7 +279,7 @@ int runConsole(const QStringList& arguments)
         durationSeconds = parser.value(duration).toInt(&ok);
         if (!ok || durationSeconds <= 0 || durationSeconds > longestCallSeconds) {
             QTextStream(stderr) << "quiro console: --duration takes a whole number of seconds from 1 to "
-                                << longestCallSeconds << " (24 hours).\n";
+                                << longestCallSeconds << " (24 hours). Run 'quiro console --help' for the options.\n";
             return WrongUsage;
         }
     }
