@@ -34,6 +34,7 @@ constexpr int interruptedStatus = 130;
 // Timers count milliseconds in an int; a day is far beyond any call and far below that limit.
 constexpr int longestCallSeconds = 24 * 60 * 60;
 constexpr int serviceCheckTimeoutMs = 5000;
+constexpr auto expiredAdvice = "quiro console: your sign-in has expired; run 'quiro login EMAIL' to sign in again.\n";
 
 // Ctrl+C arrives as a signal; the handler only writes a byte that the event loop then reads.
 int s_interruptWriteFd = -1;
@@ -71,6 +72,8 @@ public:
 private:
     void printAsItHappens()
     {
+        NotificationCenter::instance().observe(Notifications::loggedOut, this,
+                                               [this](const Notification&) { m_signedOut = true; });
         NotificationCenter::instance().observe(Notifications::transcript, this, [this](const Notification& n) {
             line(speakerName(n.userInfo.value(QStringLiteral("speaker")).toString()) + QStringLiteral(": ") +
                  clean(n.userInfo.value(QStringLiteral("text")).toString()));
@@ -89,8 +92,9 @@ private:
                 QTextStream(stderr) << m_style.red(m_controller.alert()) << '\n';
         });
         connect(&m_controller, &SessionController::recoveredCallSaved, this, [this](const SessionRecord& record) {
-            line(QStringLiteral("Recovered %1 turns from a call that ended unexpectedly at %2 — saved to history as %3")
-                     .arg(record.turns.size())
+            line(QStringLiteral("Recovered %1 from a call that ended unexpectedly at %2 — saved to history as %3")
+                     .arg(record.turns.size() == 1 ? QStringLiteral("1 turn")
+                                                   : QStringLiteral("%1 turns").arg(record.turns.size()))
                      .arg(QDateTime::fromMSecsSinceEpoch(qint64(record.endedAt.value_or(record.startedAt) * 1000.0))
                               .toLocalTime()
                               .toString(QStringLiteral("HH:mm")),
@@ -170,7 +174,7 @@ private:
         m_saidEnded = m_ended = true;
         const auto& record = m_controller.lastRecord();
         if (!record) {
-            QCoreApplication::exit(Failure);
+            finish(Failure);
             return;
         }
         // Anything the user has to act on (a save that failed, a sign-in that expired, a stream
@@ -224,7 +228,20 @@ private:
             m_out << m_style.bold(AnalysisSection::unavailableTitle) << '\n'
                   << AnalysisSection::unavailableDetail << '\n';
         m_out.flush();
-        QCoreApplication::exit(m_failed ? Failure : Success);
+        finish(m_failed ? Failure : Success);
+    }
+
+    // Ends the event loop. After the service refused the sign-in, the stored token is removed first.
+    void finish(int status)
+    {
+        if (!m_signedOut) {
+            QCoreApplication::exit(status);
+            return;
+        }
+        QCoro::connect(AuthManager::shared().logout(), this, [] {
+            QTextStream(stderr) << expiredAdvice;
+            QCoreApplication::exit(Failure);
+        });
     }
 
     void line(const QString& text)
@@ -242,6 +259,7 @@ private:
     bool m_ended = false;
     bool m_saidEnded = false;
     bool m_failed = false;
+    bool m_signedOut = false;
     bool m_printed = false;
 };
 
@@ -249,7 +267,7 @@ private:
 int signedOut(AuthManager& auth)
 {
     QCoro::waitFor(auth.logout());
-    QTextStream(stderr) << "quiro console: your sign-in has expired; run 'quiro login EMAIL' to sign in again.\n";
+    QTextStream(stderr) << expiredAdvice;
     return Failure;
 }
 
@@ -315,10 +333,8 @@ int runConsole(const QStringList& arguments)
                             << ". Run 'quiro doctor' to see what is missing.\n";
         return Failure;
     }
-    const int status = call.exec();
-    if (!auth.isLoggedIn())
-        return signedOut(auth);
-    return status;
+    // The account manager is gone once the event loop has ended: nothing here may use `auth` now.
+    return call.exec();
 }
 
 } // namespace quiro::cli
