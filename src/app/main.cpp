@@ -4,6 +4,7 @@
 #include "app/cli/DoctorCommand.h"
 #include "app/cli/HistoryCommand.h"
 
+#include "core/Log.h"
 #include "core/Paths.h"
 
 #include <QCoreApplication>
@@ -44,7 +45,6 @@ int main(int argc, char* argv[])
     // A write beyond the file-size limit then fails with EFBIG, which every writer reports,
     // instead of killing the program in the middle of a call.
     std::signal(SIGXFSZ, SIG_IGN);
-    quiro::Paths::narrowPrivateModes();
 
     if (argc < 2) {
         QTextStream out(stdout);
@@ -61,6 +61,10 @@ int main(int argc, char* argv[])
     for (const auto& command : commands) {
         if (std::strcmp(command.name, name) != 0)
             continue;
+        // What the program does behind the scenes goes to its log file; the terminal shows
+        // results (and `quiro console --verbose` shows the log as well).
+        quiro::Log::toFile(quiro::Paths::logFile(), quiro::Log::Echo::none);
+        quiro::Paths::narrowPrivateModes();
         QCoreApplication app(argc, argv);
         QStringList arguments = app.arguments().mid(2);
         return command.run(arguments);

@@ -97,6 +97,11 @@ QString tokenFile()
     return appDir() + QStringLiteral("/token");
 }
 
+QString logFile()
+{
+    return appDir() + QStringLiteral("/logs/quiro.log");
+}
+
 QString resourceDir()
 {
     if (QCoreApplication::instance()) {

@@ -24,6 +24,7 @@ QString sessionsRoot();    // ~/.quiroai/sessions (not created)
 QString serviceDir();      // ~/.quiroai/service (not created): the local service's data folder
 QString serviceCertFile(); // ~/.quiroai/service/cert.pem
 QString tokenFile();       // ~/.quiroai/token: the token when no secret service runs
+QString logFile();         // ~/.quiroai/logs/quiro.log: the program's log lines
 
 // The program's bundled resources (.env, product.json, icons): share/quiro beside the
 // executable's prefix when installed, the source tree's resources/ when run from the build tree.
