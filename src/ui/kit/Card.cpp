@@ -1,0 +1,37 @@
+#include "ui/kit/Card.h"
+
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace quiro {
+
+Card::Card(const CardStyle& style, int padding, QWidget* parent)
+    : QWidget(parent)
+    , m_style(style)
+    , m_layout(new QVBoxLayout(this))
+{
+    const int margin = int(std::ceil(m_style.shadow.reach())) + padding;
+    m_layout->setContentsMargins(margin, margin, margin, margin);
+}
+
+QRectF Card::cardRect() const
+{
+    const double reach = std::ceil(m_style.shadow.reach());
+    return QRectF(rect()).adjusted(reach, reach, -reach, -reach);
+}
+
+void Card::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QRectF card = cardRect();
+    m_style.shadow.paint(painter, card, m_style.cornerRadius);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(m_style.fill);
+    painter.setPen(m_style.border.alpha() > 0 ? QPen(m_style.border, 1.0) : QPen(Qt::NoPen));
+    // Half a pixel in, so a one-pixel border falls on whole pixels.
+    painter.drawRoundedRect(card.adjusted(0.5, 0.5, -0.5, -0.5), m_style.cornerRadius, m_style.cornerRadius);
+}
+
+} // namespace quiro
