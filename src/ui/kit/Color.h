@@ -45,7 +45,8 @@ constexpr QColor hexColor(std::string_view text, double opacity = 1.0)
     return QColor(channels[0], channels[1], channels[2], int(opacity * 255.0 + 0.5));
 }
 
-// The colour at an opacity between 0 and 1 (the design gives opacities, Qt wants alpha bytes).
+// The colour at an opacity between 0 and 1 (the design gives opacities, Qt wants alpha bytes);
+// opacities outside that range, as a spring's overshoot gives, stay at its ends.
 QColor withOpacity(QColor color, double opacity);
 
 constexpr QColor white(double opacity)
@@ -59,6 +60,7 @@ constexpr QColor black(double opacity)
 }
 
 // Linear blend from `from` (at 0) to `to` (at 1), alpha included: hover states fade through it.
+// Amounts beyond either end (a spring's overshoot) stay at that end.
 QColor mix(const QColor& from, const QColor& to, double amount);
 
 } // namespace quiro

@@ -17,6 +17,9 @@ namespace {
 const QString fontFile =
     QStringLiteral("/usr/share/fonts/truetype/material-design-icons-iconfont/MaterialIcons-Regular.ttf");
 const QString fontFamily = QStringLiteral("Material Icons");
+// The design sizes symbols like text: a 13-point symbol is about as tall as 13-point letters.
+// Material glyphs sit inside a padded square em, so they are drawn on a larger em to look the same.
+constexpr double emPerPoint = 1.3;
 
 // Symbol name of the design → Material Icons ligature, chosen for the same picture.
 constexpr std::array<std::pair<const char*, const char*>, 28> s_table{{
@@ -97,7 +100,7 @@ void paint(QPainter& painter, const QRectF& box, QStringView symbol, const QColo
     if (glyph.isEmpty() || family().isEmpty())
         return;
     painter.save();
-    painter.setFont(font(size, weight));
+    painter.setFont(font(size * emPerPoint, weight));
     painter.setPen(color);
     painter.drawText(box, Qt::AlignCenter, glyph);
     painter.restore();

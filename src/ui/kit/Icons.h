@@ -23,9 +23,10 @@ QStringList symbols();
 // The icon font's family, loaded on first use; empty when the font is not installed.
 QString family();
 
+// The icon font on an em of `size` pixels.
 QFont font(double size, QFont::Weight weight = QFont::Medium);
 
-// Draws `symbol` centred in `box`, `size` pixels tall. Draws nothing for an unknown symbol or a
+// Draws `symbol` centred in `box`, about as large as text of `size` points. Draws nothing for an unknown symbol or a
 // missing font (a word in place of an icon would be worse than a gap).
 void paint(QPainter& painter, const QRectF& box, QStringView symbol, const QColor& color, double size,
            QFont::Weight weight = QFont::Medium);
