@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+
+namespace quiro {
+
+class BreathingDot;
+
+// The island's state in one word beside a breathing dot: "Listening" (live green) while a session
+// runs; otherwise "Ended" after a scored call or "Ready" (faint).
+class SessionStateBadge : public QWidget {
+public:
+    explicit SessionStateBadge(QWidget* parent = nullptr);
+
+    void setState(bool running, bool callEnded);
+    QString word() const;
+
+private:
+    BreathingDot* m_dot;
+    QLabel* m_word;
+};
+
+} // namespace quiro
