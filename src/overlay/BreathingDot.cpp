@@ -32,6 +32,24 @@ void BreathingDot::setColor(const QColor& color)
     update();
 }
 
+void BreathingDot::setBreathing(bool breathing)
+{
+    m_breathing = breathing;
+    updateBreath();
+}
+
+void BreathingDot::updateBreath()
+{
+    if (m_breathing && isVisible()) {
+        if (m_breath.state() != QAbstractAnimation::Running)
+            m_breath.start();
+        return;
+    }
+    m_breath.stop();
+    m_breath.setCurrentTime(0); // at rest the halo is fully in
+    update();
+}
+
 double BreathingDot::opacity() const
 {
     const double phase = m_breath.currentValue().toDouble();
@@ -55,14 +73,14 @@ void BreathingDot::paintEvent(QPaintEvent*)
 
 void BreathingDot::showEvent(QShowEvent* event)
 {
-    m_breath.start();
     QWidget::showEvent(event);
+    updateBreath();
 }
 
 void BreathingDot::hideEvent(QHideEvent* event)
 {
-    m_breath.stop();
     QWidget::hideEvent(event);
+    updateBreath();
 }
 
 } // namespace quiro

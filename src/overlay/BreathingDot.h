@@ -7,8 +7,8 @@
 namespace quiro {
 
 // A small dot that breathes: a halo whose opacity eases between 0.55 and 0.2 and back every 2.4 s
-// around a steady core, for as long as it is on screen (it rests while hidden, so a hidden overlay
-// costs no repaints).
+// around a steady core, while it is on screen and asked to breathe. A still dot costs no repaints,
+// so an idle or hidden overlay keeps the machine quiet.
 class BreathingDot : public QWidget {
 public:
     static constexpr int breathMs = 2400;
@@ -16,6 +16,7 @@ public:
     BreathingDot(const QColor& color, int size, QWidget* parent = nullptr);
 
     void setColor(const QColor& color);
+    void setBreathing(bool breathing);
     double opacity() const;
 
 protected:
@@ -24,7 +25,10 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void updateBreath();
+
     QColor m_color;
+    bool m_breathing = true;
     QVariantAnimation m_breath;
 };
 

@@ -2,12 +2,28 @@
 
 #include "overlay/X11Desktop.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPolygon>
 #include <QRegion>
+#include <QScreen>
 #include <QWindow>
 
 namespace quiro {
+
+QRect keptOnScreen(const QRect& frame)
+{
+    const QScreen* screen = QGuiApplication::screenAt(frame.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return frame;
+    const QRect area = screen->availableGeometry();
+    QRect kept = frame;
+    kept.moveLeft(qMax(area.left(), qMin(frame.left(), area.right() + 1 - frame.width())));
+    kept.moveTop(qMax(area.top(), qMin(frame.top(), area.bottom() + 1 - frame.height())));
+    return kept;
+}
 
 FloatingWindow::FloatingWindow(Input input)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |

@@ -8,6 +8,11 @@
 
 namespace quiro {
 
+// `frame` moved (not resized) as little as needed to lie inside the available area of the screen
+// it is on, or of the nearest screen: an island growing around its centre line near the top of
+// the screen, or a card under a panel dragged low, must not leave the screen.
+QRect keptOnScreen(const QRect& frame);
+
 // A borderless window that floats above the call without ever taking the keyboard from it: the
 // overlay itself, its tooltip and its score card. On every workspace and above other windows; the
 // content widget paints the window's rounded shape on a translucent ground. With no compositor

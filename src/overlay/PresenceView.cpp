@@ -58,10 +58,10 @@ PresenceView::PresenceView(SessionWindowModel& model, QWidget* parent)
     layout->addWidget(m_transcript);
     layout->addStretch(1); // while the window grows towards a new size, the content stays on top
 
-    connect(m_toggle, &QAbstractButton::clicked, this, [this] { run(this->model().onToggle); });
+    connect(m_toggle, &QAbstractButton::clicked, this, [&model] { run(model.onToggle); });
     connect(m_scorePill, &QAbstractButton::clicked, this, &PresenceView::toggleScoreCard);
     connect(m_transcriptButton, &QAbstractButton::clicked, this,
-            [this] { this->model().setShowTranscript(!this->model().showTranscript()); });
+            [&model] { model.setShowTranscript(!model.showTranscript()); });
 
     for (const auto changed : {&SessionWindowModel::runningChanged, &SessionWindowModel::hintChanged,
                                &SessionWindowModel::statusTextChanged, &SessionWindowModel::lastScoreChanged,
@@ -219,7 +219,8 @@ void PresenceView::closeScoreCard()
 void PresenceView::placeScoreCard()
 {
     const QPoint pillBottom = m_scorePill->mapToGlobal(QPoint(m_scorePill->width() / 2, m_scorePill->height()));
-    m_scoreCard->move(pillBottom.x() - m_scoreCard->width() / 2, pillBottom.y() + cardGap);
+    const QPoint topLeft(pillBottom.x() - m_scoreCard->width() / 2, pillBottom.y() + cardGap);
+    m_scoreCard->move(keptOnScreen(QRect(topLeft, m_scoreCard->size())).topLeft());
 }
 
 bool PresenceView::eventFilter(QObject* watched, QEvent* event)

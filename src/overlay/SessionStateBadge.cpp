@@ -26,6 +26,7 @@ SessionStateBadge::SessionStateBadge(QWidget* parent)
 void SessionStateBadge::setState(bool running, bool callEnded)
 {
     m_dot->setColor(running ? Glass::live : Glass::textFaint);
+    m_dot->setBreathing(running);
     if (running)
         m_word->setText(QStringLiteral("Listening"));
     else

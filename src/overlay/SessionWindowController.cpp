@@ -34,15 +34,6 @@ std::optional<QRect> availableArea()
     return std::nullopt;
 }
 
-// The frame moved (not resized) as little as needed to lie inside `area`: an island growing around
-// its centre line near the top of the screen, or a panel dragged low, must not leave the screen.
-QRect keptInside(QRect frame, const QRect& area)
-{
-    frame.moveLeft(qMax(area.left(), qMin(frame.left(), area.right() + 1 - frame.width())));
-    frame.moveTop(qMax(area.top(), qMin(frame.top(), area.bottom() + 1 - frame.height())));
-    return frame;
-}
-
 // The island's centre line: its idle bar hangs islandTopGap below the top of the screen.
 Anchor islandAnchor(const QRect& area)
 {
@@ -131,9 +122,7 @@ void SessionWindowController::resize(const QSizeF& size)
 {
     if (!m_window || size.width() <= 1.0 || size.height() <= 1.0)
         return;
-    QRect target = wholePixels(m_anchor.frameFor(m_midX, size));
-    if (const QScreen* screen = m_window->screen())
-        target = keptInside(target, screen->availableGeometry());
+    const QRect target = keptOnScreen(wholePixels(m_anchor.frameFor(m_midX, size)));
     const bool animating = m_frameAnimation->state() == QAbstractAnimation::Running;
     if (animating ? m_frameAnimation->endValue().toRect() == target : m_window->geometry() == target)
         return;

@@ -9,10 +9,8 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QFontMetricsF>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPointer>
-#include <QScreen>
 
 #include <cmath>
 
@@ -113,15 +111,9 @@ void TooltipWindow::show(const QString& text)
     m_window->resize(size);
 
     const QPoint pointer = QCursor::pos();
-    QRect frame(QPoint(pointer.x() - size.width() / 2, pointer.y() + belowPointer), size);
     // A tip by the screen's edge moves in rather than being cut off.
-    if (const QScreen* screen = QGuiApplication::screenAt(pointer)) {
-        const QRect area = screen->availableGeometry();
-        frame.moveLeft(qBound(area.left(), frame.left(), area.right() - size.width() + 1));
-        if (frame.bottom() > area.bottom())
-            frame.moveBottom(pointer.y() - belowPointer / 2);
-    }
-    m_window->move(frame.topLeft());
+    m_window->move(
+        keptOnScreen(QRect(QPoint(pointer.x() - size.width() / 2, pointer.y() + belowPointer), size)).topLeft());
     m_window->show();
     m_text = text;
 }

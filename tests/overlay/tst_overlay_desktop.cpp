@@ -4,6 +4,7 @@
 #include "overlay/DynamicIslandView.h"
 #include "overlay/FloatingWindow.h"
 #include "overlay/GlassButton.h"
+#include "overlay/HoverIcon.h"
 #include "overlay/PresenceView.h"
 #include "overlay/ScoreBand.h"
 #include "overlay/ScorePill.h"
@@ -17,6 +18,7 @@
 #include "ui/kit/Glass.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QScreen>
@@ -51,6 +53,16 @@ void clickAt(const QPoint& at)
 {
     runTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
                                         QStringLiteral("click"), QStringLiteral("1")});
+}
+
+void drag(const QPoint& from, const QPoint& to)
+{
+    const auto number = [](int value) { return QString::number(value); };
+    runTool(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), number(from.x()), number(from.y()), QStringLiteral("mousedown"),
+             QStringLiteral("1"), QStringLiteral("mousemove"), number((from.x() + to.x()) / 2),
+             number((from.y() + to.y()) / 2), QStringLiteral("mousemove"), number(to.x()), number(to.y()),
+             QStringLiteral("mouseup"), QStringLiteral("1")});
 }
 
 QString focusedWindow()
@@ -117,7 +129,7 @@ private slots:
 
 private:
     void showIn(WidgetMode mode);
-    // Finishes the frame animation and waits until the window server has the frame.
+    // Runs the animations until the window server has `frame`.
     void settleAt(const QRect& frame);
     QRect area() const { return QGuiApplication::primaryScreen()->availableGeometry(); }
     double screenMidX() const { return QRectF(area()).center().x(); }
@@ -186,8 +198,13 @@ void TestOverlayDesktop::showIn(WidgetMode mode)
 
 void TestOverlayDesktop::settleAt(const QRect& frame)
 {
-    m_clock->advanceBy(SessionWindowController::frameAnimationMs + 32);
-    QTRY_COMPARE(m_controller->window()->geometry(), frame);
+    // Frame by frame until the window server reports the frame: pointer events from it (an island
+    // closing once the pointer has left) arrive on its schedule, not the animation clock's.
+    QElapsedTimer patience;
+    patience.start();
+    while (m_controller->window()->geometry() != frame && patience.elapsed() < 5000)
+        m_clock->advanceBy(16);
+    QCOMPARE(m_controller->window()->geometry(), frame);
 }
 
 QRect TestOverlayDesktop::islandFrame(const QSize& size) const
@@ -238,11 +255,15 @@ void TestOverlayDesktop::panelSitsBelowTheTopAndGrowsDownward()
     QCOMPARE(window->geometry(), idle);
     m_controller->resize(QSizeF(2, 64));
     settleAt(QRect(int(screenMidX()) - 1, idle.top(), 2, 64));
-
+    m_controller->view()->reportSize();
+    settleAt(idle);
     m_model->setShowTranscript(true);
     const QSize open = m_controller->view()->currentSize();
     QCOMPARE(open.width(), PresenceView::barWidth);
     QVERIFY(open.height() > idle.height() + 100);
+    // The change takes 0.32 s.
+    m_clock->advanceBy(SessionWindowController::frameAnimationMs - 40);
+    QVERIFY(m_controller->window()->geometry().height() < open.height());
     settleAt(QRect(idle.topLeft(), open));
     m_model->setShowTranscript(false);
     settleAt(idle);
@@ -278,6 +299,22 @@ void TestOverlayDesktop::islandFollowsItsGeometryTable()
     settleAt(islandFrame({380, 130}));
     m_model->clearHint();
     settleAt(islandFrame({280, 44}));
+
+    // The bloom's own close mark dismisses the hint. It sits beyond the hovered width, so the pill
+    // shrinks away from the pointer and then closes too.
+    m_model->showHint({}, QStringLiteral("Name the next step and a date"));
+    settleAt(islandFrame({380, 130}));
+    HoverIcon* dismiss = nullptr;
+    for (HoverIcon* icon : island->findChildren<HoverIcon*>()) {
+        if (icon->icon() == QLatin1String("xmark") && icon->tip().isEmpty())
+            dismiss = icon;
+    }
+    QVERIFY(dismiss);
+    clickAt(centreOf(dismiss));
+    QTRY_VERIFY(!m_model->hint());
+    m_clock->advanceBy(SessionWindowController::frameAnimationMs + DynamicIslandView::collapseDelayMs);
+    QVERIFY(!island->hovered());
+    settleAt(islandFrame({130, 38}));
 }
 
 void TestOverlayDesktop::islandGrowthStaysCentredWhereItWasMoved()
@@ -296,23 +333,33 @@ void TestOverlayDesktop::islandGrowthStaysCentredWhereItWasMoved()
 void TestOverlayDesktop::modeSwitchMovesTheIslandAndKeepsThePanel()
 {
     showIn(WidgetMode::panel);
-    settleAt(QRect(int(screenMidX()) - 230, area().top() + 66, 460, 64));
-    const QString window = QString::number(m_controller->window()->winId());
-    runTool(QStringLiteral("xdotool"),
-            {QStringLiteral("windowmove"), window, QStringLiteral("100"), QStringLiteral("300")});
-    QTRY_COMPARE(m_controller->window()->geometry(), QRect(100, 300, 460, 64));
+    const QRect idle(int(screenMidX()) - 230, area().top() + 66, 460, 64);
+    settleAt(idle);
+    // The panel follows the pointer dragging its background.
+    const QPoint grab(idle.center().x() - 40, idle.top() + 6);
+    drag(grab, grab + QPoint(-310, 234));
+    QTRY_COMPARE(m_controller->window()->geometry(), idle.translated(-310, 234));
+    movePointer(QPoint(5, area().bottom() - 5));
+    QTRY_VERIFY(!m_controller->window()->underMouse());
 
     m_model->setMode(WidgetMode::island);
     QVERIFY(dynamic_cast<DynamicIslandView*>(m_controller->view()));
-    settleAt(islandFrame({130, 38}));
+    const QRect island = islandFrame({130, 38});
+    settleAt(island);
+    // The island stays put (once the pointer has left, it closes again).
+    auto* view = static_cast<DynamicIslandView*>(m_controller->view());
+    drag(QPoint(island.left() + 12, island.top() + 6), QPoint(island.left() + 200, island.top() + 300));
+    QTRY_VERIFY(view->hovered());
+    QTRY_VERIFY(!view->underMouse());
+    m_clock->advanceBy(DynamicIslandView::collapseDelayMs);
+    settleAt(island);
 
     // Back to the panel: it stays where the island was and grows downward from its top edge.
-    const int top = m_controller->window()->geometry().top();
     m_model->setMode(WidgetMode::panel);
     QVERIFY(dynamic_cast<PresenceView*>(m_controller->view()));
-    settleAt(QRect(int(screenMidX()) - 230, top, 460, 64));
+    settleAt(QRect(int(screenMidX()) - 230, island.top(), 460, 64));
     m_model->setShowTranscript(true);
-    settleAt(QRect(QPoint(int(screenMidX()) - 230, top), m_controller->view()->currentSize()));
+    settleAt(QRect(QPoint(int(screenMidX()) - 230, island.top()), m_controller->view()->currentSize()));
 }
 
 void TestOverlayDesktop::tooltipWaits450MillisecondsAndIsReplaced()

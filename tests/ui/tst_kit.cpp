@@ -1,6 +1,7 @@
 #include "support/AnimationClock.h"
 #include "support/Pixels.h"
 #include "ui/kit/AccentButton.h"
+#include "ui/kit/AppIcon.h"
 #include "ui/kit/Color.h"
 #include "ui/kit/CostPill.h"
 #include "ui/kit/DS.h"
@@ -40,6 +41,7 @@ private slots:
     void hexColorLiterals();
     void springsOvershootOnceAndLandOnTarget();
     void everySymbolIsOneGlyphOfTheIconFont();
+    void appIconIsTheAccentMarkOnInk();
     void controlsPaintTheDesignColoursAndTheirHoverStates();
 };
 
@@ -121,6 +123,17 @@ void TestKit::everySymbolIsOneGlyphOfTheIconFont()
                  qPrintable(symbol + QStringLiteral(" is not one glyph")));
         QCOMPARE(runs.first().rawFont().familyName(), Icons::family());
     }
+}
+
+void TestKit::appIconIsTheAccentMarkOnInk()
+{
+    const QImage icon = appIcon().pixmap(256).toImage();
+    QCOMPARE(icon.size(), QSize(256, 256));
+    test::saveScreenshot(icon, QStringLiteral("app-icon"));
+    QCOMPARE(icon.pixelColor(0, 0).alpha(), 0); // rounded corners
+    QVERIFY(test::sameColor(icon.pixelColor(120, 120), DS::accent, 2));
+    QVERIFY(test::sameColor(icon.pixelColor(24, 230), DS::ink, 2));
+    QCOMPARE(icon.pixelColor(24, 230).alpha(), 255);
 }
 
 namespace {
