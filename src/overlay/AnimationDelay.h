@@ -17,7 +17,6 @@ public:
     // Runs `action` after `delayMs`, replacing any pending one.
     void start(int delayMs, std::function<void()> action);
     void cancel();
-    bool isPending() const { return state() == Running; }
 
     int duration() const override { return m_delayMs; }
 

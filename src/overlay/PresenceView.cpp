@@ -53,7 +53,7 @@ PresenceView::PresenceView(SessionWindowModel& model, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(padding, padding, padding, padding);
     layout->setSpacing(10);
-    layout->addLayout(buildBar());
+    layout->addWidget(buildBar());
     layout->addWidget(m_warning);
     layout->addWidget(m_transcript);
     layout->addStretch(1); // while the window grows towards a new size, the content stays on top
@@ -72,44 +72,57 @@ PresenceView::PresenceView(SessionWindowModel& model, QWidget* parent)
 
 PresenceView::~PresenceView() = default;
 
-QLayout* PresenceView::buildBar()
+QWidget* PresenceView::buildBar()
 {
-    auto* bar = new QHBoxLayout;
-    bar->setSpacing(10);
-    bar->addWidget(m_toggle, 0, Qt::AlignVCenter);
-    bar->addWidget(m_dot, 0, Qt::AlignVCenter);
+    auto* bar = new QWidget(this);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    row->addWidget(m_toggle, 0, Qt::AlignVCenter);
+    row->addWidget(m_dot, 0, Qt::AlignVCenter);
+    row->addWidget(buildTextColumn(), 1);
+    row->addWidget(m_scorePill, 0, Qt::AlignVCenter);
+    row->addSpacing(4);
+    row->addWidget(buildControls(), 0, Qt::AlignVCenter);
+    return bar;
+}
 
-    auto* text = new QVBoxLayout;
-    text->setSpacing(2);
-    text->addStretch(1);
-    text->addWidget(m_hintLabel);
+QWidget* PresenceView::buildTextColumn()
+{
+    auto* column = new QWidget(this);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addStretch(1);
+    layout->addWidget(m_hintLabel);
     m_title->setWordWrap(true);
     m_title->setMinimumHeight(idleHeight - 2 * padding);
-    text->addWidget(m_title);
-    text->addStretch(1);
-    bar->addLayout(text, 1);
-    bar->addWidget(m_scorePill, 0, Qt::AlignVCenter);
+    layout->addWidget(m_title);
+    layout->addStretch(1);
+    return column;
+}
 
-    auto* controls = new QHBoxLayout;
-    controls->setSpacing(2);
+QWidget* PresenceView::buildControls()
+{
+    auto* controls = new QWidget(this);
     const GlassButton::Style restartStyle{11.0, QFont::Bold, 26, white(0.1)};
     auto* restart = new GlassButton(QStringLiteral("arrow.counterclockwise"), Glass::textSoft,
-                                    QStringLiteral("New call"), restartStyle, this);
-    auto* capture = new GlassButton(QStringLiteral("eye"), Glass::accent, captureTip(), this);
-    auto* settings = new GlassButton(QStringLiteral("gearshape"), Glass::textSoft, settingsTip(), this);
+                                    QStringLiteral("New call"), restartStyle, controls);
+    auto* capture = new GlassButton(QStringLiteral("eye"), Glass::accent, captureTip(), controls);
+    auto* settings = new GlassButton(QStringLiteral("gearshape"), Glass::textSoft, settingsTip(), controls);
     const GlassButton::Style closeStyle{10.0, QFont::Bold, 26, Qt::transparent};
-    auto* close = new GlassButton(QStringLiteral("xmark"), Glass::textSoft, QStringLiteral("Close"), closeStyle, this);
-    for (QWidget* control :
-         {static_cast<QWidget*>(restart), static_cast<QWidget*>(m_transcriptButton), static_cast<QWidget*>(capture),
-          static_cast<QWidget*>(settings), static_cast<QWidget*>(close)})
-        controls->addWidget(control, 0, Qt::AlignVCenter);
-    bar->addSpacing(4);
-    bar->addLayout(controls);
+    auto* close =
+        new GlassButton(QStringLiteral("xmark"), Glass::textSoft, QStringLiteral("Close"), closeStyle, controls);
+    auto* layout = new QHBoxLayout(controls);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    for (QWidget* control : std::initializer_list<QWidget*>{restart, m_transcriptButton, capture, settings, close})
+        layout->addWidget(control);
 
     connect(restart, &QAbstractButton::clicked, this, [this] { run(model().onRestart); });
     connect(settings, &QAbstractButton::clicked, this, [this] { run(model().onOpenSettings); });
     connect(close, &QAbstractButton::clicked, this, [this] { run(model().onClose); });
-    return bar;
+    return controls;
 }
 
 QWidget* PresenceView::buildWarningRow()

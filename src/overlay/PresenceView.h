@@ -38,7 +38,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QLayout* buildBar();
+    QWidget* buildBar();
+    QWidget* buildTextColumn();
+    QWidget* buildControls();
     QWidget* buildWarningRow();
     void refresh();
     void toggleScoreCard();

@@ -33,9 +33,4 @@ void SessionStateBadge::setState(bool running, bool callEnded)
         m_word->setText(callEnded ? QStringLiteral("Ended") : QStringLiteral("Ready"));
 }
 
-QString SessionStateBadge::word() const
-{
-    return m_word->text();
-}
-
 } // namespace quiro

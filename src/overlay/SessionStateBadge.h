@@ -15,7 +15,6 @@ public:
     explicit SessionStateBadge(QWidget* parent = nullptr);
 
     void setState(bool running, bool callEnded);
-    QString word() const;
 
 private:
     BreathingDot* m_dot;

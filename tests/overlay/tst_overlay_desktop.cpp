@@ -22,6 +22,8 @@
 #include <QLabel>
 #include <QProcess>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <memory>
@@ -463,6 +465,11 @@ void TestOverlayDesktop::viewsShowTheModel()
     for (int i = 6; i <= 25; ++i)
         expected.append(QStringLiteral("line %1").arg(i));
     QCOMPARE(shown, expected);
+    // The newest line is in view.
+    const QScrollBar* scroll = m_controller->view()->findChild<QScrollArea*>()->verticalScrollBar();
+    QTRY_VERIFY(scroll->maximum() > 0);
+    m_clock->advanceBy(300);
+    QCOMPARE(scroll->value(), scroll->maximum());
 
     // Nothing on either view claims the overlay is hidden from capture.
     for (const WidgetMode mode : {WidgetMode::panel, WidgetMode::island}) {

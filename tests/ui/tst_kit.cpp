@@ -163,32 +163,33 @@ void TestKit::controlsPaintTheDesignColoursAndTheirHoverStates()
     auto* card = new ValleyCard(&gallery);
     card->contentLayout()->addWidget(new EditField(QStringLiteral("Product"), QStringLiteral("e.g. Quiro"), card));
     card->contentLayout()->addWidget(new QuiroDivider(card));
-    auto* buttons = new QHBoxLayout;
-    auto* valley = new ValleyButton(QStringLiteral("Start call"), QStringLiteral("play.fill"), card);
-    auto* accent = new AccentButton(QStringLiteral("Continue"), QStringLiteral("arrow.right"), card);
-    auto* quiet = new QuietButton(QStringLiteral("Skip for now"), card);
-    auto* save = new SaveButton(card);
-    auto* saved = new SaveButton(card);
+    auto* buttonRow = new QWidget(card);
+    auto* buttons = new QHBoxLayout(buttonRow);
+    auto* valley = new ValleyButton(QStringLiteral("Start call"), QStringLiteral("play.fill"), buttonRow);
+    auto* accent = new AccentButton(QStringLiteral("Continue"), QStringLiteral("arrow.right"), buttonRow);
+    auto* quiet = new QuietButton(QStringLiteral("Skip for now"), buttonRow);
+    auto* save = new SaveButton(buttonRow);
+    auto* saved = new SaveButton(buttonRow);
     saved->setSaved(true);
-    for (QWidget* button : {static_cast<QWidget*>(valley), static_cast<QWidget*>(accent), static_cast<QWidget*>(quiet),
-                            static_cast<QWidget*>(save), static_cast<QWidget*>(saved)})
+    for (QWidget* button : std::initializer_list<QWidget*>{valley, accent, quiet, save, saved})
         buttons->addWidget(button, 0, Qt::AlignVCenter);
     buttons->addStretch(1);
-    card->contentLayout()->addLayout(buttons);
+    card->contentLayout()->addWidget(buttonRow);
     card->contentLayout()->addWidget(new CostPill(QStringLiteral("Speech"), 0.01234, DS::blue, card), 0, Qt::AlignLeft);
     page->addWidget(card);
 
-    auto* cards = new QHBoxLayout;
-    auto* quiroCard = new QuiroCard(&gallery);
+    auto* cardRow = new QWidget(&gallery);
+    auto* cards = new QHBoxLayout(cardRow);
+    auto* quiroCard = new QuiroCard(cardRow);
     quiroCard->contentLayout()->addWidget(
         new QuiroEmptyState(QStringLiteral("waveform"), QStringLiteral("No calls yet"), quiroCard));
-    auto* dawn = new DawnCard(&gallery);
+    auto* dawn = new DawnCard(cardRow);
     dawn->contentLayout()->addWidget(new QLabel(QStringLiteral("Dawn card"), dawn));
-    auto* glass = new GlassCard(&gallery);
+    auto* glass = new GlassCard(cardRow);
     glass->contentLayout()->addWidget(new QLabel(QStringLiteral("Glass card"), glass));
-    for (QWidget* each : {static_cast<QWidget*>(quiroCard), static_cast<QWidget*>(dawn), static_cast<QWidget*>(glass)})
+    for (QWidget* each : std::initializer_list<QWidget*>{quiroCard, dawn, glass})
         cards->addWidget(each);
-    page->addLayout(cards);
+    page->addWidget(cardRow);
     page->addStretch(1);
     gallery.show();
     clock.advanceBy(100);

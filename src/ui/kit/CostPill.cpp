@@ -35,13 +35,6 @@ CostPill::CostPill(const QString& label, double cost, const QColor& color, QWidg
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-void CostPill::setCost(double cost)
-{
-    m_cost = cost;
-    updateGeometry();
-    update();
-}
-
 QString CostPill::costText() const
 {
     return QStringLiteral("$") + QString::number(m_cost, 'f', 4);

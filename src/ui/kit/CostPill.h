@@ -11,7 +11,6 @@ class CostPill : public QWidget {
 public:
     CostPill(const QString& label, double cost, const QColor& color, QWidget* parent = nullptr);
 
-    void setCost(double cost);
     QString costText() const;
     QSize sizeHint() const override;
 

@@ -17,13 +17,6 @@ SymbolView::SymbolView(const QString& symbol, const QColor& color, double size, 
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-void SymbolView::setSymbol(const QString& symbol, const QColor& color)
-{
-    m_symbol = symbol;
-    m_color = color;
-    update();
-}
-
 QSize SymbolView::sizeHint() const
 {
     const int side = int(std::ceil(m_size));

@@ -10,7 +10,6 @@ class SymbolView : public QWidget {
 public:
     SymbolView(const QString& symbol, const QColor& color, double size, QWidget* parent = nullptr);
 
-    void setSymbol(const QString& symbol, const QColor& color);
     QSize sizeHint() const override;
 
 protected:
