@@ -8,6 +8,7 @@
 #include "ui/kit/Fonts.h"
 #include "ui/kit/Glass.h"
 #include "ui/kit/Labels.h"
+#include "ui/kit/RoundedSurface.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -125,10 +126,7 @@ QSize DynamicIslandView::currentSize() const
 
 QPainterPath DynamicIslandView::shape(const QRectF& bounds) const
 {
-    const double radius = qMin(bounds.height() / 2.0, maxCornerRadius);
-    QPainterPath path;
-    path.addRoundedRect(bounds, radius, radius);
-    return path;
+    return RoundedSurface::path(bounds, qMin(bounds.height() / 2.0, maxCornerRadius));
 }
 
 void DynamicIslandView::paintEvent(QPaintEvent*)
@@ -136,11 +134,8 @@ void DynamicIslandView::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillPath(shape(rect()), Glass::islandBackground);
-    if (m_bloom->isVisible()) {
-        QPainterPath bloom;
-        bloom.addRoundedRect(QRectF(m_bloom->geometry()), bloomRadius, bloomRadius);
-        painter.fillPath(bloom, white(0.06));
-    }
+    if (m_bloom->isVisible())
+        RoundedSurface::paint(painter, m_bloom->geometry(), bloomRadius, white(0.06));
 }
 
 void DynamicIslandView::enterEvent(QEnterEvent* event)

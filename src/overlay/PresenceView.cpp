@@ -11,6 +11,7 @@
 #include "ui/kit/Fonts.h"
 #include "ui/kit/Glass.h"
 #include "ui/kit/Labels.h"
+#include "ui/kit/RoundedSurface.h"
 #include "ui/kit/SymbolView.h"
 
 #include <QEvent>
@@ -182,18 +183,13 @@ QSize PresenceView::currentSize() const
 
 QPainterPath PresenceView::shape(const QRectF& bounds) const
 {
-    QPainterPath path;
-    path.addRoundedRect(bounds, cornerRadius, cornerRadius);
-    return path;
+    return RoundedSurface::path(bounds, cornerRadius);
 }
 
 void PresenceView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(shape(rect()), Glass::panelBackground);
-    painter.setPen(QPen(white(0.08), 1.0));
-    painter.drawPath(shape(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5)));
+    RoundedSurface::paint(painter, rect(), cornerRadius, Glass::panelBackground, white(0.08));
 }
 
 void PresenceView::toggleScoreCard()

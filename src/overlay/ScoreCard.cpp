@@ -5,6 +5,7 @@
 #include "ui/kit/Fonts.h"
 #include "ui/kit/Glass.h"
 #include "ui/kit/Labels.h"
+#include "ui/kit/RoundedSurface.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -41,18 +42,13 @@ ScoreCard::ScoreCard(qint64 score, std::function<void()> onOpen, QWidget* parent
 
 QPainterPath ScoreCard::shape(const QRectF& bounds)
 {
-    QPainterPath path;
-    path.addRoundedRect(bounds, cornerRadius, cornerRadius);
-    return path;
+    return RoundedSurface::path(bounds, cornerRadius);
 }
 
 void ScoreCard::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(shape(rect()), cardFill);
-    painter.setPen(QPen(white(0.1), 1.0));
-    painter.drawPath(shape(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5)));
+    RoundedSurface::paint(painter, rect(), cornerRadius, cardFill, white(0.1));
 }
 
 } // namespace quiro

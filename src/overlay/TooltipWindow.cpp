@@ -5,6 +5,7 @@
 #include "ui/kit/Fonts.h"
 #include "ui/kit/HoverButton.h"
 #include "ui/kit/HoverFade.h"
+#include "ui/kit/RoundedSurface.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -25,9 +26,7 @@ constexpr QColor bubbleFill = hexColor("#3A3A40", 0.98);
 
 QPainterPath bubbleShape(const QRectF& bounds)
 {
-    QPainterPath path;
-    path.addRoundedRect(bounds, cornerRadius, cornerRadius);
-    return path;
+    return RoundedSurface::path(bounds, cornerRadius);
 }
 
 class Bubble final : public QWidget {
@@ -51,7 +50,7 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(bubbleShape(rect()), bubbleFill);
+        RoundedSurface::paint(painter, rect(), cornerRadius, bubbleFill);
         painter.setPen(white(0.95));
         painter.drawText(rect(), Qt::AlignCenter, m_text);
     }

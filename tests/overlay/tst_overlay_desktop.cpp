@@ -72,6 +72,16 @@ QString focusedWindow()
     return runTool(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")});
 }
 
+// The control of `view` that shows `icon`.
+GlassButton* controlWithIcon(const QWidget* view, const QString& icon)
+{
+    for (GlassButton* button : view->findChildren<GlassButton*>()) {
+        if (button->icon() == icon)
+            return button;
+    }
+    return nullptr;
+}
+
 QPoint centreOf(const QWidget* widget)
 {
     return widget->mapToGlobal(widget->rect().center());
@@ -400,11 +410,7 @@ void TestOverlayDesktop::tooltipWaits450MillisecondsAndIsReplaced()
     // The controls use it: resting on the capture control shows what this desktop can do.
     showIn(WidgetMode::panel);
     settleAt(QRect(int(screenMidX()) - 230, area().top() + 66, 460, 64));
-    GlassButton* capture = nullptr;
-    for (GlassButton* button : m_controller->view()->findChildren<GlassButton*>()) {
-        if (button->icon() == QLatin1String("eye"))
-            capture = button;
-    }
+    GlassButton* capture = controlWithIcon(m_controller->view(), QStringLiteral("eye"));
     QVERIFY(capture);
     movePointer(centreOf(capture));
     QTRY_VERIFY(capture->isHovered());
@@ -498,11 +504,7 @@ void TestOverlayDesktop::overlayNeverTakesTheFocusAndSitsOnEveryWorkspace()
     const QRect frame = m_controller->window()->geometry();
     clickAt(QPoint(frame.center().x() - 40, frame.top() + 8));
     QCOMPARE(focusedWindow(), m_callWindow);
-    GlassButton* transcript = nullptr;
-    for (GlassButton* button : m_controller->view()->findChildren<GlassButton*>()) {
-        if (button->icon() == QLatin1String("text.bubble"))
-            transcript = button;
-    }
+    GlassButton* transcript = controlWithIcon(m_controller->view(), QStringLiteral("text.bubble"));
     QVERIFY(transcript);
     clickAt(centreOf(transcript));
     QTRY_VERIFY(m_model->showTranscript());
@@ -522,20 +524,14 @@ void TestOverlayDesktop::screenshotsOfEveryState()
     settleAt(frame);
     const QRect shot = frame.adjusted(-20, -20, 20, 260);
     auto* panel = static_cast<PresenceView*>(m_controller->view());
-    const auto control = [panel](const QString& icon) {
-        for (GlassButton* button : panel->findChildren<GlassButton*>()) {
-            if (button->icon() == icon)
-                return globalRect(button);
-        }
-        return QRect();
-    };
 
     QImage image = shoot(QStringLiteral("panel-idle"), shot);
     // The rounded corner is cut away (no compositor here), so the call shows through it.
     QVERIFY(test::sameColor(image.pixelColor(frame.topLeft() - shot.topLeft()), callBackdrop));
     QVERIFY(
         test::sameColor(image.pixelColor(QPoint(frame.center().x(), frame.top() + 4) - shot.topLeft()), panelGround));
-    QVERIFY(showsColor(image, shot.topLeft(), control(QStringLiteral("eye")), Glass::accent));
+    QVERIFY(
+        showsColor(image, shot.topLeft(), globalRect(controlWithIcon(panel, QStringLiteral("eye"))), Glass::accent));
 
     m_model->setRunning(true);
     m_model->setStatusText(QStringLiteral("Listening…"));

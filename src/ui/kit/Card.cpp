@@ -1,5 +1,7 @@
 #include "ui/kit/Card.h"
 
+#include "ui/kit/RoundedSurface.h"
+
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -27,11 +29,7 @@ void Card::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const QRectF card = cardRect();
     m_style.shadow.paint(painter, card, m_style.cornerRadius);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(m_style.fill);
-    painter.setPen(m_style.border.alpha() > 0 ? QPen(m_style.border, 1.0) : QPen(Qt::NoPen));
-    // Half a pixel in, so a one-pixel border falls on whole pixels.
-    painter.drawRoundedRect(card.adjusted(0.5, 0.5, -0.5, -0.5), m_style.cornerRadius, m_style.cornerRadius);
+    RoundedSurface::paint(painter, card, m_style.cornerRadius, m_style.fill, m_style.border);
 }
 
 } // namespace quiro
