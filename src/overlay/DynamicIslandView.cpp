@@ -104,7 +104,7 @@ QWidget* DynamicIslandView::buildBloom()
     layout->addWidget(m_hintLabel, 1, 0);
     layout->addWidget(m_hintText, 2, 0);
     layout->setRowStretch(3, 1);
-    layout->addWidget(dismiss, 0, 1, Qt::AlignTop | Qt::AlignRight);
+    layout->addWidget(dismiss, 0, 1, 4, 1, Qt::AlignTop | Qt::AlignRight); // beside the text, not above it
     layout->setColumnStretch(0, 1);
     connect(dismiss, &QAbstractButton::clicked, this, [this] { model().clearHint(); });
     return bloom;
