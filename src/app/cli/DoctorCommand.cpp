@@ -7,6 +7,7 @@
 #include "app/cli/TerminalText.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioLevel.h"
+#include "audio/HearingCheck.h"
 #include "audio/SoundServer.h"
 #include "audio/SystemAudioCapture.h"
 #include "core/Clock.h"
@@ -51,7 +52,7 @@ struct Check {
 
 constexpr int levelWindowMs = 2000;
 constexpr int apiTimeoutMs = 5000;
-const QString soundSettings = QStringLiteral("the sound settings (pavucontrol)");
+const QString& soundSettings = HearingCheck::soundSettings;
 
 // --- sound ---------------------------------------------------------------------------------
 
@@ -79,7 +80,7 @@ QList<Check> checkSound()
 
     const auto queried = SoundServer::query();
     if (const auto* error = std::get_if<QString>(&queried)) {
-        server.detail = *error + QStringLiteral(" — start PulseAudio or PipeWire (pipewire-pulse) and log in again");
+        server.detail = HearingCheck::serverProblem(*error);
         microphone.detail = QStringLiteral("not checked — no sound server");
         system.detail = QStringLiteral("not checked — no sound server");
         return {server, microphone, system};
@@ -100,18 +101,11 @@ QList<Check> checkSound()
         levels->system.add(chunk);
     });
 
-    std::optional<QString> microphoneError;
-    if (info.defaultSource.isEmpty())
-        microphoneError = QStringLiteral("no input device — plug in a microphone or enable it in ") + soundSettings;
-    else if (info.sourceIsMonitor)
-        microphoneError = QStringLiteral("the default input \"%1\" only repeats what the computer plays — plug in a "
-                                         "microphone or choose it in %2")
-                              .arg(info.defaultSourceDescription, soundSettings);
-    else if (info.sourceMuted)
-        microphoneError = QStringLiteral("%1 (%2) is muted — unmute it in %3")
-                              .arg(info.defaultSourceDescription, info.defaultSource, soundSettings);
-    else if (const auto failure = QCoro::waitFor(microphoneCapture.start()))
-        microphoneError = failure->message;
+    std::optional<QString> microphoneError = HearingCheck::microphoneProblem(info);
+    if (!microphoneError) {
+        if (const auto failure = QCoro::waitFor(microphoneCapture.start()))
+            microphoneError = failure->message;
+    }
 
     const auto systemFailure = QCoro::waitFor(systemCapture.start());
 
@@ -146,10 +140,8 @@ QList<Check> checkSound()
     }
 
     if (systemFailure) {
-        QString why = systemFailure->message;
-        if (systemFailure->error == SystemAudioCapture::CaptureError::noDisplay)
-            why = QStringLiteral("no output device to listen to — choose one in ") + soundSettings;
-        system.detail = why + QStringLiteral("; without it only your microphone is heard");
+        system.detail = HearingCheck::playbackProblem(*systemFailure) +
+                        QStringLiteral("; without it only your microphone is heard");
     } else if (levels->system.samples() == 0) {
         system.detail = QStringLiteral("%1 delivered no audio in %2 s — the other side of a call would not be heard")
                             .arg(systemDevice)

@@ -3,6 +3,7 @@
 #include "app/cli/Command.h"
 #include "app/cli/TerminalText.h"
 #include "history/ConversationStore.h"
+#include "history/DebriefText.h"
 #include "history/PostCallAnalysis.h"
 #include "history/PostCallSummary.h"
 
@@ -28,42 +29,9 @@ const QString usage =
                    "  --markdown    print the shown call as Markdown\n"
                    "  -h, --help    show this help\n");
 
-// Backslash-escapes what Markdown would turn into markup, links or HTML.
-QString markdownText(const QString& text)
-{
-    static const QString special = QStringLiteral("\\`*_[]<>#|~!");
-    QString result;
-    for (const QChar c : clean(text)) {
-        if (special.contains(c))
-            result.append(QLatin1Char('\\'));
-        result.append(c);
-    }
-    return result;
-}
-
-QString localTime(double unixSeconds, const QString& format)
-{
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixSeconds * 1000.0), Qt::LocalTime).toString(format);
-}
-
-QString talkShare(const std::optional<double>& talkRatio)
-{
-    if (!talkRatio)
-        return QStringLiteral("\u2014");
-    return QString::number(PostCallSummary::talkSharePercent(*talkRatio)) + QLatin1Char('%');
-}
-
 QString counted(qint64 count, const char* one, const char* many)
 {
     return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
-}
-
-// The score as shown; a call in which nothing was transcribed has none worth showing.
-QString scoreText(const SessionRecord& record, const std::function<QString(qint64)>& format)
-{
-    if (record.turns.isEmpty())
-        return PostCallSummary::noSpeechHeard;
-    return record.score ? format(*record.score) : QStringLiteral("\u2014");
 }
 
 void reportSkipped(int skippedFiles, const QString& dir)
@@ -95,13 +63,13 @@ int list(int limit, bool json)
     } else {
         const Style style(useColour());
         for (const SessionRecord& record : listing.records) {
-            QString score = scoreText(record, [&](qint64 value) { return style.score(value); });
+            QString score = DebriefText::score(record, [&](qint64 value) { return style.score(value); });
             if (!record.turns.isEmpty())
                 score.prepend(QStringLiteral("score "));
-            QString share = talkShare(record.talkRatio);
+            QString share = DebriefText::talkShare(record.talkRatio);
             if (record.talkRatio && *record.talkRatio > PostCallSummary::talkRatioWarning)
                 share = style.red(share);
-            out << localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm")) << "  "
+            out << DebriefText::localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm")) << "  "
                 << PostCallSummary::durationText(record.durationSeconds()).leftJustified(14) << "  "
                 << counted(record.turns.size(), "turn", "turns").leftJustified(10) << "  "
                 << counted(record.hintCount, "hint", "hints").leftJustified(9) << "  " << score << "  you spoke "
@@ -113,20 +81,16 @@ int list(int limit, bool json)
     return Success;
 }
 
-struct Section {
-    const QString& title;
-    const std::optional<QStringList>& items;
-};
-
 void printPlain(QTextStream& out, const SessionRecord& record, const Style& style)
 {
     const PostCallSummary summary = PostCallSummary::fromRecord(record);
-    out << style.bold(QStringLiteral("Call on ") + localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+    out << style.bold(QStringLiteral("Call on ") +
+                      DebriefText::localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm:ss")))
         << '\n'
         << "id          " << record.id.toString(QUuid::WithoutBraces).toUpper() << '\n'
         << "duration    " << PostCallSummary::durationText(summary.durationSec) << '\n'
-        << "score       " << scoreText(record, [&](qint64 value) { return style.score(value); }) << '\n'
-        << "you spoke   " << talkShare(record.talkRatio) << '\n'
+        << "score       " << DebriefText::score(record, [&](qint64 value) { return style.score(value); }) << '\n'
+        << "you spoke   " << DebriefText::talkShare(record.talkRatio) << '\n'
         << "exchanges   " << summary.turns << '\n'
         << "quiros      " << summary.hintCount << "\n\n";
 
@@ -139,56 +103,6 @@ void printPlain(QTextStream& out, const SessionRecord& record, const Style& styl
     out << style.bold(QStringLiteral("Transcript")) << '\n';
     for (const TurnRecord& turn : record.turns)
         out << speakerName(turn.speaker) << ": " << clean(turn.text) << '\n';
-}
-
-void printMarkdown(QTextStream& out, const SessionRecord& record)
-{
-    const PostCallSummary summary = PostCallSummary::fromRecord(record);
-    out << "# Call on " << localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm:ss")) << "\n\n"
-        << "- ID: " << record.id.toString(QUuid::WithoutBraces).toUpper() << '\n'
-        << "- Duration: " << PostCallSummary::durationText(summary.durationSec) << '\n'
-        << "- Score: " << scoreText(record, [](qint64 value) { return QString::number(value); }) << '\n'
-        << "- You spoke: " << talkShare(record.talkRatio) << '\n'
-        << "- Exchanges: " << summary.turns << '\n'
-        << "- Quiros: " << summary.hintCount << "\n\n";
-
-    if (summary.displayState() == PostCallSummary::DisplayState::present) {
-        const PostCallAnalysis analysis = PostCallAnalysis::read(*summary.analysis);
-        if (analysis.summary)
-            out << markdownText(*analysis.summary) << "\n\n";
-        const auto printSection = [&](const Section& section) {
-            if (!section.items || section.items->isEmpty())
-                return;
-            out << "## " << section.title << "\n\n";
-            for (const QString& item : *section.items)
-                out << "- " << markdownText(item) << '\n';
-            out << '\n';
-        };
-        printSection({AnalysisSection::strengths, analysis.strengths});
-        printSection({AnalysisSection::improvements, analysis.improvements});
-        printSection({AnalysisSection::missedOpportunities, analysis.missedOpportunities});
-        if (analysis.objections && !analysis.objections->isEmpty()) {
-            out << "## " << AnalysisSection::objections << "\n\n";
-            for (const Objection& objection : *analysis.objections) {
-                out << "- **" << markdownText(objection.displayType()) << "**";
-                if (!objection.quote.isEmpty())
-                    out << " \u2014 \u201c" << markdownText(objection.quote) << "\u201d";
-                out << " (" << (objection.handled ? "handled" : "not handled") << ")\n";
-                if (!objection.note.isEmpty())
-                    out << "  " << markdownText(objection.note) << '\n';
-            }
-            out << '\n';
-        }
-        printSection({AnalysisSection::nextSteps, analysis.nextSteps});
-        if (analysis.talkListenNote)
-            out << '_' << markdownText(*analysis.talkListenNote) << "_\n\n";
-    } else {
-        out << "## " << AnalysisSection::unavailableTitle << "\n\n" << AnalysisSection::unavailableDetail << "\n\n";
-    }
-
-    out << "## Transcript\n\n";
-    for (const TurnRecord& turn : record.turns)
-        out << "**" << markdownText(speakerName(turn.speaker)) << ":** " << markdownText(turn.text) << "\n\n";
 }
 
 int show(const QString& idText, bool markdown)
@@ -213,7 +127,7 @@ int show(const QString& idText, bool markdown)
     }
     QTextStream out(stdout);
     if (markdown)
-        printMarkdown(out, *found);
+        out << DebriefText::markdown(*found);
     else
         printPlain(out, *found, Style(useColour()));
     out.flush();
