@@ -4,8 +4,11 @@
 #include "app/cli/DoctorCommand.h"
 #include "app/cli/HistoryCommand.h"
 
+#include "core/Config.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -33,7 +36,25 @@ void printUsage(QTextStream& out)
         << "Without a command, quiro starts the desktop app.\n\nCommands:\n";
     for (const auto& command : commands)
         out << "  " << QString::fromLatin1(command.name).leftJustified(10) << command.summary << '\n';
-    out << "\nRun 'quiro COMMAND --help' for the options of one command.\n";
+    out << "  " << QStringLiteral("help").leftJustified(10) << "Show this list, or the help of one command\n"
+        << "\nRun 'quiro help COMMAND' (or 'quiro COMMAND --help') for the options of one command,\n"
+        << "'quiro --version' for the version.\n";
+}
+
+const quiro::cli::Command* find(const char* name)
+{
+    for (const auto& command : commands) {
+        if (std::strcmp(command.name, name) == 0)
+            return &command;
+    }
+    return nullptr;
+}
+
+int unknownCommand(const char* name)
+{
+    QTextStream(stderr) << "quiro: unknown command '" << QString::fromLocal8Bit(name)
+                        << "'. Run 'quiro help' to see the commands.\n";
+    return quiro::cli::WrongUsage;
 }
 
 } // namespace
@@ -53,23 +74,31 @@ int main(int argc, char* argv[])
         return quiro::cli::Success;
     }
     const char* name = argv[1];
-    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {
+    if (std::strcmp(name, "--version") == 0) {
+        QTextStream(stdout) << "quiro " << QUIRO_VERSION << " (" << QUIRO_COMMIT << ")\n";
+        return quiro::cli::Success;
+    }
+    const bool help = std::strcmp(name, "help") == 0;
+    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 || (help && argc == 2)) {
         QTextStream out(stdout);
         printUsage(out);
         return quiro::cli::Success;
     }
-    for (const auto& command : commands) {
-        if (std::strcmp(command.name, name) != 0)
-            continue;
+    if (help && argc > 3) {
+        QTextStream(stderr) << "quiro help: takes one command at most. Run 'quiro help' to see the commands.\n";
+        return quiro::cli::WrongUsage;
+    }
+    // "quiro help COMMAND" is "quiro COMMAND --help".
+    if (const auto* command = find(help ? argv[2] : name)) {
         // What the program does behind the scenes goes to its log file; the terminal shows
         // results (and `quiro console --verbose` shows the log as well).
         quiro::Log::toFile(quiro::Paths::logFile(), quiro::Log::Echo::none);
         quiro::Paths::narrowPrivateModes();
+        for (const QString& problem : quiro::Config::problemsIn(quiro::Paths::userEnvFile()))
+            quiro::Log::line(QStringLiteral("Config"), problem);
         QCoreApplication app(argc, argv);
-        QStringList arguments = app.arguments().mid(2);
-        return command.run(arguments);
+        const QStringList arguments = help ? QStringList{QStringLiteral("--help")} : app.arguments().mid(2);
+        return command->run(arguments);
     }
-    QTextStream err(stderr);
-    err << "quiro: unknown command '" << name << "'. Run 'quiro --help' to see the commands.\n";
-    return quiro::cli::WrongUsage;
+    return unknownCommand(help ? argv[2] : name);
 }

@@ -5,6 +5,7 @@
 #include "core/Preferences.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -64,6 +65,19 @@ QString ConversationStore::sessionsDir(const QString& account) const
     const QString dir = Paths::sessionsRoot() + QLatin1Char('/') + account;
     Paths::ensurePrivateDir(dir);
     return dir;
+}
+
+QStringList ConversationStore::otherAccounts() const
+{
+    QStringList accounts;
+    const QString current = accountName();
+    const QDir root(Paths::sessionsRoot());
+    for (const QString& account : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (account != current &&
+            !QDir(root.filePath(account)).entryList({QStringLiteral("*.json")}, QDir::Files).isEmpty())
+            accounts.append(account);
+    }
+    return accounts;
 }
 
 QString ConversationStore::checkpointPath() const

@@ -37,6 +37,9 @@ public:
 
     QString sessionsDir(const QString& account = accountName()) const; // created (0700) on every call
     QString checkpointPath() const;                                    // ~/.quiroai created (0700) on every call
+    // The other accounts whose calls are stored on this computer (folder names), for people who
+    // wonder where their calls went after signing out.
+    QStringList otherAccounts() const;
 
     // Writes the record to its file: the start-time name, or that name with "-2", "-3"… before
     // ".json" when the file of that name already holds another session (two calls started in the

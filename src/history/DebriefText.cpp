@@ -58,8 +58,8 @@ QString markdown(const SessionRecord& record)
         << "- Duration: " << PostCallSummary::durationText(summary.durationSec) << '\n'
         << "- Score: " << score(record, [](qint64 value) { return QString::number(value); }) << '\n'
         << "- You spoke: " << talkShare(record.talkRatio) << '\n'
-        << "- Exchanges: " << summary.turns << '\n'
-        << "- Quiros: " << summary.hintCount << "\n\n";
+        << "- Turns: " << summary.turns << '\n'
+        << "- Hints: " << summary.hintCount << "\n\n";
 
     if (summary.displayState() == PostCallSummary::DisplayState::present) {
         const PostCallAnalysis analysis = PostCallAnalysis::read(*summary.analysis);

@@ -157,6 +157,11 @@ void TestAccountCli::registerSendsNameAndPasswordFromStdin()
     QCOMPARE(console.exitCode, 1);
     QVERIFY2(console.err.startsWith("quiro console: cannot reach the service at http://127.0.0.1:"),
              qPrintable(console.err));
+    const Run login = quiro({"login", "cy@example.com"}, "secret\n");
+    QCOMPARE(login.exitCode, 1);
+    QVERIFY2(login.err.startsWith("quiro login: Cannot reach the service at " + m_apiBase) &&
+                 login.err.contains("start the local service"),
+             qPrintable(login.err));
 }
 
 void TestAccountCli::failuresGoToStderrWithStatusOne_data()
@@ -218,9 +223,15 @@ void TestAccountCli::wrongUsageIsStatusTwo()
 
 void TestAccountCli::helpListsTheArguments()
 {
-    const Run run = quiro({"register", "--help"});
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.startsWith("Usage: quiro register [options] EMAIL NAME\n"), qPrintable(run.out));
+    // Every command's help reads the same way, through "--help" or "quiro help", without Qt's options.
+    for (const QString command : {"register", "login", "logout", "whoami", "history", "console", "doctor"}) {
+        const Run run = quiro({command, "--help"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith("Usage: quiro " + command), qPrintable(run.out));
+        QVERIFY2(!run.out.contains("help-all") && !run.out.contains("[options]"), qPrintable(run.out));
+        QCOMPARE(quiro({"help", command}).out, run.out);
+    }
+    QVERIFY(quiro({"register", "--help"}).out.startsWith("Usage: quiro register EMAIL NAME\n"));
     QCOMPARE(m_server->requests().size(), 0);
 }
 

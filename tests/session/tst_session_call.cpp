@@ -157,6 +157,7 @@ private slots:
     void serviceGoingAwayMidCallKeepsTheSessionAndItsTurns();
     void withoutSystemAudioTheCallRunsOnTheMicrophone();
     void sentenceFinishedJustBeforeTheStopIsSaved();
+    void consoleShowsTheCallAndLogsThePlumbing();
 
 private:
     SessionController::Environment environment();
@@ -345,6 +346,36 @@ void TestSessionCall::sentenceFinishedJustBeforeTheStopIsSaved()
     QCOMPARE(log.saved.size(), 1);
     QVERIFY2(!log.saved.first().turns.isEmpty(), "the last sentence was lost at the stop");
     QCOMPARE(log.saved.first().turns.last().speaker, QStringLiteral("CLT"));
+}
+
+void TestSessionCall::consoleShowsTheCallAndLogsThePlumbing()
+{
+    // The terminal shows the call; what the streams and captures do goes to the log file, and to
+    // standard error as well with --verbose.
+    const auto console = [this](const QStringList& options) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("API_BASE"), m_service->apiBase());
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(QUIRO_EXECUTABLE),
+                      QStringList{QStringLiteral("console"), QStringLiteral("--duration"), QStringLiteral("2")} +
+                          options);
+        process.closeWriteChannel();
+        const bool finished = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
+        return std::tuple{finished && process.exitCode() == 0, QString::fromUtf8(process.readAllStandardOutput()),
+                          QString::fromUtf8(process.readAllStandardError())};
+    };
+    const auto [quietOk, quietOut, quietErr] = console({});
+    QVERIFY2(quietOk, qPrintable(quietOut + quietErr));
+    QVERIFY2(quietOut.contains(QStringLiteral("· Listening…")) && quietOut.contains(QStringLiteral("Call ended after")),
+             qPrintable(quietOut));
+    for (const QString& plumbing : {QStringLiteral("quiro.app.deepgram: Connecting"), QStringLiteral("[SysAudio]")}) {
+        QVERIFY2(!quietOut.contains(plumbing) && !quietErr.contains(plumbing), qPrintable(quietOut + quietErr));
+        QVERIFY(test::readFile(m_home->file(QStringLiteral(".quiroai/logs/quiro.log"))).contains(plumbing.toUtf8()));
+    }
+    const auto [verboseOk, verboseOut, verboseErr] = console({QStringLiteral("--verbose")});
+    QVERIFY(verboseOk);
+    QVERIFY2(verboseErr.contains(QStringLiteral("[SysAudio] Started")), qPrintable(verboseErr));
 }
 
 QTEST_GUILESS_MAIN(TestSessionCall)

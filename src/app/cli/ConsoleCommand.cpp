@@ -2,15 +2,17 @@
 
 #include "account/AuthManager.h"
 #include "app/cli/Command.h"
+#include "app/cli/CommandLine.h"
 #include "app/cli/ServiceCheck.h"
 #include "app/cli/TerminalText.h"
+#include "core/Log.h"
 #include "core/NotificationCenter.h"
+#include "core/Paths.h"
 #include "history/ConversationStore.h"
 #include "history/PostCallAnalysis.h"
 #include "overlay/SessionWindowModel.h"
 #include "session/SessionController.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -55,8 +57,13 @@ public:
         , m_style(useColour())
     {
         printAsItHappens();
-        if (durationSeconds > 0)
-            QTimer::singleShot(durationSeconds * 1000, this, [this] { endCall(); });
+        // The duration counts from the moment the call is heard, like the saved call's.
+        if (durationSeconds > 0) {
+            connect(&m_controller, &SessionController::runningChanged, this, [this, durationSeconds] {
+                if (m_controller.running())
+                    QTimer::singleShot(durationSeconds * 1000, this, [this] { endCall(); });
+            });
+        }
         // The call may end without us: the service refused the sign-in or the stream for good.
         connect(&m_controller, &SessionController::stateChanged, this, [this] {
             if (m_controller.state() == SessionController::State::idle)
@@ -118,6 +125,9 @@ private:
         connect(notifier, &QSocketNotifier::activated, this, [this] {
             char byte;
             [[maybe_unused]] const auto got = ::read(m_interruptReadFd, &byte, 1);
+            // The terminal has echoed "^C" without a line break.
+            if (::isatty(STDOUT_FILENO))
+                line(QString());
             if (m_ended) {
                 // The record is already on disk; only the analysis is given up.
                 line(QStringLiteral("Not waiting for the analysis."));
@@ -221,9 +231,16 @@ private:
               << (record->turns.isEmpty() ? PostCallSummary::noSpeechHeard
                                           : m_style.score(summary ? summary->score : *record->score))
               << "   you spoke " << PostCallSummary::talkSharePercent(record->talkRatio.value_or(0.5)) << "%   "
-              << record->turns.size() << " exchanges   " << record->hintCount << " hints\n\n";
+              << counted(record->turns.size(), "turn", "turns") << "   " << counted(record->hintCount, "hint", "hints")
+              << "\n\n";
         if (summary && summary->displayState() == PostCallSummary::DisplayState::present)
             printAnalysis(m_out, PostCallAnalysis::read(*summary->analysis), m_style);
+        else if (record->turns.size() < SessionController::minimumTurnsForAnalysis)
+            m_out << m_style.bold(QStringLiteral("Not analysed")) << '\n'
+                  << QStringLiteral("Calls are analysed from %1 turns on; this one has %2.")
+                         .arg(SessionController::minimumTurnsForAnalysis)
+                         .arg(record->turns.size())
+                  << '\n';
         else
             m_out << m_style.bold(AnalysisSection::unavailableTitle) << '\n'
                   << AnalysisSection::unavailableDetail << '\n';
@@ -275,32 +292,34 @@ int signedOut(AuthManager& auth)
 
 int runConsole(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("One coached call in the terminal: both sides' lines and the hints as they happen.\n"
-                       "Type a and Enter for a hint now; Ctrl+C ends the call and shows the debrief."));
-    parser.addHelpOption();
-    const QCommandLineOption duration(
-        QStringLiteral("duration"), QStringLiteral("End the call by itself after SECONDS."), QStringLiteral("SECONDS"));
-    parser.addOption(duration);
-    if (!parser.parse(QStringList{QStringLiteral("quiro console")} + arguments)) {
-        QTextStream(stderr) << "quiro console: " << parser.errorText() << "\n";
-        return WrongUsage;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << parser.helpText();
-        return Success;
-    }
+    CommandLine commandLine(
+        QStringLiteral("console"),
+        QStringLiteral("Usage: quiro console [--duration SECONDS] [--verbose]\n\n"
+                       "One coached call in the terminal: both sides' lines and the hints as they happen,\n"
+                       "then the score and the debrief. Type a and Enter for a hint now; Ctrl+C ends the call.\n"
+                       "What happens behind the scenes goes to %1.\n\n"
+                       "Options:\n"
+                       "  --duration SECONDS   end the call by itself after SECONDS (at most 86400)\n"
+                       "  --verbose            show the log lines on standard error as well\n"
+                       "  -h, --help           show this help\n")
+            .arg(Paths::logFile()));
+    const QCommandLineOption duration(QStringLiteral("duration"), QString(), QStringLiteral("SECONDS"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"));
+    commandLine.addOption(duration);
+    commandLine.addOption(verbose);
+    if (const auto parsed = commandLine.parse(arguments, 0, 0); parsed != CommandLine::Parsed::run)
+        return CommandLine::exitStatus(parsed);
     int durationSeconds = 0;
-    if (parser.isSet(duration)) {
+    if (commandLine.isSet(duration)) {
         bool ok = false;
-        durationSeconds = parser.value(duration).toInt(&ok);
-        if (!ok || durationSeconds <= 0 || durationSeconds > longestCallSeconds) {
-            QTextStream(stderr) << "quiro console: --duration takes a whole number of seconds from 1 to "
-                                << longestCallSeconds << " (24 hours). Run 'quiro console --help' for the options.\n";
-            return WrongUsage;
-        }
+        durationSeconds = commandLine.value(duration).toInt(&ok);
+        if (!ok || durationSeconds <= 0 || durationSeconds > longestCallSeconds)
+            return commandLine.wrongUsage(
+                QStringLiteral("--duration takes a whole number of seconds from 1 to %1 (24 hours).")
+                    .arg(longestCallSeconds));
     }
+    if (commandLine.isSet(verbose))
+        Log::toFile(Paths::logFile(), Log::Echo::toStandardError);
 
     AuthManager& auth = AuthManager::shared();
     QCoro::waitFor(auth.restore());

@@ -3,6 +3,7 @@
 #include "account/JwtExpiry.h"
 #include "account/TokenStore.h"
 #include "app/cli/Command.h"
+#include "app/cli/CommandLine.h"
 #include "app/cli/ServiceCheck.h"
 #include "app/cli/TerminalText.h"
 #include "audio/AudioCapture.h"
@@ -16,7 +17,6 @@
 #include "core/Paths.h"
 #include "core/Preferences.h"
 
-#include <QCommandLineParser>
 #include <QCoro/QCoroTask>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -29,13 +29,18 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
+#include <cmath>
 #include <memory>
 
 namespace quiro::cli {
 
 namespace {
 
-enum class Need { forCall, optional };
+enum class Need {
+    forCall,       // no call without it, not even in the terminal
+    forDesktopApp, // the windows need it; `quiro console` does not
+    optional,
+};
 
 struct Check {
     explicit Check(QString name = {}, Need needed = Need::forCall)
@@ -46,6 +51,7 @@ struct Check {
 
     QString label;
     bool ok = false;
+    bool warning = false; // works, but probably not as the user expects
     Need need;
     QString detail; // what was found, or what is wrong and how to fix it
 };
@@ -137,6 +143,13 @@ QList<Check> checkSound()
     } else {
         microphone.ok = true;
         microphone.detail = withLevel(microphoneDevice, levels->microphone);
+        // Exact zeros come from a muted or disconnected device, never from a quiet room.
+        if (std::isinf(levels->microphone.dbfs())) {
+            microphone.warning = true;
+            microphone.detail += QStringLiteral(" — nothing is coming in; check that the microphone is switched on "
+                                                "and not muted in %1")
+                                     .arg(soundSettings);
+        }
     }
 
     if (systemFailure) {
@@ -191,7 +204,7 @@ bool canGrabHotKey(Display* display)
 
 QList<Check> checkDesktop()
 {
-    Check display{QStringLiteral("Display")};
+    Check display{QStringLiteral("Display"), Need::forDesktopApp};
     Check hotKey{QStringLiteral("Hot key"), Need::optional};
     Check tray{QStringLiteral("System tray"), Need::optional};
 
@@ -291,6 +304,23 @@ QCoro::Task<Check> checkAccount(TokenStore::Backend backend)
     co_return check;
 }
 
+// --- settings ------------------------------------------------------------------------------
+
+Check checkSettings()
+{
+    Check check{QStringLiteral("Settings")};
+    const QStringList problems = Config::problemsIn(Paths::userEnvFile());
+    check.ok = true;
+    if (problems.isEmpty()) {
+        check.detail = QStringLiteral("%1 is fine").arg(Paths::userEnvFile());
+        return check;
+    }
+    // Each problem names its line; the checks below show what the program made of the rest.
+    check.warning = true;
+    check.detail = problems.join(QStringLiteral("; "));
+    return check;
+}
+
 // --- output --------------------------------------------------------------------------------
 
 void print(QTextStream& out, const Check& check, const Style& style)
@@ -298,7 +328,8 @@ void print(QTextStream& out, const Check& check, const Style& style)
     QString line = check.label + QStringLiteral(": ") + check.detail;
     if (!check.ok && check.need == Need::optional)
         line += QStringLiteral(" (optional)");
-    const QString mark = check.ok                       ? style.green(QStringLiteral("✓"))
+    const QString mark = check.warning                  ? style.yellow(QStringLiteral("!"))
+                         : check.ok                     ? style.green(QStringLiteral("✓"))
                          : check.need == Need::optional ? style.yellow(QStringLiteral("✗"))
                                                         : style.red(QStringLiteral("✗"));
     out << mark << ' ' << line << '\n';
@@ -309,22 +340,15 @@ void print(QTextStream& out, const Check& check, const Style& style)
 
 int runDoctor(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Checks that this computer is ready for a coached call and says how to fix what is not."));
-    parser.addHelpOption();
-    if (!parser.parse(QStringList{QStringLiteral("quiro doctor")} + arguments)) {
-        QTextStream(stderr) << "quiro doctor: " << parser.errorText() << ". Run 'quiro doctor --help'.\n";
-        return WrongUsage;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << parser.helpText();
-        return Success;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        QTextStream(stderr) << "quiro doctor: takes no arguments. Run 'quiro doctor --help'.\n";
-        return WrongUsage;
-    }
+    CommandLine commandLine(
+        QStringLiteral("doctor"),
+        QStringLiteral("Usage: quiro doctor\n\n"
+                       "Checks that this computer is ready for a coached call — sound, display,\n"
+                       "settings, the service and the sign-in — and says how to fix what is not.\n\n"
+                       "Options:\n"
+                       "  -h, --help    show this help\n"));
+    if (const auto parsed = commandLine.parse(arguments, 0, 0); parsed != CommandLine::Parsed::run)
+        return CommandLine::exitStatus(parsed);
 
     // The captures log their start and stop; here only the check lines belong on stdout.
     Log::setSink([](const QString&) {});
@@ -340,6 +364,7 @@ int runDoctor(const QStringList& arguments)
 
     report(checkSound());
     report(checkDesktop());
+    report({checkSettings()});
     const Check secrets = checkSecretService();
     report({secrets});
     report({QCoro::waitFor(checkService(Config::load()))});
@@ -348,17 +373,25 @@ int runDoctor(const QStringList& arguments)
     report({QCoro::waitFor(
         checkAccount(secrets.ok ? TokenStore::Backend::keychainThenFile : TokenStore::Backend::fileOnly))});
 
-    QStringList blocking;
-    for (const Check& check : checks) {
-        if (!check.ok && check.need == Need::forCall)
-            blocking.append(check.label);
+    const auto failing = [&](Need need) {
+        QStringList labels;
+        for (const Check& check : checks) {
+            if (!check.ok && check.need == need)
+                labels.append(check.label);
+        }
+        return labels;
+    };
+    if (const QStringList blocking = failing(Need::forCall); !blocking.isEmpty()) {
+        out << "Not ready for a call — fix: " << blocking.join(QStringLiteral(", ")) << ".\n";
+        return Failure;
     }
-    if (blocking.isEmpty()) {
-        out << "Ready for a call.\n";
+    if (const QStringList desktop = failing(Need::forDesktopApp); !desktop.isEmpty()) {
+        out << "Ready for a call in the terminal (quiro console); the desktop app also needs: "
+            << desktop.join(QStringLiteral(", ")) << ".\n";
         return Success;
     }
-    out << "Not ready for a call — fix: " << blocking.join(QStringLiteral(", ")) << ".\n";
-    return Failure;
+    out << "Ready for a call.\n";
+    return Success;
 }
 
 } // namespace quiro::cli

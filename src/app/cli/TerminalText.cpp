@@ -33,6 +33,11 @@ QString clean(const QString& text)
     return Text::displayable(text);
 }
 
+QString counted(qint64 count, const char* one, const char* many)
+{
+    return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
+}
+
 QString speakerName(const QString& speakerTag)
 {
     return clean(TurnRecord::speakerName(speakerTag));
