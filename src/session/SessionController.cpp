@@ -12,6 +12,7 @@
 #include "core/NotificationCenter.h"
 #include "core/Paths.h"
 #include "history/AnalysisMerge.h"
+#include "history/CheckpointWriter.h"
 #include "history/ConversationStore.h"
 #include "overlay/SessionWindowModel.h"
 #include "session/CallScore.h"
@@ -93,6 +94,7 @@ SessionController::Environment SessionController::Environment::standard()
 SessionController::SessionController(Environment environment, QObject* parent)
     : QObject(parent)
     , m_env(std::move(environment))
+    , m_checkpointWriter(std::make_unique<CheckpointWriter>())
 {
     Q_ASSERT(m_env.store && m_env.clock && m_env.token);
     if (!m_env.context)
@@ -115,6 +117,13 @@ SessionController::SessionController(Environment environment, QObject* parent)
     });
     m_checkpointTimer.setInterval(m_env.checkpointIntervalMs);
     connect(&m_checkpointTimer, &QTimer::timeout, this, &SessionController::writeCheckpoint);
+    m_checkpointWriter->onWritten = [this](const WriteResult& written) {
+        // Said once a call: the same failure every 30 s would drown the log.
+        if (!written && !m_checkpointFailureLogged) {
+            m_checkpointFailureLogged = true;
+            Log::line(sessionTag, QStringLiteral("Could not write the recovery file: ") + written.reason());
+        }
+    };
     m_drainLimit.setSingleShot(true);
     m_drainLimit.setInterval(m_env.drainLimitMs);
     connect(&m_drainLimit, &QTimer::timeout, this, &SessionController::finishStop);
@@ -170,7 +179,7 @@ void SessionController::dismissRecoveredCheckpoint()
     emit recoveredCheckpointChanged();
     // While a call runs the file on disk is that call's own.
     if (m_state == State::idle)
-        m_env.store->clearCheckpoint();
+        m_checkpointWriter->clearNow(m_env.store->checkpointPath());
 }
 
 std::optional<SessionRecord> SessionController::saveRecoveredCheckpoint()
@@ -540,13 +549,9 @@ void SessionController::writeCheckpoint()
 {
     if (!m_sessionStart || m_state != State::running)
         return;
-    const WriteResult written =
-        m_env.store->saveCheckpoint(SessionCheckpoint::make(*m_sessionStart, m_currentTurns, *m_env.clock));
-    // Said once a call: the same failure every 30 s would drown the log.
-    if (!written && !m_checkpointFailureLogged) {
-        m_checkpointFailureLogged = true;
-        Log::line(sessionTag, QStringLiteral("Could not write the recovery file: ") + written.reason());
-    }
+    // The turns are shared, not copied: the snapshot costs the GUI thread next to nothing.
+    m_checkpointWriter->writeLater(SessionCheckpoint::make(*m_sessionStart, m_currentTurns, *m_env.clock),
+                                   m_env.store->checkpointPath());
 }
 
 void SessionController::stop()
@@ -555,7 +560,7 @@ void SessionController::stop()
     case State::idle:
         // A recovered call that nobody has dealt with keeps its file.
         if (!m_recoveredCheckpoint)
-            m_env.store->clearCheckpoint();
+            m_checkpointWriter->clearNow(m_env.store->checkpointPath());
         if (m_window) {
             m_window->clearHint();
             m_window->setAudioError(false);
@@ -636,7 +641,7 @@ void SessionController::finishStop()
     m_lastRecordSaved = bool(saved);
     if (saved) {
         NotificationCenter::instance().post(Notifications::sessionSaved, QVariant::fromValue(record));
-        m_env.store->clearCheckpoint();
+        m_checkpointWriter->clearNow(m_env.store->checkpointPath());
     } else {
         keepInRecoveryFile(record, saved.reason());
     }
@@ -660,7 +665,7 @@ void SessionController::finishStop()
 void SessionController::keepInRecoveryFile(const SessionRecord& record, const QString& why)
 {
     const SessionCheckpoint checkpoint{record.startedAt, record.turns, record.endedAt.value_or(record.startedAt)};
-    const WriteResult kept = m_env.store->saveCheckpoint(checkpoint);
+    const WriteResult kept = m_checkpointWriter->writeNow(checkpoint, m_env.store->checkpointPath());
     setAlert(kept ? QStringLiteral("Could not save the call: %1 — kept in the recovery file").arg(why)
                   : QStringLiteral("Could not save the call: %1, and the recovery file could not be written "
                                    "either (%2)")

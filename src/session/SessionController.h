@@ -20,6 +20,7 @@
 namespace quiro {
 
 class AudioSource;
+class CheckpointWriter;
 class Coach;
 class ConversationStore;
 class HintEngine;
@@ -203,6 +204,7 @@ private:
     bool m_signOutWhenStopped = false;
     bool m_checkpointFailureLogged = false;
 
+    std::unique_ptr<CheckpointWriter> m_checkpointWriter;
     QTimer m_hintTimer;
     QTimer m_checkpointTimer;
     QTimer m_drainLimit;

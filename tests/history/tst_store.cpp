@@ -1,6 +1,7 @@
 #include "HistoryTestSupport.h"
 #include "core/Paths.h"
 #include "core/Preferences.h"
+#include "history/CheckpointWriter.h"
 #include "history/ConversationStore.h"
 
 #include <QDateTime>
@@ -75,6 +76,7 @@ class TestStore : public QObject {
     Q_OBJECT
 
 private slots:
+    void checkpointWriterNeverLetsALateWriteUndoAClear();
     void init() { m_home = std::make_unique<test::HistoryHome>(); }
     void cleanup() { m_home.reset(); }
 
@@ -437,6 +439,28 @@ void TestStore::unwritableFoldersLoseNothing()
     store.saveCheckpoint(SessionCheckpoint::make(5.0, {}, clock));
     QCOMPARE(store.loadCheckpoint(), checkpoint);
     QVERIFY(QFile::setPermissions(Paths::appDir(), privateDir));
+}
+
+void TestStore::checkpointWriterNeverLetsALateWriteUndoAClear()
+{
+    const ConversationStore store;
+    const QString path = store.checkpointPath();
+    auto writer = std::make_unique<CheckpointWriter>();
+    const auto checkpoint = [](int turns) {
+        QList<TurnRecord> list;
+        for (int i = 0; i < turns; ++i)
+            list.append({TurnRecord::clientTag, QStringLiteral("line %1").arg(i), 1.0e9 + i});
+        return SessionCheckpoint::make(1.0e9, list);
+    };
+    // The newest checkpoint is the one on disk once the worker is done.
+    for (int turns = 1; turns <= 20; ++turns)
+        writer->writeLater(checkpoint(turns * 500), path);
+    QTRY_COMPARE(store.loadCheckpoint() ? store.loadCheckpoint()->turns.size() : 0, 10'000);
+    // A clear right after a write that may still be waiting or running wins, for good.
+    writer->writeLater(checkpoint(10'000), path);
+    writer->clearNow(path);
+    writer.reset(); // waits for anything still on the worker
+    QVERIFY(!QFileInfo::exists(path));
 }
 
 QTEST_GUILESS_MAIN(TestStore)
