@@ -1,11 +1,8 @@
 #include "transcription/DeepgramClient.h"
 
 #include "core/ExternalService.h"
-#include "core/Json.h"
-#include "core/Text.h"
+#include "transcription/SttMessage.h"
 
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QSslConfiguration>
 #include <QUrlQuery>
 #include <QWebSocket>
@@ -137,11 +134,11 @@ void DeepgramClient::connectSocket()
     });
     connect(socket, &QWebSocket::textMessageReceived, this, [this, socket](const QString& text) {
         if (socket == m_socket)
-            handleMessage(text);
+            handleMessage(text.toUtf8());
     });
     connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket](const QByteArray& bytes) {
         if (socket == m_socket)
-            handleMessage(QString::fromUtf8(bytes));
+            handleMessage(bytes);
     });
     connect(socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
             [this, socket](QAbstractSocket::SocketError) { handleFailure(socket); });
@@ -329,13 +326,11 @@ void DeepgramClient::finishDrain()
         m_onDrained();
 }
 
-void DeepgramClient::handleMessage(const QString& text)
+void DeepgramClient::handleMessage(const QByteArray& utf8)
 {
-    const auto message = Json::parseObject(text.toUtf8());
-    if (!message)
-        return;
-    const QJsonValue type = message->value(QLatin1String("type"));
-    if (type == QLatin1String("Metadata")) {
+    const SttMessage message = SttMessage::parse(utf8);
+    switch (message.kind) {
+    case SttMessage::Kind::metadata:
         qCInfo(lcDeepgram, "✅ Metadata received — audio pipeline working");
         m_announced = true;
         m_failedAttempts = 0;
@@ -346,37 +341,21 @@ void DeepgramClient::handleMessage(const QString& text)
                     m_onConnected();
             },
             Qt::QueuedConnection);
-    } else if (type == QLatin1String("Results")) {
-        handleResults(*message);
-    } else if (type == QLatin1String("Error")) {
-        const auto serverMessage = Json::string(*message, QStringLiteral("message"));
-        m_serverError = serverMessage ? *serverMessage : text;
+        return;
+    case SttMessage::Kind::finalTranscript:
+        qCDebug(lcDeepgram, "🎤 '%s'", qUtf8Printable(message.text));
+        if (m_transcripts)
+            m_transcripts->push({Speaker::manager, message.text});
+        if (m_onFinalTranscript)
+            m_onFinalTranscript(message.text);
+        return;
+    case SttMessage::Kind::error:
+        m_serverError = message.text;
         qCCritical(lcDeepgram, "Server error: %s", qUtf8Printable(m_serverError));
+        return;
+    case SttMessage::Kind::other:
+        return;
     }
-}
-
-void DeepgramClient::handleResults(const QJsonObject& message)
-{
-    const QJsonValue isFinal = message.value(QLatin1String("is_final"));
-    if (!isFinal.isBool() || !isFinal.toBool())
-        return;
-    const auto channel = Json::object(message, QStringLiteral("channel"));
-    if (!channel)
-        return;
-    const QJsonArray alternatives = channel->value(QLatin1String("alternatives")).toArray();
-    if (alternatives.isEmpty() || !alternatives.first().isObject())
-        return;
-    const auto transcript = Json::string(alternatives.first().toObject(), QStringLiteral("transcript"));
-    if (!transcript)
-        return;
-    const QString text = Text::trimmedBlanksAndTabs(*transcript);
-    if (text.isEmpty())
-        return;
-    qCDebug(lcDeepgram, "🎤 '%s'", qUtf8Printable(text));
-    if (m_transcripts)
-        m_transcripts->push({Speaker::manager, text});
-    if (m_onFinalTranscript)
-        m_onFinalTranscript(text);
 }
 
 } // namespace quiro

@@ -84,8 +84,7 @@ public:
 private:
     void connectSocket();
     void dropSocket();
-    void handleMessage(const QString& text);
-    void handleResults(const QJsonObject& message);
+    void handleMessage(const QByteArray& utf8);
     void handleFailure(QWebSocket* socket);
     StreamTrouble classify(QWebSocket* socket) const;
     void report(StreamTrouble trouble);
