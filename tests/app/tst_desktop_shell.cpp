@@ -1,9 +1,18 @@
 #include "app/desktop/GlobalHotKey.h"
+#include "app/desktop/LocalService.h"
+#include "app/desktop/SingleInstance.h"
+#include "support/AwaitTask.h"
+#include "support/TestSupport.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -34,6 +43,8 @@ private slots:
     void hotKeyModifiers();
     void hotKeyFiresOncePerPressWhateverHasTheFocus();
     void hotKeyTakenByAnotherProgramIsSaid();
+    void secondStartHandsOverToTheFirst();
+    void localServiceStartedOnDemandAndStoppedWithTheApp();
 };
 
 void TestDesktopShell::hotKeyModifiers_data()
@@ -106,6 +117,48 @@ void TestDesktopShell::hotKeyTakenByAnotherProgramIsSaid()
     QVERIFY(problem);
     QVERIFY2(problem->startsWith("Ctrl+Shift+Space is taken by another program"), qPrintable(*problem));
     QVERIFY(!hotKey.isInstalled());
+}
+
+void TestDesktopShell::secondStartHandsOverToTheFirst()
+{
+    QTemporaryDir runtime;
+    SingleInstance first(runtime.path());
+    QCOMPARE(first.claim(), SingleInstance::Claim::first);
+    QSignalSpy shown(&first, &SingleInstance::activationRequested);
+    // The second start runs on a thread of its own, as another process would, while this one serves.
+    SingleInstance::Claim second = SingleInstance::Claim::failed;
+    QThread* other = QThread::create([&] { second = SingleInstance(runtime.path()).claim(); });
+    other->start();
+    QTRY_VERIFY(other->isFinished());
+    delete other;
+    QCOMPARE(second, SingleInstance::Claim::handedOver);
+    QTRY_COMPARE(shown.size(), 1);
+}
+
+void TestDesktopShell::localServiceStartedOnDemandAndStoppedWithTheApp()
+{
+    test::TempHome home;
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    const Config config{QStringLiteral("http://localhost:%1").arg(port), {}, {}};
+    {
+        LocalService service(config);
+        const auto outcome = test::awaitTask(service.ensureRunning(), LocalService::startTimeoutMs + 5000);
+        QCOMPARE(outcome, std::optional(LocalService::Outcome::started));
+        QVERIFY(service.ownsChild());
+        // A second app, or the same one started again, finds it running and leaves it alone.
+        LocalService again(config);
+        QCOMPARE(test::awaitTask(again.ensureRunning()), std::optional(LocalService::Outcome::alreadyRunning));
+        QVERIFY(!again.ownsChild());
+    }
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    QVERIFY2(!socket.waitForConnected(500), "the service should have stopped with the app");
+    QVERIFY(QFileInfo(home.file(QStringLiteral(".quiroai/service/service.log"))).size() > 0);
+    const Config remote{QStringLiteral("https://coach.example.com"), {}, {}};
+    QCOMPARE(test::awaitTask(LocalService(remote).ensureRunning()), std::optional(LocalService::Outcome::notLocal));
 }
 
 QTEST_MAIN(TestDesktopShell)
