@@ -10,10 +10,14 @@ install(FILES resources/icons/quiro.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/ico
 install(FILES packaging/io.quiro.Quiro.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/io.quiro.Quiro.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# For those who want the local service always on: systemctl --user enable --now quiro-service
-set(QUIRO_SERVICE_PATH ${CMAKE_INSTALL_FULL_BINDIR}/quiro-service)
-configure_file(packaging/quiro-service.service ${CMAKE_BINARY_DIR}/quiro-service.service @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/quiro-service.service DESTINATION lib/systemd/user)
+# For those who want the local service always on: systemctl --user enable --now quiro-service.
+# The unit names the service by its absolute path, which is known only when installing (--prefix).
+install(CODE "
+    file(READ \"${CMAKE_SOURCE_DIR}/packaging/quiro-service.service\" unit)
+    string(REPLACE \"@QUIRO_SERVICE_PATH@\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quiro-service\" unit \"\${unit}\")
+    file(WRITE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user/quiro-service.service\" \"\${unit}\")
+    message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user/quiro-service.service\")
+")
 
 set(CPACK_PACKAGE_NAME quiro)
 set(CPACK_PACKAGE_VENDOR Quiro)
