@@ -1,5 +1,6 @@
 #include "app/desktop/GlobalHotKey.h"
 #include "app/desktop/LocalService.h"
+#include "app/desktop/PortalShortcut.h"
 #include "app/desktop/SingleInstance.h"
 #include "support/AwaitTask.h"
 #include "support/TestSupport.h"
@@ -43,6 +44,7 @@ private slots:
     void hotKeyModifiers();
     void hotKeyFiresOncePerPressWhateverHasTheFocus();
     void hotKeyTakenByAnotherProgramIsSaid();
+    void withoutThePortalTheWaylandPathSaysSo();
     void secondStartHandsOverToTheFirst();
     void localServiceStartedOnDemandAndStoppedWithTheApp();
 };
@@ -117,6 +119,16 @@ void TestDesktopShell::hotKeyTakenByAnotherProgramIsSaid()
     QVERIFY(problem);
     QVERIFY2(problem->startsWith("Ctrl+Shift+Space is taken by another program"), qPrintable(*problem));
     QVERIFY(!hotKey.isInstalled());
+}
+
+void TestDesktopShell::withoutThePortalTheWaylandPathSaysSo()
+{
+    // No session bus here (as on many X11 desktops): the portal path reports why it cannot bind.
+    QVERIFY(!PortalShortcut::isOffered());
+    PortalShortcut portal;
+    const auto problem = test::awaitTask(portal.bind());
+    QVERIFY(problem && *problem);
+    QCOMPARE(**problem, "this desktop offers no global shortcuts portal");
 }
 
 void TestDesktopShell::secondStartHandsOverToTheFirst()
