@@ -1,4 +1,5 @@
 #include "core/AtomicFile.h"
+#include "core/Autostart.h"
 #include "core/Config.h"
 #include "core/EnvFile.h"
 #include "core/ExternalService.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -45,6 +47,7 @@ private slots:
     void privateFoldersAndFiles();
     void atomicWriteKeepsOldFileOnFailure();
     void privateModesAreNarrowedAtStart();
+    void autostartEntryIsAValidDesktopEntry();
     void loopbackHosts_data();
     void loopbackHosts();
     void endpointJoinsTextAsItStands();
@@ -250,6 +253,22 @@ void TestCore::privateModesAreNarrowedAtStart()
     QCOMPARE(log.lines().size(), 2);
     Paths::narrowPrivateModes(); // already private: nothing to say
     QCOMPARE(log.lines().size(), 2);
+}
+
+void TestCore::autostartEntryIsAValidDesktopEntry()
+{
+    test::TempHome home;
+    QVERIFY(!Autostart::isEnabled());
+    QVERIFY(Autostart::setEnabled(true, QStringLiteral("/opt/my apps/quiro \"1\"")));
+    QVERIFY(Autostart::isEnabled());
+    QVERIFY(test::readFile(Autostart::entryPath()).contains(R"(Exec="/opt/my apps/quiro \"1\"")"));
+    // What desktops read at login must pass their validator.
+    QProcess validator;
+    validator.start(QStringLiteral("desktop-file-validate"), {Autostart::entryPath()});
+    if (validator.waitForFinished(10000))
+        QVERIFY2(validator.exitCode() == 0, validator.readAllStandardOutput().constData());
+    QVERIFY(Autostart::setEnabled(false, {}));
+    QVERIFY(!Autostart::isEnabled());
 }
 
 void TestCore::loopbackHosts_data()
