@@ -21,7 +21,7 @@ GrantRow::GrantRow(const QString& icon, const QString& title, const QString& det
     m_detail->setWordWrap(true);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(3);
-    texts->addWidget(makeLabel(title, Fonts::text(14, QFont::DemiBold), DS::ink, this));
+    texts->addWidget(makeLabel(title, Fonts::text(13.5, QFont::DemiBold), DS::ink, this));
     texts->addWidget(m_detail);
 
     auto* layout = new QHBoxLayout(this);

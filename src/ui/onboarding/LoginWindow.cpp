@@ -13,7 +13,7 @@ LoginWindow::LoginWindow(AuthManager& auth, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Sign in to Quiro"));
     setWindowIcon(appIcon());
-    setFixedSize(size);
+    setFixedSize(windowSize);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);

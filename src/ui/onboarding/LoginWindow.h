@@ -13,7 +13,7 @@ class LoginView;
 class LoginWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr QSize size{960, 640};
+    static constexpr QSize windowSize{960, 640};
 
     explicit LoginWindow(AuthManager& auth, QWidget* parent = nullptr);
 

@@ -20,7 +20,7 @@ OnboardingWindow::OnboardingWindow(OnboardingModel::Probes probes, QWidget* pare
 {
     setWindowTitle(QStringLiteral("Welcome to Quiro"));
     setWindowIcon(appIcon());
-    setFixedSize(size);
+    setFixedSize(windowSize);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);

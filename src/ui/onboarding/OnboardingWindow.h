@@ -14,7 +14,7 @@ class OnboardingView;
 class OnboardingWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr QSize size{640, 760};
+    static constexpr QSize windowSize{640, 760};
 
     explicit OnboardingWindow(QWidget* parent = nullptr);
     // With device checks other than the real ones (tests).

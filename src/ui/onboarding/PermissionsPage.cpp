@@ -69,7 +69,7 @@ PermissionsPage::PermissionsPage(OnboardingModel& model, QWidget* parent)
     footer->setAlignment(Qt::AlignHCenter);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(56, 24, 56, 28);
+    layout->setContentsMargins(36, 24, 36, 28);
     layout->setSpacing(0);
     layout->addStretch(2);
     layout->addWidget(new PageHeading(QStringLiteral("Quiro needs to hear the call"),

@@ -22,6 +22,8 @@ public:
     PermissionsPage(OnboardingModel& model, QWidget* parent = nullptr);
 
     AccentButton* mainButton() const { return m_main; }
+    GrantRow* microphoneRow() const { return m_mic; }
+    GrantRow* playbackRow() const { return m_playback; }
 
 protected:
     void showEvent(QShowEvent* event) override;

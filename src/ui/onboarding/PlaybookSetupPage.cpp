@@ -51,13 +51,17 @@ PlaybookSetupPage::PlaybookSetupPage(OnboardingModel& model, QWidget* parent)
         {Field::objection2, "e.g. We already use another tool"},
         {Field::objection3, "e.g. Need to check with the team"},
     }};
-    auto* objectionRow = new QHBoxLayout;
-    objectionRow->setSpacing(10);
+    // Two to a row: the placeholders are whole sentences.
+    auto* objectionGrid = new QGridLayout;
+    objectionGrid->setHorizontalSpacing(14);
+    objectionGrid->setVerticalSpacing(12);
     for (int i = 0; i < int(objections.size()); ++i) {
-        objectionRow->addWidget(makeField(objections[size_t(i)].first, QStringLiteral("Objection %1").arg(i + 1),
-                                          QLatin1String(objections[size_t(i)].second)));
+        const bool last = i == int(objections.size()) - 1;
+        objectionGrid->addWidget(makeField(objections[size_t(i)].first, QStringLiteral("Objection %1").arg(i + 1),
+                                           QLatin1String(objections[size_t(i)].second)),
+                                 i / 2, i % 2, 1, last && i % 2 == 0 ? 2 : 1);
     }
-    card->contentLayout()->addLayout(objectionRow);
+    card->contentLayout()->addLayout(objectionGrid);
     for (EditField* each : m_fields)
         each->setParent(card);
 

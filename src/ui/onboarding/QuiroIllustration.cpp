@@ -30,7 +30,7 @@ void QuiroIllustration::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     paintCallWindow(painter, QRectF(16, 24, 300, 190));
     // The pill floats above the call's corner, as the overlay does on the desktop.
-    paintPill(painter, QRectF(176, 8 + m_float->offset(), 196, 44));
+    paintPill(painter, QRectF(164, 8 + m_float->offset(), 208, 44));
 }
 
 void QuiroIllustration::paintCallWindow(QPainter& painter, const QRectF& frame) const
@@ -68,7 +68,7 @@ void QuiroIllustration::paintPill(QPainter& painter, const QRectF& pill) const
     painter.setFont(Fonts::text(12.5, QFont::Medium));
     painter.setPen(DS::canvas);
     painter.drawText(pill.adjusted(36, 0, -40, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                     QStringLiteral("Ask about their timeline"));
+                     QStringLiteral("Ask about budget"));
 }
 
 } // namespace quiro

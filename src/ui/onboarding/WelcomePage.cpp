@@ -43,7 +43,7 @@ WelcomePage::WelcomePage(QWidget* parent)
     layout->addWidget(tagline);
     layout->addSpacing(36);
     layout->addWidget(m_start, 0, Qt::AlignHCenter);
-    layout->addStretch(4);
+    layout->addStretch(3);
 }
 
 } // namespace quiro
