@@ -61,7 +61,6 @@ void OnboardingView::showPage(bool animated)
     }
     current->setGeometry(pageArea());
     current->show();
-    current->setFocus();
     if (animated)
         m_slide.start();
     update(); // the step dots

@@ -22,7 +22,6 @@ class OnboardingView : public ValleyBackground {
 public:
     explicit OnboardingView(OnboardingModel& model, QWidget* parent = nullptr);
 
-    OnboardingModel& model() const { return m_model; }
     WelcomePage* welcomePage() const { return m_welcome; }
     PermissionsPage* permissionsPage() const { return m_permissions; }
     PlaybookSetupPage* playbookPage() const { return m_playbook; }

@@ -97,10 +97,6 @@ PlaybookSetupPage::PlaybookSetupPage(OnboardingModel& model, QWidget* parent)
     connect(m_save, &QAbstractButton::clicked, &m_model, &OnboardingModel::next);
     connect(m_skip, &QAbstractButton::clicked, &m_model, &OnboardingModel::next);
     connect(&m_model, &OnboardingModel::saveErrorChanged, this, &PlaybookSetupPage::showSaveError);
-    connect(&m_model, &OnboardingModel::textChanged, this, [this](Field which) {
-        if (field(which)->text() != m_model.text(which))
-            field(which)->setText(m_model.text(which));
-    });
 }
 
 EditField* PlaybookSetupPage::makeField(Field which, const QString& label, const QString& placeholder)
