@@ -1,5 +1,6 @@
 #include "support/AnimationClock.h"
 #include "support/Pixels.h"
+#include "support/TestSupport.h"
 #include "ui/kit/AccentButton.h"
 #include "ui/kit/AppIcon.h"
 #include "ui/kit/Color.h"
@@ -15,6 +16,7 @@
 #include "ui/kit/QuiroEmptyState.h"
 #include "ui/kit/QuiroSectionHeader.h"
 #include "ui/kit/SaveButton.h"
+#include "ui/kit/SoundSettings.h"
 #include "ui/kit/Spring.h"
 #include "ui/kit/ValleyBackground.h"
 #include "ui/kit/ValleyButton.h"
@@ -24,6 +26,8 @@
 #include <QEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
 #include <QVBoxLayout>
@@ -43,6 +47,7 @@ private slots:
     void everySymbolIsOneGlyphOfTheIconFont();
     void appIconIsTheAccentMarkOnInk();
     void controlsPaintTheDesignColoursAndTheirHoverStates();
+    void soundSettingsOpenTheDesktopsOwnPanel();
 };
 
 void TestKit::hexColorLiterals_data()
@@ -214,6 +219,39 @@ void TestKit::controlsPaintTheDesignColoursAndTheirHoverStates()
     test::saveScreenshot(hovered, QStringLiteral("kit-gallery-hovered"));
     QVERIFY(test::sameColor(pixelOf(hovered, &gallery, accent, insideAccent), DS::accentH, 2));
     QVERIFY(test::sameColor(pixelOf(hovered, &gallery, save, insideSave), DS::ink, 2));
+}
+
+void TestKit::soundSettingsOpenTheDesktopsOwnPanel()
+{
+    // Stand-ins for the three panels that note how they were started.
+    QTemporaryDir bin;
+    const QString opened = bin.filePath(QStringLiteral("opened"));
+    for (const char* program : {"pavucontrol", "gnome-control-center", "systemsettings"}) {
+        const QString path = bin.filePath(QLatin1String(program));
+        test::writeFile(path, QStringLiteral("#!/bin/sh\necho \"${0##*/} $*\" >> '%1'\n").arg(opened).toUtf8());
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const QByteArray oldPath = qgetenv("PATH");
+    const QByteArray oldDesktop = qgetenv("XDG_CURRENT_DESKTOP");
+    const auto restore = qScopeGuard([&] {
+        qputenv("PATH", oldPath);
+        qputenv("XDG_CURRENT_DESKTOP", oldDesktop);
+    });
+    qputenv("PATH", bin.path().toUtf8());
+
+    qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+    QCOMPARE(SoundSettings::open(), std::nullopt);
+    QTRY_COMPARE(test::readFile(opened), QByteArray("gnome-control-center sound\n"));
+
+    qputenv("XDG_CURRENT_DESKTOP", "KDE");
+    QCOMPARE(SoundSettings::find()->arguments, QStringList{QStringLiteral("kcm_pulseaudio")});
+    qputenv("XDG_CURRENT_DESKTOP", "XFCE");
+    QVERIFY(SoundSettings::find()->program.endsWith(QStringLiteral("/pavucontrol")));
+    QVERIFY(QFile::remove(bin.filePath(QStringLiteral("pavucontrol"))));
+    QVERIFY(SoundSettings::find()->program.endsWith(QStringLiteral("/gnome-control-center")));
+
+    qputenv("PATH", QFile::encodeName(bin.filePath(QStringLiteral("empty"))));
+    QCOMPARE(SoundSettings::open(), SoundSettings::notInstalled);
 }
 
 int main(int argc, char** argv)
