@@ -22,6 +22,7 @@
 #include <QSslSocket>
 #include <QTextStream>
 #include <QThread>
+#include <QThreadPool>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -130,9 +131,13 @@ int main(int argc, char* argv[])
     SqliteAccountStore store(dataDir + QStringLiteral("/accounts.db"));
     if (!store.open(&error))
         return fail(QStringLiteral("cannot open the account database in %1: %2").arg(dataDir, error));
-    AccountService accounts(store, Jwt(*secret), Clock::system());
+    // Password hashing (about 64 MiB each) and call analysis: at most one thread per core but
+    // one, so the event loop keeps a core for everything else, and at most four.
+    QThreadPool workers;
+    workers.setMaxThreadCount(std::clamp(QThread::idealThreadCount() - 1, 1, 4));
+    AccountService accounts(store, Jwt(*secret), Clock::system(), workers, options.limits.registrationsPerMinute);
 
-    ServiceServer server(accounts, speech);
+    ServiceServer server(accounts, speech, workers, options.limits);
     std::optional<QSslConfiguration> tls;
     if (options.tls) {
         const auto identity = TlsCertificate::loadOrCreate(dataDir, &error);
@@ -173,7 +178,15 @@ int main(int argc, char* argv[])
                                              .arg(scheme, shownHost)
                                              .arg(port)
                                              .arg(dataDir, speech.languages().join(QStringLiteral(", "))));
+    if (server.maxConnections() < options.limits.maxConnections)
+        Log::line(QStringLiteral("Service"),
+                  QStringLiteral("at most %1 open connections: the file-descriptor limit leaves no room for %2")
+                      .arg(server.maxConnections())
+                      .arg(options.limits.maxConnections));
     const int status = app.exec();
+    // Work not started yet is dropped; what runs is finished before the service it reports to goes.
+    workers.clear();
+    workers.waitForDone();
     warmUp->wait();
     Log::line(QStringLiteral("Service"), QStringLiteral("stopped"));
     return status;
