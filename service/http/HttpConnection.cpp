@@ -1,7 +1,6 @@
 #include "service/http/HttpConnection.h"
 
 #include "core/Log.h"
-#include "service/http/ConnectionLimiter.h"
 #include "service/http/LogText.h"
 
 #include <QJsonDocument>
@@ -95,7 +94,8 @@ HttpConnection::HttpConnection(QTcpSocket* socket, ConnectionLimiter& limiter)
     : QObject(socket)
     , m_socket(socket)
     , m_wire(wireOf(socket))
-    , m_limiter(limiter)
+    , m_settings(limiter.settings())
+    , m_limiter(&limiter)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &HttpConnection::onTimeout);
@@ -293,8 +293,8 @@ void HttpConnection::writeReady()
 
 void HttpConnection::onWireClosing()
 {
-    if (m_lingerOnClose)
-        m_limiter.linger(m_wire);
+    if (m_lingerOnClose && m_limiter)
+        m_limiter->linger(m_wire);
     m_lingerOnClose = false;
     m_phase = Phase::closing;
     m_timer.stop();
@@ -306,7 +306,7 @@ void HttpConnection::onTimeout()
         return;
     if (m_timing == Timing::request)
         refuseRequest(408, QStringLiteral("The request did not arrive in full within %1 s")
-                               .arg(double(m_limiter.settings().requestTimeoutMs) / 1000.0));
+                               .arg(double(m_settings.requestTimeoutMs) / 1000.0));
     else
         closeIdle();
 }
@@ -322,7 +322,7 @@ void HttpConnection::updateTimer()
         // The deadline runs from the request's first byte, however slowly the rest arrives.
         if (m_timing != Timing::request) {
             m_timing = Timing::request;
-            m_timer.start(m_limiter.settings().requestTimeoutMs);
+            m_timer.start(m_settings.requestTimeoutMs);
         }
     } else if (m_nextToWrite != m_nextTicket) {
         // The service owes an answer, and its own work is bounded.
@@ -331,7 +331,7 @@ void HttpConnection::updateTimer()
     } else if (m_timing != Timing::idle) {
         m_timing = Timing::idle;
         m_idleSince.start();
-        m_timer.start(m_limiter.settings().idleTimeoutMs);
+        m_timer.start(m_settings.idleTimeoutMs);
     }
 }
 

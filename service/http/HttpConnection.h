@@ -1,9 +1,11 @@
 #pragma once
 
 #include "service/ApiReply.h"
+#include "service/http/ConnectionLimiter.h"
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <map>
@@ -11,8 +13,6 @@
 class QTcpSocket;
 
 namespace quiro::service {
-
-class ConnectionLimiter;
 
 // One client connection, watched from the moment it is admitted. It sees every byte before Qt's
 // HTTP server does, so it frames the requests itself and refuses what the server would mishandle
@@ -69,7 +69,9 @@ private:
     // What carries the bytes: the socket itself, or under TLS the plain socket inside it, which
     // closes first.
     QTcpSocket* m_wire;
-    ConnectionLimiter& m_limiter;
+    const ConnectionLimiter::Settings m_settings;
+    // Gone before the sockets when the service shuts down.
+    QPointer<ConnectionLimiter> m_limiter;
     // The peer may still be sending when the connection closes: drain instead of resetting.
     bool m_lingerOnClose = false;
     QTimer m_timer;

@@ -111,6 +111,13 @@ QFuture<ApiReply> ServiceServer::dispatch(const Call& call)
     const auto onWorkers = [this](ApiReply (*endpoint)(const QByteArray&), const QByteArray& body) {
         return QtConcurrent::run(&m_workers, endpoint, body);
     };
+    // A hint is answered on the event loop at once: the app waits for it while the client speaks.
+    // A body far beyond any real utterance and its context would hold the loop, so it waits its
+    // turn on the pool instead.
+    const auto hint = [&] {
+        return call.body.size() <= maxInlineHintBytes ? ready(CoachService::hint(call.body))
+                                                      : onWorkers(&CoachService::hint, call.body);
+    };
     using Handler = std::function<QFuture<ApiReply>()>;
     struct Route {
         const char* path;
@@ -123,7 +130,7 @@ QFuture<ApiReply> ServiceServer::dispatch(const Call& call)
         {"/api/login", Method::Post, false, [&] { return m_accounts.login(call.body); }},
         {"/api/refresh", Method::Post, false, [&] { return ready(m_accounts.refresh(call.authorization)); }},
         {"/me", Method::Get, false, [&] { return ready(m_accounts.me(call.authorization)); }},
-        {"/hint", Method::Post, true, [&] { return ready(CoachService::hint(call.body)); }},
+        {"/hint", Method::Post, true, hint},
         {"/extract", Method::Post, true, [&] { return onWorkers(&CoachService::extract, call.body); }},
         {"/assist", Method::Post, true, [&] { return onWorkers(&CoachService::assist, call.body); }},
         {"/analyze", Method::Post, true, [&] { return onWorkers(&CoachService::analyze, call.body); }},
@@ -161,22 +168,29 @@ QFuture<ApiReply> ServiceServer::dispatch(const Call& call)
 
 bool ServiceServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
-    // The WebSocket server takes the upgrade over once the request counts as handled.
-    if (request.url().path() == QLatin1String("/stt") && request.method() == Method::Get && isWebSocketUpgrade(request))
-        return true;
+    // The WebSocket server takes an upgrade over once the request counts as handled; any other
+    // upgrade is left unhandled, answered 404 and closed.
+    if (isWebSocketUpgrade(request))
+        return request.url().path() == QLatin1String("/stt") && request.method() == Method::Get;
+    QElapsedTimer timer;
+    timer.start();
     const Call call{request.method(), request.url().path(), request.value("authorization"), request.body(),
                     !request.value("origin").isEmpty()};
-    answerWhenDone(socket, call, dispatch(call));
+    answerWhenDone(socket, call, dispatch(call), timer);
     return true;
 }
 
 void ServiceServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
 {
+    QElapsedTimer timer;
+    timer.start();
     const Call call{request.method(), request.url().path(), {}, {}, false};
-    answerWhenDone(socket, call, ready(ApiReply::error(404, QStringLiteral("Not found: %1").arg(call.path.left(100)))));
+    answerWhenDone(socket, call, ready(ApiReply::error(404, QStringLiteral("Not found: %1").arg(call.path.left(100)))),
+                   timer);
 }
 
-void ServiceServer::answerWhenDone(QTcpSocket* socket, const Call& call, QFuture<ApiReply> reply)
+void ServiceServer::answerWhenDone(QTcpSocket* socket, const Call& call, QFuture<ApiReply> reply,
+                                   const QElapsedTimer& timer)
 {
     HttpConnection* connection = HttpConnection::of(socket);
     if (!connection) {
@@ -184,8 +198,6 @@ void ServiceServer::answerWhenDone(QTcpSocket* socket, const Call& call, QFuture
         return;
     }
     const quint64 ticket = connection->expectAnswer();
-    QElapsedTimer timer;
-    timer.start();
     const QString name = methodName(call.method) + QLatin1Char(' ') + LogText::printable(call.path);
     const auto write = [target = QPointer<QTcpSocket>(socket), ticket, name, timer](const ApiReply& answer) {
         if (HttpConnection* open = HttpConnection::of(target))

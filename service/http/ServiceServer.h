@@ -4,6 +4,7 @@
 #include "service/http/ServiceOptions.h"
 
 #include <QAbstractHttpServer>
+#include <QElapsedTimer>
 #include <QFuture>
 #include <QHostAddress>
 #include <QHttpServerRequest>
@@ -34,6 +35,8 @@ class ServiceServer final : public QAbstractHttpServer {
 public:
     // Concurrent "/stt" streams one account may hold.
     static constexpr int maxStreamsPerAccount = 8;
+    // "/hint" bodies up to this size are answered on the event loop; larger ones on the pool.
+    static constexpr qsizetype maxInlineHintBytes = 64 * 1024;
 
     ServiceServer(AccountService& accounts, SpeechModel& speech, QThreadPool& workers, const ServiceLimits& limits,
                   QObject* parent = nullptr);
@@ -62,7 +65,7 @@ private:
     };
 
     QFuture<ApiReply> dispatch(const Call& call);
-    void answerWhenDone(QTcpSocket* socket, const Call& call, QFuture<ApiReply> reply);
+    void answerWhenDone(QTcpSocket* socket, const Call& call, QFuture<ApiReply> reply, const QElapsedTimer& timer);
     void onWebSocket();
 
     AccountService& m_accounts;
