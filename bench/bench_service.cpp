@@ -184,13 +184,10 @@ double postAndTime(QNetworkAccessManager& network, const QByteArray& body)
     return ok ? seconds : -1;
 }
 
-// One "/hint" request after another over loopback HTTP (keep-alive), as the hint client sends them.
-void BM_HintLatency(benchmark::State& state)
+// "/hint" requests one after another over loopback HTTP (keep-alive), as the hint client sends
+// them, `pauseMs` apart; their latency goes into the counters. False when a request failed.
+bool measureHints(benchmark::State& state, int pauseMs)
 {
-    if (!s_service) {
-        state.SkipWithError("no service");
-        return;
-    }
     QNetworkAccessManager network;
     const QByteArray body = hintBody();
     std::vector<double> latencies;
@@ -198,14 +195,30 @@ void BM_HintLatency(benchmark::State& state)
         const double seconds = postAndTime(network, body);
         if (seconds < 0) {
             state.SkipWithError("request failed");
-            return;
+            return false;
         }
         latencies.push_back(seconds);
         state.SetIterationTime(seconds);
+        if (pauseMs > 0) {
+            QEventLoop pause;
+            QTimer::singleShot(pauseMs, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
     }
     std::sort(latencies.begin(), latencies.end());
     state.counters["median_ms"] = latencies[latencies.size() / 2] * 1000.0;
     state.counters["p99_ms"] = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)] * 1000.0;
+    state.counters["max_ms"] = latencies.back() * 1000.0;
+    return true;
+}
+
+void BM_HintLatency(benchmark::State& state)
+{
+    if (!s_service) {
+        state.SkipWithError("no service");
+        return;
+    }
+    measureHints(state, 0);
 }
 BENCHMARK(BM_HintLatency)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(500);
 
@@ -271,36 +284,19 @@ private:
     int m_failures = 0;
 };
 
-// "/hint" latency while Load keeps the service busy: the event loop must stay free for it.
+// "/hint" latency while Load keeps the service busy: the event loop must stay free for it. A few
+// milliseconds between hints, so the measurement spans several sign-ins and analyses.
 void BM_HintLatencyUnderLoad(benchmark::State& state)
 {
     if (!s_service) {
         state.SkipWithError("no service");
         return;
     }
-    std::vector<double> latencies;
     Load load;
-    QNetworkAccessManager network;
-    const QByteArray body = hintBody();
-    for (auto _ : state) {
-        const double seconds = postAndTime(network, body);
-        if (seconds < 0) {
-            state.SkipWithError("request failed");
-            return;
-        }
-        latencies.push_back(seconds);
-        state.SetIterationTime(seconds);
-        // A few milliseconds between hints, so the measurement spans several sign-ins and analyses.
-        QEventLoop pause;
-        QTimer::singleShot(4, &pause, &QEventLoop::quit);
-        pause.exec();
-    }
+    if (!measureHints(state, 4))
+        return;
     if (load.failures() > 0)
         state.SkipWithError("background requests failed");
-    std::sort(latencies.begin(), latencies.end());
-    state.counters["median_ms"] = latencies[latencies.size() / 2] * 1000.0;
-    state.counters["p99_ms"] = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)] * 1000.0;
-    state.counters["max_ms"] = latencies.back() * 1000.0;
     state.counters["sign_ins"] = load.signIns();
     state.counters["analyses"] = load.analyses();
 }

@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "service/WorkerPool.h"
 #include "service/accounts/AccountService.h"
 #include "service/accounts/Jwt.h"
 #include "service/accounts/SqliteAccountStore.h"
@@ -22,7 +23,6 @@
 #include <QSslSocket>
 #include <QTextStream>
 #include <QThread>
-#include <QThreadPool>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -131,10 +131,7 @@ int main(int argc, char* argv[])
     SqliteAccountStore store(dataDir + QStringLiteral("/accounts.db"));
     if (!store.open(&error))
         return fail(QStringLiteral("cannot open the account database in %1: %2").arg(dataDir, error));
-    // Password hashing (about 64 MiB each) and call analysis: at most one thread per core but
-    // one, so the event loop keeps a core for everything else, and at most four.
-    QThreadPool workers;
-    workers.setMaxThreadCount(std::clamp(QThread::idealThreadCount() - 1, 1, 4));
+    WorkerPool workers;
     AccountService accounts(store, Jwt(*secret), Clock::system(), workers, options.limits.registrationsPerMinute);
 
     ServiceServer server(accounts, speech, workers, options.limits);
@@ -184,9 +181,7 @@ int main(int argc, char* argv[])
                       .arg(server.maxConnections())
                       .arg(options.limits.maxConnections));
     const int status = app.exec();
-    // Work not started yet is dropped; what runs is finished before the service it reports to goes.
-    workers.clear();
-    workers.waitForDone();
+    workers.shutdown();
     warmUp->wait();
     Log::line(QStringLiteral("Service"), QStringLiteral("stopped"));
     return status;

@@ -1,12 +1,11 @@
 #include "service/accounts/AccountService.h"
 
 #include "core/Clock.h"
+#include "service/WorkerPool.h"
 #include "service/accounts/PasswordHasher.h"
 
 #include <QPromise>
 #include <QRegularExpression>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 
@@ -61,7 +60,7 @@ std::optional<Credentials> readCredentials(const QByteArray& body, ApiReply& err
 
 } // namespace
 
-AccountService::AccountService(AccountStore& store, Jwt jwt, const Clock& clock, QThreadPool& workers,
+AccountService::AccountService(AccountStore& store, Jwt jwt, const Clock& clock, WorkerPool& workers,
                                int registrationsPerMinute)
     : m_store(store)
     , m_jwt(std::move(jwt))
@@ -152,7 +151,7 @@ QFuture<ApiReply> AccountService::registerAccount(const QByteArray& body)
     account.email = normalised;
     account.name = trimmedName.isEmpty() ? normalised.section(QLatin1Char('@'), 0, 0) : trimmedName;
     account.createdAt = now;
-    return QtConcurrent::run(&m_workers, &PasswordHasher::hash, *password)
+    return m_workers.run(&PasswordHasher::hash, *password)
         .then(&m_home,
               [this, account](const std::optional<QByteArray>& hash) { return finishRegistration(account, hash); });
 }
@@ -245,13 +244,12 @@ QFuture<ApiReply> AccountService::checkLogin(const QString& email, const QString
             ApiReply::error(503, QStringLiteral("The account store is unavailable; try again")));
     const bool known = lookup.found == AccountStore::Found::Yes;
     const QByteArray storedHash = lookup.account.passwordHash;
-    return QtConcurrent::run(&m_workers,
-                             [known, storedHash, password] {
-                                 // An unknown e-mail costs a full hash check too, so timing does not
-                                 // tell which addresses exist.
-                                 return PasswordHasher::verify(known ? storedHash : PasswordHasher::decoyHash(),
-                                                               password);
-                             })
+    return m_workers
+        .run([known, storedHash, password] {
+            // An unknown e-mail costs a full hash check too, so timing does not tell which
+            // addresses exist.
+            return PasswordHasher::verify(known ? storedHash : PasswordHasher::decoyHash(), password);
+        })
         .then(&m_home,
               [this, email, lookup](bool passwordMatches) { return finishLogin(email, lookup, passwordMatches); });
 }

@@ -15,13 +15,13 @@
 #include <memory>
 #include <optional>
 
-class QThreadPool;
-
 namespace quiro {
 class Clock;
 }
 
 namespace quiro::service {
+
+class WorkerPool;
 
 // The account API: registration, sign-in with a lock-out after repeated failures, token renewal
 // and the current user. Answers are ApiReply values; the HTTP layer only writes them.
@@ -41,7 +41,7 @@ public:
     // from 127.0.0.1, so the limit cannot be per address.
     static constexpr int defaultRegistrationsPerMinute = 10;
 
-    AccountService(AccountStore& store, Jwt jwt, const Clock& clock, QThreadPool& workers,
+    AccountService(AccountStore& store, Jwt jwt, const Clock& clock, WorkerPool& workers,
                    int registrationsPerMinute = defaultRegistrationsPerMinute);
 
     QFuture<ApiReply> registerAccount(const QByteArray& body);
@@ -72,7 +72,7 @@ private:
     AccountStore& m_store;
     Jwt m_jwt;
     const Clock& m_clock;
-    QThreadPool& m_workers;
+    WorkerPool& m_workers;
     const int m_registrationsPerMinute;
     QList<double> m_registrationTimes; // of the last minute, oldest first
     // Sign-ins per e-mail not answered yet, the one being checked first.

@@ -1,6 +1,7 @@
 #include "service/http/ServiceServer.h"
 
 #include "core/Log.h"
+#include "service/WorkerPool.h"
 #include "service/accounts/AccountService.h"
 #include "service/coach/CoachService.h"
 #include "service/http/ConnectionLimiter.h"
@@ -12,9 +13,7 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTcpSocket>
-#include <QThreadPool>
 #include <QUrlQuery>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <array>
 #include <functional>
@@ -64,7 +63,7 @@ void logStreamRefusal(int closeCode)
 
 } // namespace
 
-ServiceServer::ServiceServer(AccountService& accounts, SpeechModel& speech, QThreadPool& workers,
+ServiceServer::ServiceServer(AccountService& accounts, SpeechModel& speech, WorkerPool& workers,
                              const ServiceLimits& limits, QObject* parent)
     : QAbstractHttpServer(parent)
     , m_accounts(accounts)
@@ -109,7 +108,7 @@ QFuture<ApiReply> ServiceServer::dispatch(const Call& call)
 {
     // The work of a route on the worker pool, answered when it is done.
     const auto onWorkers = [this](ApiReply (*endpoint)(const QByteArray&), const QByteArray& body) {
-        return QtConcurrent::run(&m_workers, endpoint, body);
+        return m_workers.run(endpoint, body);
     };
     // A hint is answered on the event loop at once: the app waits for it while the client speaks.
     // A body far beyond any real utterance and its context would hold the loop, so it waits its

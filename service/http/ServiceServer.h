@@ -14,13 +14,12 @@
 #include <map>
 #include <optional>
 
-class QThreadPool;
-
 namespace quiro::service {
 
 class AccountService;
 class ConnectionLimiter;
 class SpeechModel;
+class WorkerPool;
 
 // quiro-service's HTTP and WebSocket front: routes each request to the account, coach or
 // speech side, enforces the bearer token and the size limits, and logs one line per request
@@ -38,7 +37,7 @@ public:
     // "/hint" bodies up to this size are answered on the event loop; larger ones on the pool.
     static constexpr qsizetype maxInlineHintBytes = 64 * 1024;
 
-    ServiceServer(AccountService& accounts, SpeechModel& speech, QThreadPool& workers, const ServiceLimits& limits,
+    ServiceServer(AccountService& accounts, SpeechModel& speech, WorkerPool& workers, const ServiceLimits& limits,
                   QObject* parent = nullptr);
 
     // Listens on the address, with TLS when a configuration is given; 0 on failure with `error`
@@ -70,7 +69,7 @@ private:
 
     AccountService& m_accounts;
     SpeechModel& m_speech;
-    QThreadPool& m_workers;
+    WorkerPool& m_workers;
     const ServiceLimits m_limits;
     ConnectionLimiter* m_connections; // child
     std::map<qint64, int> m_streamsPerAccount;

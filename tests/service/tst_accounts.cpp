@@ -1,4 +1,5 @@
 #include "core/Clock.h"
+#include "service/WorkerPool.h"
 #include "service/accounts/AccountService.h"
 #include "service/accounts/Jwt.h"
 #include "service/accounts/PasswordHasher.h"
@@ -9,7 +10,6 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThreadPool>
 
 using namespace quiro;
 using namespace quiro::service;
@@ -53,7 +53,7 @@ class TestAccounts : public QObject {
     std::unique_ptr<SqliteAccountStore> m_store;
     QString m_storePath;
     std::unique_ptr<ManualClock> m_clock;
-    QThreadPool m_workers;
+    WorkerPool m_workers;
     std::unique_ptr<AccountService> m_service;
 
     // The answer once the hashing on the worker pool is done.
