@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "service/WorkerPool.h"
 #include "service/accounts/AccountService.h"
 #include "service/accounts/Jwt.h"
 #include "service/accounts/SqliteAccountStore.h"
@@ -130,9 +131,10 @@ int main(int argc, char* argv[])
     SqliteAccountStore store(dataDir + QStringLiteral("/accounts.db"));
     if (!store.open(&error))
         return fail(QStringLiteral("cannot open the account database in %1: %2").arg(dataDir, error));
-    AccountService accounts(store, Jwt(*secret), Clock::system());
+    WorkerPool workers;
+    AccountService accounts(store, Jwt(*secret), Clock::system(), workers, options.limits.registrationsPerMinute);
 
-    ServiceServer server(accounts, speech);
+    ServiceServer server(accounts, speech, workers, options.limits);
     std::optional<QSslConfiguration> tls;
     if (options.tls) {
         const auto identity = TlsCertificate::loadOrCreate(dataDir, &error);
@@ -173,7 +175,13 @@ int main(int argc, char* argv[])
                                              .arg(scheme, shownHost)
                                              .arg(port)
                                              .arg(dataDir, speech.languages().join(QStringLiteral(", "))));
+    if (server.maxConnections() < options.limits.maxConnections)
+        Log::line(QStringLiteral("Service"),
+                  QStringLiteral("at most %1 open connections: the file-descriptor limit leaves no room for %2")
+                      .arg(server.maxConnections())
+                      .arg(options.limits.maxConnections));
     const int status = app.exec();
+    workers.shutdown();
     warmUp->wait();
     Log::line(QStringLiteral("Service"), QStringLiteral("stopped"));
     return status;

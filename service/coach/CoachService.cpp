@@ -133,10 +133,9 @@ ApiReply analyze(const QByteArray& body)
     const auto duration = optionalNumber(request, QStringLiteral("duration_sec"), error);
     if (!duration)
         return error;
-    for (const char* key : {"talk_ratio", "hint_count"}) {
-        if (!optionalNumber(request, QString::fromLatin1(key), error))
-            return error;
-    }
+    const auto talkRatio = optionalNumber(request, QStringLiteral("talk_ratio"), error);
+    if (!talkRatio || !optionalNumber(request, QStringLiteral("hint_count"), error))
+        return error;
     for (const char* key : {"started_at", "ended_at"}) {
         if (!optionalString(request, QString::fromLatin1(key), error))
             return error;
@@ -144,7 +143,7 @@ ApiReply analyze(const QByteArray& body)
     const auto productContext = optionalString(request, QStringLiteral("product_context"), error);
     if (!productContext)
         return error;
-    const auto analysis = CallAnalyzer::analyze({*transcript, *duration, *productContext});
+    const auto analysis = CallAnalyzer::analyze({*transcript, *duration, *productContext, *talkRatio});
     if (!analysis)
         return ApiReply::error(422, QStringLiteral("The transcript holds no \"MGR: \" or \"CLT: \" lines to analyse"));
     return ApiReply::ok({{QStringLiteral("analysis"), *analysis}});

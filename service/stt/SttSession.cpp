@@ -83,19 +83,27 @@ void SttSession::reject(std::unique_ptr<QWebSocket> socket, QObject* owner, cons
     raw->close(QWebSocketProtocol::CloseCode(closeCode), closeReason(message));
 }
 
-SttSession::SttSession(std::unique_ptr<QWebSocket> socket, SpeechModel& model, Parameters parameters, QObject* parent,
-                       qint64 maxQueuedBytes)
+SttSession::SttSession(std::unique_ptr<QWebSocket> socket, SpeechModel& model, Parameters parameters,
+                       int silenceTimeoutMs, QObject* parent, qint64 maxQueuedBytes)
     : QObject(parent)
     , m_socket(socket.release())
     , m_model(model)
     , m_parameters(std::move(parameters))
     , m_queuedBytes(std::make_shared<std::atomic<qint64>>(0))
     , m_maxQueuedBytes(maxQueuedBytes)
+    , m_silence(new QTimer(this))
 {
     m_socket->setParent(this);
     m_socket->setMaxAllowedIncomingFrameSize(quint64(maxBodyBytes));
     m_socket->setMaxAllowedIncomingMessageSize(quint64(maxBodyBytes));
     m_age.start();
+    m_silence->setSingleShot(true);
+    m_silence->setInterval(silenceTimeoutMs);
+    connect(m_silence, &QTimer::timeout, this, [this] {
+        closeWithError(QStringLiteral("No audio received for %1 s; the stream is closed")
+                           .arg(double(m_silence->interval()) / 1000.0),
+                       closeSilent);
+    });
 }
 
 SttSession::~SttSession()
@@ -127,6 +135,7 @@ void SttSession::begin()
     connect(decoder, &SpeechDecoder::failed, this, &SttSession::onDecoderFailed);
     m_thread->start();
     QMetaObject::invokeMethod(decoder, &SpeechDecoder::start, Qt::QueuedConnection);
+    m_silence->start();
 
     sendJson({
         {QStringLiteral("type"), QStringLiteral("Metadata")},
@@ -156,12 +165,11 @@ void SttSession::onBinary(const QByteArray& frame)
         return;
     }
     if (m_queuedBytes->fetch_add(frame.size()) + frame.size() > m_maxQueuedBytes) {
-        const QString message = QStringLiteral("Audio is arriving faster than it can be decoded");
-        sendJson({{QStringLiteral("type"), QStringLiteral("Error")}, {QStringLiteral("message"), message}});
-        m_closing = true;
-        m_socket->close(QWebSocketProtocol::CloseCodePolicyViolated, message);
+        closeWithError(QStringLiteral("Audio is arriving faster than it can be decoded"),
+                       QWebSocketProtocol::CloseCodePolicyViolated);
         return;
     }
+    m_silence->start();
     SpeechDecoder* decoder = m_decoder;
     QMetaObject::invokeMethod(
         decoder, [decoder, frame] { decoder->feed(frame); }, Qt::QueuedConnection);
@@ -185,6 +193,7 @@ void SttSession::onText(const QString& text)
 void SttSession::closeStream()
 {
     m_closing = true;
+    m_silence->stop();
     // Queued behind all audio already handed over, so the last utterance is complete.
     QMetaObject::invokeMethod(m_decoder, &SpeechDecoder::finish, Qt::QueuedConnection);
 }
@@ -208,10 +217,16 @@ void SttSession::onDecoderFinished()
 
 void SttSession::onDecoderFailed(const QString& message)
 {
+    // 1011: the server met a condition that keeps it from serving the stream.
+    closeWithError(message, 1011);
+}
+
+void SttSession::closeWithError(const QString& message, quint16 closeCode)
+{
     sendJson({{QStringLiteral("type"), QStringLiteral("Error")}, {QStringLiteral("message"), message}});
     m_closing = true;
-    // 1011: the server met a condition that keeps it from serving the stream.
-    m_socket->close(QWebSocketProtocol::CloseCode(1011), closeReason(message));
+    m_silence->stop();
+    m_socket->close(QWebSocketProtocol::CloseCode(closeCode), closeReason(message));
 }
 
 void SttSession::end()

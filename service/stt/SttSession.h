@@ -11,6 +11,7 @@
 #include <optional>
 
 class QThread;
+class QTimer;
 
 namespace quiro::service {
 
@@ -27,6 +28,10 @@ public:
     static constexpr quint16 closeUnauthorized = 4401;
     static constexpr quint16 closeForbidden = 4403;
     static constexpr quint16 closeTooManyStreams = 4429;
+    // No audio arrived for the silence timeout (like HTTP's 408).
+    static constexpr quint16 closeSilent = 4408;
+    // The service runs as many streams as it can take (HTTP 503 analogue; Qt rejects 1013).
+    static constexpr quint16 closeServiceFull = 4503;
     // Audio not yet decoded that a stream may have waiting (60 s); a client that sends faster
     // than the recognizer keeps up is stopped rather than allowed to fill memory.
     static constexpr qint64 defaultMaxQueuedBytes = 60 * 16000 * 2;
@@ -43,8 +48,10 @@ public:
     // Sends an "Error" message, then closes with `closeCode`; the socket deletes itself once closed.
     static void reject(std::unique_ptr<QWebSocket> socket, QObject* owner, const QString& message, quint16 closeCode);
 
-    SttSession(std::unique_ptr<QWebSocket> socket, SpeechModel& model, Parameters parameters, QObject* parent,
-               qint64 maxQueuedBytes = defaultMaxQueuedBytes);
+    // A stream that sends no audio frame for `silenceTimeoutMs` is closed with 4408: it would
+    // otherwise hold a decoder and a thread for nothing.
+    SttSession(std::unique_ptr<QWebSocket> socket, SpeechModel& model, Parameters parameters, int silenceTimeoutMs,
+               QObject* parent, qint64 maxQueuedBytes = defaultMaxQueuedBytes);
     ~SttSession() override;
 
     // Sends "Metadata" and starts the recognizer.
@@ -61,6 +68,7 @@ private:
     void onDecoderFinished();
     void onDecoderFailed(const QString& message);
     void closeStream();
+    void closeWithError(const QString& message, quint16 closeCode);
     void sendJson(const QJsonObject& object);
     void end();
 
@@ -74,6 +82,7 @@ private:
     std::shared_ptr<std::atomic<qint64>> m_queuedBytes;
     const qint64 m_maxQueuedBytes;
     QElapsedTimer m_age;
+    QTimer* m_silence = nullptr; // child
     bool m_closing = false;
     bool m_ended = false;
 };
