@@ -87,6 +87,7 @@ SessionController::Environment SessionController::Environment::standard()
     // Through the account manager, so that everybody hears "quiro.logged_out" as after any sign-out.
     environment.signOut = [] { AuthManager::shared().logout(); };
     environment.store = &ConversationStore::shared();
+    environment.reloadConfig = [] { return Config::load(); };
     return environment;
 }
 
@@ -246,6 +247,8 @@ QCoro::Task<> SessionController::start()
         co_return;
 
     setAlert({});
+    if (m_env.reloadConfig)
+        m_env.config = m_env.reloadConfig();
     const quint64 session = ++m_session;
     setState(State::starting);
     QPointer<SessionController> self(this);
