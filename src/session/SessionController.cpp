@@ -191,6 +191,8 @@ std::optional<SessionRecord> SessionController::saveRecoveredCheckpoint()
     if (lastCall)
         m_lastRecordSaved = true;
     Log::line(sessionTag, QStringLiteral("Recovered call saved (%1 turns)").arg(record.turns.size()));
+    // Whatever went wrong with this call before (its own save, an earlier try) is now put right.
+    setAlert({});
     NotificationCenter::instance().post(Notifications::sessionSaved, QVariant::fromValue(record));
     dismissRecoveredCheckpoint();
     emit recoveredCallSaved(record);
