@@ -3,6 +3,7 @@
 #include "core/Preferences.h"
 #include "ui/kit/DS.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QScrollArea>
 #include <QTest>
@@ -49,6 +50,9 @@ MainWindowRig::MainWindowRig(const std::optional<QString>& name)
     for (const QString& call : Recording::finished)
         latest = std::max(latest, recordedCall(call).endedAt.value_or(0));
     clock.set(latest + 60);
+    // The preferences file is named after the program, as the app names it.
+    QCoreApplication::setOrganizationName(QStringLiteral("Quiro"));
+    QCoreApplication::setApplicationName(QStringLiteral("quiro"));
     if (name)
         Preferences::setAccount(QStringLiteral("dana@example.com"), *name);
     auth = std::make_unique<AuthManager>(

@@ -602,8 +602,6 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("PULSE_SERVER", "unix:/nonexistent/quiro-test-no-sound-server");
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Quiro"));
-    QCoreApplication::setApplicationName(QStringLiteral("quiro"));
     TestMainWindow test;
     return QTest::qExec(&test, argc, argv);
 }

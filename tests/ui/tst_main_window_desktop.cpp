@@ -155,8 +155,6 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Quiro"));
-    QCoreApplication::setApplicationName(QStringLiteral("quiro"));
     TestMainWindowDesktop test;
     return QTest::qExec(&test, argc, argv);
 }

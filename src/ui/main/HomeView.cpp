@@ -33,10 +33,7 @@ HomeView::HomeView(const MainServices& services, QWidget* parent)
     : QWidget(parent)
     , m_services(services)
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
     auto* page = new PageScroll(this);
-    outer->addWidget(page);
     QWidget* content = page->content();
 
     m_greeting = makeLabel({}, Fonts::display(28), DS::ink, content);

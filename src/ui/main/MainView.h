@@ -37,7 +37,6 @@ public:
     PostCallView* debrief() const;
 
     HomeView* home() const { return m_home; }
-    PlaybookView* playbook() const { return m_playbook; }
     SettingsHubView* settings() const { return m_settings; }
     TabBar* tabBar() const { return m_tabBar; }
 

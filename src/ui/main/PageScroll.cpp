@@ -8,9 +8,13 @@
 
 namespace quiro {
 
-PageScroll::PageScroll(QWidget* parent)
-    : QScrollArea(parent)
+PageScroll::PageScroll(QWidget* screen)
+    : QScrollArea(screen)
 {
+    auto* fill = new QVBoxLayout(screen);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(this);
+
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -20,7 +20,8 @@ public:
     // Beyond the column on either side, where the cards' shadows fall.
     static constexpr int gutter = 24;
 
-    explicit PageScroll(QWidget* parent = nullptr);
+    // Becomes the whole content of `screen`.
+    explicit PageScroll(QWidget* screen);
 
     // The parent of the page's widgets.
     QWidget* content() const { return m_content; }

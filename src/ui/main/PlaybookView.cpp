@@ -14,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QVBoxLayout>
 
 namespace quiro {
 
@@ -57,10 +56,7 @@ PlaybookView::PlaybookView(QString profileFile, QWidget* parent)
     , m_error(nullptr)
     , m_savedDelay(this)
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
     auto* page = new PageScroll(this);
-    outer->addWidget(page);
     QWidget* column = page->content();
     page->add(new QuiroSectionHeader(
         QStringLiteral("Playbook"),

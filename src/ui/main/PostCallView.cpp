@@ -47,10 +47,7 @@ PostCallView::PostCallView(PostCallSummary summary, std::optional<SessionRecord>
     , m_summary(std::move(summary))
     , m_record(std::move(record))
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
     auto* page = new PageScroll(this);
-    outer->addWidget(page);
     QWidget* column = page->content();
 
     auto* header = new QHBoxLayout;

@@ -45,10 +45,7 @@ SettingsHubView::SettingsHubView(const MainServices& services, QWidget* parent)
     , m_services(services)
     , m_languageSavedDelay(this)
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
     auto* page = new PageScroll(this);
-    outer->addWidget(page);
     QWidget* content = page->content();
     page->add(new QuiroSectionHeader(QStringLiteral("Settings"),
                                      QStringLiteral("How Quiro looks, what it hears, and your account."), content));
@@ -173,16 +170,6 @@ void SettingsHubView::showAccount()
     m_name->setVisible(!m_name->text().isEmpty());
     m_email->setText(email ? Text::displayable(*email) : QStringLiteral("Not signed in"));
     m_signOut->setVisible(email.has_value());
-}
-
-QString SettingsHubView::accountName() const
-{
-    return m_name->text();
-}
-
-QString SettingsHubView::accountEmail() const
-{
-    return m_email->text();
 }
 
 void SettingsHubView::loadLanguage()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "overlay/WidgetMode.h"
 #include "ui/kit/AnimationDelay.h"
 #include "ui/main/HearingRow.h"
 #include "ui/main/MainServices.h"
@@ -24,11 +23,8 @@ public:
     explicit SettingsHubView(const MainServices& services, QWidget* parent = nullptr);
 
     HearingRow* hearing(HearingRow::Side side) const { return side == HearingRow::Side::seller ? m_voice : m_theirs; }
-    WidgetStyleChoice* styleChoice(WidgetMode mode) const { return mode == WidgetMode::panel ? m_panel : m_island; }
     QComboBox* languagePicker() const { return m_language; }
     QString languageStatus() const;
-    QString accountName() const;
-    QString accountEmail() const;
 
 protected:
     void showEvent(QShowEvent* event) override;

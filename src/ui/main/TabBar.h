@@ -20,7 +20,6 @@ public:
     AppTab current() const { return m_current; }
     void setCurrent(AppTab tab);
     TabPill* pill(AppTab tab) const;
-    QRectF highlight() const { return m_highlight; }
 
 signals:
     void tabSelected(quiro::AppTab tab);
