@@ -95,6 +95,7 @@ private slots:
     void objectionFields();
     void durationText_data();
     void durationText();
+    void talkSharePercentOfExactRatios();
 };
 
 void TestRecords::readsMacEditionFile()
@@ -521,6 +522,16 @@ void TestRecords::durationText()
     QFETCH(double, seconds);
     QFETCH(QString, text);
     QCOMPARE(PostCallSummary::durationText(seconds), text);
+}
+
+void TestRecords::talkSharePercentOfExactRatios()
+{
+    // Ratios of word counts such as 57 of 100 are not exact in binary (0.57 * 100 is 56.999…);
+    // they must not lose a percent. What lies truly below a whole percent still truncates.
+    for (int percent = 0; percent <= 100; ++percent)
+        QCOMPARE(PostCallSummary::talkSharePercent(percent / 100.0), percent);
+    QCOMPARE(PostCallSummary::talkSharePercent(0.559), 55);
+    QCOMPARE(PostCallSummary::talkSharePercent(0.5699), 56);
 }
 
 QTEST_GUILESS_MAIN(TestRecords)
