@@ -485,8 +485,8 @@ void TestRecords::objectionFields_data()
                               << QString("Price Objection") << "q" << true;
     QTest::newRow("no type, not handled") << QByteArray(R"({"quote":"q"})") << QString("\u2014") << "q" << false;
     QTest::newRow("type not a string") << QByteArray(R"({"type":5,"handled":false})") << "\u2014" << QString() << false;
-    QTest::newRow("handled as text is false")
-        << QByteArray(R"({"type":"timing","handled":"true"})") << "Timing" << QString() << false;
+    QTest::newRow("handled as text is false, snake case in words")
+        << QByteArray(R"({"type":"info_stall","handled":"true"})") << "Info Stall" << QString() << false;
     QTest::newRow("handled as number is false")
         << QByteArray(R"({"type":"timing","handled":1})") << "Timing" << QString() << false;
 }
