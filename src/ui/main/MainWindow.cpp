@@ -1,5 +1,7 @@
 #include "ui/main/MainWindow.h"
 
+#include "ui/kit/WindowPresenter.h"
+
 #include "session/SessionController.h"
 #include "ui/kit/AppIcon.h"
 #include "ui/kit/DS.h"
@@ -10,7 +12,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
-#include <QScreen>
 
 namespace quiro {
 
@@ -52,20 +53,7 @@ void MainWindow::buildMenus()
 
 void MainWindow::present()
 {
-    if (!m_placed) {
-        if (const QScreen* screen = this->screen()) {
-            QRect frame(QPoint(), size());
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
-        m_placed = true;
-    }
-    if (isMinimized())
-        showNormal();
-    else
-        show();
-    raise();
-    activateWindow();
+    presentWindow(*this);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

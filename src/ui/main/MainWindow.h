@@ -40,7 +40,6 @@ private:
 
     MainServices m_services;
     MainView* m_view;
-    bool m_placed = false;
 };
 
 } // namespace quiro
