@@ -1,6 +1,7 @@
 #include "ui/main/SettingsHubView.h"
 
 #include "account/AuthManager.h"
+#include "core/Autostart.h"
 #include "core/Text.h"
 #include "overlay/SessionWindowModel.h"
 #include "ui/kit/DS.h"
@@ -16,7 +17,9 @@
 #include "ui/main/PageScroll.h"
 #include "ui/main/WidgetStyleChoice.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -121,6 +124,31 @@ QuiroCard* SettingsHubView::hearingSection(QWidget* parent)
     return card;
 }
 
+QWidget* SettingsHubView::startAtLogin(QWidget* parent)
+{
+    auto* box = new QWidget(parent);
+    auto* column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto* check = new QCheckBox(QStringLiteral("Start Quiro when I log in"), box);
+    check->setFont(Fonts::text(13));
+    check->setChecked(Autostart::isEnabled());
+    QLabel* problem = makeLabel({}, Fonts::text(12), DS::clay, box);
+    problem->setWordWrap(true);
+    problem->hide();
+    column->addWidget(check);
+    column->addWidget(problem);
+    connect(check, &QCheckBox::toggled, this, [check, problem](bool enabled) {
+        const WriteResult written = Autostart::setEnabled(enabled, QCoreApplication::applicationFilePath());
+        problem->setVisible(!written);
+        if (written)
+            return;
+        problem->setText(QStringLiteral("Could not change it: %1").arg(written.reason()));
+        const QSignalBlocker quiet(check);
+        check->setChecked(Autostart::isEnabled());
+    });
+    return box;
+}
+
 QuiroCard* SettingsHubView::accountSection(QWidget* parent)
 {
     QuiroCard* card = section(QStringLiteral("person.crop.circle"), QStringLiteral("Account"), {}, parent);
@@ -137,6 +165,8 @@ QuiroCard* SettingsHubView::accountSection(QWidget* parent)
     m_signOut = signOut;
     row->addWidget(signOut);
     card->contentLayout()->addLayout(row);
+    card->contentLayout()->addWidget(new QuiroDivider(card));
+    card->contentLayout()->addWidget(startAtLogin(card));
     return card;
 }
 

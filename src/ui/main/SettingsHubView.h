@@ -34,6 +34,8 @@ private:
     QuiroCard* widgetStyleSection(QWidget* parent);
     QuiroCard* hearingSection(QWidget* parent);
     QuiroCard* accountSection(QWidget* parent);
+    // "Start Quiro when I log in", with what went wrong when it could not be changed.
+    QWidget* startAtLogin(QWidget* parent);
     void showMode();
     void showAccount();
     void loadLanguage();
