@@ -514,6 +514,7 @@ QCoro::Task<> SessionController::coachClientTurn(QPointer<SessionController> sel
 void SessionController::presentHint(const QString& label, const QString& text)
 {
     m_hintCount += 1;
+    Log::line(sessionTag, QStringLiteral("Hint shown (%1)").arg(label));
     showHint(label, text);
     NotificationCenter::instance().post(Notifications::hint, {},
                                         {{QStringLiteral("text"), text}, {QStringLiteral("label"), label}});

@@ -132,6 +132,14 @@ void AppDelegate::finishOnboarding()
     center.observe(Notifications::hideMain, this, [this](const Notification&) { closeMainWindow(); });
     center.observe(Notifications::loggedOut, this, [this](const Notification&) { loggedOut(); });
     connect(&session(), &SessionController::runningChanged, this, &AppDelegate::rebuildMenu);
+    // The debrief of a call that has just been saved comes up in the main window.
+    connect(&session(), &SessionController::stateChanged, this, [this] {
+        const SessionController::State state = session().state();
+        const bool callSaved = m_callStopping && state == SessionController::State::idle;
+        m_callStopping = state == SessionController::State::stopping;
+        if (callSaved && !m_quitting && AuthManager::shared().isLoggedIn())
+            showMainWindow();
+    });
 
     later(this, 0, [this] {
         closeOnboarding();
@@ -166,7 +174,12 @@ void AppDelegate::showLogin(GateFlow flow)
             Preferences::setOnboardingDone(true);
             return;
         }
-        // A new account starts with the first-run pages, then the overlay.
+        // A new account starts with the first-run pages, then the overlay; not twice in a row when
+        // this very launch has just shown them.
+        if (Preferences::onboardingDone()) {
+            m_overlay->show();
+            return;
+        }
         showOnboarding([this] {
             later(this, 0, [this] {
                 closeOnboarding();

@@ -74,6 +74,7 @@ private:
     QPointer<OnboardingWindow> m_onboarding;
     std::unique_ptr<GlobalHotKey> m_hotKey;
     std::unique_ptr<PortalShortcut> m_portalShortcut;
+    bool m_callStopping = false; // the session was saving a call: the next idle shows its debrief
     bool m_launched = false;
     bool m_quitting = false;
 };

@@ -7,11 +7,11 @@
 #include "ui/kit/Fonts.h"
 #include "ui/kit/Labels.h"
 #include "ui/kit/QuietButton.h"
+#include "ui/kit/SoundSettings.h"
 #include "ui/kit/SymbolView.h"
 #include "ui/main/LevelMeter.h"
 #include "ui/main/LiveLevel.h"
 #include "ui/main/ProgressSpinner.h"
-#include "ui/kit/SoundSettings.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
