@@ -21,7 +21,7 @@
 namespace quiro {
 
 namespace {
-constexpr int formWidth = 400;
+constexpr int formWidth = 420; // "Create your account" fits on one line at the display size
 constexpr int brandWidth = 440;
 } // namespace
 
