@@ -6,6 +6,7 @@
 #include "app/cli/CommandLine.h"
 #include "app/cli/ServiceCheck.h"
 #include "app/cli/TerminalText.h"
+#include "app/desktop/PortalShortcut.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioLevel.h"
 #include "audio/HearingCheck.h"
@@ -228,6 +229,16 @@ QList<Check> checkDesktop()
     hotKey.detail = hotKey.ok ? QStringLiteral("Ctrl+Shift+Space is free")
                               : QStringLiteral("Ctrl+Shift+Space is taken by another program — free it in that "
                                                "program's shortcut settings; the overlay's buttons still work");
+    // On Wayland a grab through XWayland hears the key only while an X11 window has the focus, and
+    // the call's window is not one; the desktop's shortcuts portal is what the app uses there.
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        hotKey.ok = PortalShortcut::isOffered();
+        hotKey.detail = hotKey.ok ? QStringLiteral("Ctrl+Shift+Space through the desktop's global shortcuts portal "
+                                                   "(the desktop may ask you once to allow it)")
+                                  : QStringLiteral("this Wayland desktop offers no global shortcuts portal: "
+                                                   "Ctrl+Shift+Space works only while a Quiro window has the "
+                                                   "focus; the overlay's buttons still work");
+    }
 
     const QByteArray selection = "_NET_SYSTEM_TRAY_S" + QByteArray::number(DefaultScreen(connection));
     const Atom trayAtom = XInternAtom(connection, selection.constData(), False);
