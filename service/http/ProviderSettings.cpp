@@ -29,8 +29,8 @@ public:
     {
         const QUrl url(text(name), QUrl::StrictMode);
         if (!url.isValid() || !schemes.contains(url.scheme()) || url.host().isEmpty())
-            fail(QStringLiteral("%1 must be a %2 URL such as %3, not '%4'")
-                     .arg(QLatin1String(name), schemes.join(QStringLiteral(" or ")), QLatin1String(example),
+            fail(QStringLiteral("%1 must be a URL such as %2 (%3), not '%4'")
+                     .arg(QLatin1String(name), QLatin1String(example), schemes.join(QStringLiteral(" or ")),
                           text(name).left(100)));
         return url;
     }

@@ -150,7 +150,11 @@ void UpstreamSpeechBackend::onClosed()
         emit finished();
         return;
     }
-    fail(QStringLiteral("it closed the stream (code %1)").arg(int(m_socket->closeCode())));
+    // A dropped connection reads as a normal close without a reason.
+    const QString reason = m_socket->closeReason().left(100);
+    fail(QStringLiteral("it ended the stream unasked (close code %1%2)")
+             .arg(int(m_socket->closeCode()))
+             .arg(reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
 }
 
 void UpstreamSpeechBackend::fail(const QString& reason)
