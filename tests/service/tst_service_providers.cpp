@@ -220,6 +220,19 @@ private slots:
             QVERIFY2(prompt.contains(part), qPrintable(part));
     }
 
+    void serverWithoutJsonMode()
+    {
+        // Refused once, never asked again; the same request is answered all the same.
+        m_chat->enqueueReply(FakeChat::path,
+                             test::ScriptedReply::text(R"({"error":"unknown field: response_format"})", 400));
+        m_chat->enqueueReply(FakeChat::path, FakeChat::completion(hintAnswer("Ask which budget they planned"), 1, 1));
+        QCOMPARE(hint(*m_service, m_token),
+                 std::optional<HintEngine::CategoryAndText>({"price", "Ask which budget they planned"}));
+        const QList<test::RecordedRequest> requests = m_chat->requests(FakeChat::path);
+        QVERIFY(requests.at(requests.size() - 2).json().contains("response_format"));
+        QVERIFY(!requests.last().json().contains("response_format"));
+    }
+
     void everyEndpointFromTheModel()
     {
         const QString answer = FakeChat::everyEndpoint("Ask what budget they set");
