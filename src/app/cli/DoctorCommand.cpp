@@ -269,13 +269,33 @@ Check checkSecretService()
 
 // --- service -------------------------------------------------------------------------------
 
-QCoro::Task<Check> checkService(Config config)
+Check serviceCheck(const ServiceCheck::Result& result)
 {
-    const ServiceCheck::Result result = co_await ServiceCheck::run(config, apiTimeoutMs);
     Check check{QStringLiteral("Service")};
     check.ok = result.answers;
     check.detail = result.detail;
-    co_return check;
+    return check;
+}
+
+Check providerCheck(const QString& label, const ServiceCheck::Provider& provider)
+{
+    Check check{label, Need::optional};
+    check.ok = true;
+    check.warning = provider.warning;
+    check.detail = provider.detail;
+    return check;
+}
+
+// The service, then what coaches and what transcribes there, when it says.
+QCoro::Task<QList<Check>> checkService(Config config)
+{
+    const ServiceCheck::Result result = co_await ServiceCheck::run(config, apiTimeoutMs);
+    QList<Check> checks{serviceCheck(result)};
+    if (result.coach)
+        checks.append(providerCheck(QStringLiteral("Coach"), *result.coach));
+    if (result.speech)
+        checks.append(providerCheck(QStringLiteral("Speech"), *result.speech));
+    co_return checks;
 }
 
 // --- account -------------------------------------------------------------------------------
@@ -367,7 +387,7 @@ int runDoctor(const QStringList& arguments)
     report({checkSettings()});
     const Check secrets = checkSecretService();
     report({secrets});
-    report({QCoro::waitFor(checkService(Config::load()))});
+    report(QCoro::waitFor(checkService(Config::load())));
     // Without a secret service the token can only be in the file; asking the keychain would
     // merely wait for D-Bus to give up.
     report({QCoro::waitFor(
