@@ -15,11 +15,7 @@ namespace {
 
 std::optional<QJsonObject> parsed(const QString& text)
 {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    return document.object();
+    return Json::parseObject(text.toUtf8());
 }
 
 int wordCount(const QString& text)
