@@ -3,6 +3,7 @@
 #include "app/cli/ConsoleCommand.h"
 #include "app/cli/DoctorCommand.h"
 #include "app/cli/HistoryCommand.h"
+#include "app/desktop/AppDelegate.h"
 
 #include "core/Config.h"
 #include "core/Log.h"
@@ -50,6 +51,17 @@ const quiro::cli::Command* find(const char* name)
     return nullptr;
 }
 
+// What the program does behind the scenes goes to its log file (the terminal shows results, and
+// `quiro console --verbose` the log as well); private files are made private again; settings the
+// program cannot use are named in the log.
+void prepareToRun()
+{
+    quiro::Log::toFile(quiro::Paths::logFile(), quiro::Log::Echo::none);
+    quiro::Paths::narrowPrivateModes();
+    for (const QString& problem : quiro::Config::problemsIn(quiro::Paths::userEnvFile()))
+        quiro::Log::line(QStringLiteral("Config"), problem);
+}
+
 int unknownCommand(const char* name)
 {
     QTextStream(stderr) << "quiro: unknown command '" << QString::fromLocal8Bit(name)
@@ -68,10 +80,8 @@ int main(int argc, char* argv[])
     std::signal(SIGXFSZ, SIG_IGN);
 
     if (argc < 2) {
-        QTextStream out(stdout);
-        out << "The desktop app is not part of this build yet; use one of the commands below.\n\n";
-        printUsage(out);
-        return quiro::cli::Success;
+        prepareToRun();
+        return quiro::runDesktopApp(argc, argv);
     }
     const char* name = argv[1];
     if (std::strcmp(name, "--version") == 0) {
@@ -90,12 +100,7 @@ int main(int argc, char* argv[])
     }
     // "quiro help COMMAND" is "quiro COMMAND --help".
     if (const auto* command = find(help ? argv[2] : name)) {
-        // What the program does behind the scenes goes to its log file; the terminal shows
-        // results (and `quiro console --verbose` shows the log as well).
-        quiro::Log::toFile(quiro::Paths::logFile(), quiro::Log::Echo::none);
-        quiro::Paths::narrowPrivateModes();
-        for (const QString& problem : quiro::Config::problemsIn(quiro::Paths::userEnvFile()))
-            quiro::Log::line(QStringLiteral("Config"), problem);
+        prepareToRun();
         QCoreApplication app(argc, argv);
         const QStringList arguments = help ? QStringList{QStringLiteral("--help")} : app.arguments().mid(2);
         return command->run(arguments);

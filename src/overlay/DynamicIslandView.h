@@ -1,7 +1,7 @@
 #pragma once
 
-#include "overlay/AnimationDelay.h"
 #include "overlay/OverlayView.h"
+#include "ui/kit/AnimationDelay.h"
 
 class QLabel;
 

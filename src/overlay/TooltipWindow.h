@@ -1,6 +1,6 @@
 #pragma once
 
-#include "overlay/AnimationDelay.h"
+#include "ui/kit/AnimationDelay.h"
 
 #include <QObject>
 #include <QString>

@@ -88,6 +88,7 @@ SessionController::Environment SessionController::Environment::standard()
     // Through the account manager, so that everybody hears "quiro.logged_out" as after any sign-out.
     environment.signOut = [] { AuthManager::shared().logout(); };
     environment.store = &ConversationStore::shared();
+    environment.reloadConfig = [] { return Config::load(); };
     return environment;
 }
 
@@ -199,6 +200,8 @@ std::optional<SessionRecord> SessionController::saveRecoveredCheckpoint()
     if (lastCall)
         m_lastRecordSaved = true;
     Log::line(sessionTag, QStringLiteral("Recovered call saved (%1 turns)").arg(record.turns.size()));
+    // Whatever went wrong with this call before (its own save, an earlier try) is now put right.
+    setAlert({});
     NotificationCenter::instance().post(Notifications::sessionSaved, QVariant::fromValue(record));
     dismissRecoveredCheckpoint();
     emit recoveredCallSaved(record);
@@ -255,6 +258,8 @@ QCoro::Task<> SessionController::start()
         co_return;
 
     setAlert({});
+    if (m_env.reloadConfig)
+        m_env.config = m_env.reloadConfig();
     const quint64 session = ++m_session;
     setState(State::starting);
     QPointer<SessionController> self(this);
@@ -509,6 +514,7 @@ QCoro::Task<> SessionController::coachClientTurn(QPointer<SessionController> sel
 void SessionController::presentHint(const QString& label, const QString& text)
 {
     m_hintCount += 1;
+    Log::line(sessionTag, QStringLiteral("Hint shown (%1)").arg(label));
     showHint(label, text);
     NotificationCenter::instance().post(Notifications::hint, {},
                                         {{QStringLiteral("text"), text}, {QStringLiteral("label"), label}});

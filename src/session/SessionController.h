@@ -60,6 +60,9 @@ public:
     // What the controller takes from the rest of the program; tests replace parts of it.
     struct Environment {
         Config config = Config::load();
+        // Reads the settings again as each call starts, so that a language chosen in the main
+        // window applies to the next call; `config` stays as it is when unset.
+        std::function<Config()> reloadConfig;
         // The product knowledge file bundled with the program, when there is one.
         std::shared_ptr<const ProductContext> context;
         // The bearer token of the signed-in user; none when signed out.
@@ -93,6 +96,8 @@ public:
 
     State state() const { return m_state; }
     bool running() const { return m_runningPublished; }
+    // When the running call went live (Unix seconds); none unless a call runs or is stopping.
+    std::optional<double> sessionStartedAt() const { return m_sessionStart; }
     // The last thing that went wrong that the user must hear of, in one sentence (a failed save, an
     // expired sign-in, a stream the service will not serve); empty when there is none.
     QString alert() const { return m_alert; }

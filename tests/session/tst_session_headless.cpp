@@ -150,7 +150,9 @@ struct Rig {
     std::shared_ptr<StreamProbe> micStream = std::make_shared<StreamProbe>();
     std::shared_ptr<StreamProbe> sysStream = std::make_shared<StreamProbe>();
     std::optional<QString> token = QStringLiteral("token");
-    QStringList signOuts; // the notifications already posted when the sign-out came
+    std::optional<Config> settingsFile; // what a start reads again, when set
+    QStringList streamLanguages;        // the language each stream was made for
+    QStringList signOuts;               // the notifications already posted when the sign-out came
     NotificationLog log;
     SessionWindowModel window{Clock::system()};
     std::unique_ptr<SessionController> controller;
@@ -166,9 +168,12 @@ struct Rig {
         env.makeMicrophone = [this] { return std::make_unique<FakeSource>(mic); };
         env.makeSystemAudio = [this] { return std::make_unique<FakeSource>(sys); };
         // The microphone's stream is made first, the system audio's second.
-        env.makeTranscriber = [this, made = 0](const Config&, const QString&) mutable {
+        env.makeTranscriber = [this, made = 0](const Config& config, const QString&) mutable {
+            streamLanguages.append(config.language);
             return std::make_unique<FakeTranscriber>(made++ == 0 ? micStream : sysStream);
         };
+        if (settingsFile)
+            env.reloadConfig = [this] { return *settingsFile; };
         controller = std::make_unique<SessionController>(std::move(env));
         controller->setSessionWindow(&window);
     }
@@ -220,6 +225,7 @@ private slots:
     void refusedSignInEndsTheCallThenSignsOut();
     void hopelessStreamEndsTheCallAndSaysWhy();
     void statusFollowsTheStreamsAndTheSoundServer();
+    void eachCallReadsTheSettingsAgain();
 };
 
 void TestSessionHeadless::startWithoutTokenOnlyAsksForTheMainWindow()
@@ -462,6 +468,24 @@ void TestSessionHeadless::statusFollowsTheStreamsAndTheSoundServer()
     QCOMPARE(rig.window.statusText(), "Reconnecting…");
     rig.micStream->say("a transcript means the stream works");
     QTRY_COMPARE(rig.window.statusText(), "Listening…");
+}
+
+void TestSessionHeadless::eachCallReadsTheSettingsAgain()
+{
+    // A language chosen in the main window between two calls applies to the second one.
+    Rig rig;
+    rig.settingsFile = Config{QStringLiteral("http://127.0.0.1:9"), Config::defaultHintModel, QStringLiteral("de")};
+    rig.build();
+    QVERIFY(!rig.controller->sessionStartedAt());
+    const double before = Clock::system().now();
+    QVERIFY(rig.run());
+    QVERIFY(rig.controller->sessionStartedAt() >= before);
+    QVERIFY(rig.stopAndSettle());
+    QVERIFY(!rig.controller->sessionStartedAt());
+    rig.settingsFile->language = QStringLiteral("fr");
+    QVERIFY(rig.run());
+    QVERIFY(rig.stopAndSettle());
+    QCOMPARE(rig.streamLanguages, (QStringList{"de", "de", "fr", "fr"}));
 }
 
 QTEST_GUILESS_MAIN(TestSessionHeadless)

@@ -14,13 +14,18 @@ Card::Card(const CardStyle& style, int padding, QWidget* parent)
     , m_style(style)
     , m_layout(new QVBoxLayout(this))
 {
-    const int margin = int(std::ceil(m_style.shadow.reach())) + padding;
+    const int margin = shadowMargin() + padding;
     m_layout->setContentsMargins(margin, margin, margin, margin);
+}
+
+int Card::shadowMargin() const
+{
+    return int(std::ceil(m_style.shadow.reach()));
 }
 
 QRectF Card::cardRect() const
 {
-    const double reach = std::ceil(m_style.shadow.reach());
+    const double reach = shadowMargin();
     return QRectF(rect()).adjusted(reach, reach, -reach, -reach);
 }
 

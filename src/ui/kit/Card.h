@@ -24,6 +24,9 @@ public:
 
     QVBoxLayout* contentLayout() const { return m_layout; }
     QRectF cardRect() const;
+    // The room kept around the card for its shadow, on every side: a screen that lines cards up
+    // with plain text insets the text by as much.
+    int shadowMargin() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -22,7 +22,7 @@ const QString fontFamily = QStringLiteral("Material Icons");
 constexpr double emPerPoint = 1.3;
 
 // Symbol name of the design → Material Icons ligature, chosen for the same picture.
-constexpr std::array<std::pair<const char*, const char*>, 28> s_table{{
+constexpr std::array<std::pair<const char*, const char*>, 38> s_table{{
     {"play.fill", "play_arrow"},
     {"stop.fill", "stop"},
     {"sparkle", "auto_awesome"},
@@ -51,6 +51,16 @@ constexpr std::array<std::pair<const char*, const char*>, 28> s_table{{
     {"text.bubble", "notes"},
     {"rectangle.topthird.inset.filled", "web_asset"},
     {"capsule.portrait", "crop_portrait"},
+    {"doc.on.doc", "content_copy"},
+    {"square.and.arrow.down", "file_download"},
+    {"person.crop.circle", "account_circle"},
+    {"person.2.fill", "people"},
+    {"briefcase.fill", "work"},
+    {"globe", "language"},
+    {"slider.horizontal.3", "tune"},
+    {"arrow.clockwise", "refresh"},
+    {"rectangle.portrait.and.arrow.right", "exit_to_app"},
+    {"chart.line.uptrend.xyaxis", "show_chart"},
 }};
 } // namespace
 

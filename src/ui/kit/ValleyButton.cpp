@@ -33,6 +33,13 @@ ValleyButton::ValleyButton(const QString& title, const QString& icon, QWidget* p
     setText(title);
 }
 
+void ValleyButton::setSymbol(const QString& icon)
+{
+    m_icon = icon;
+    updateGeometry();
+    update();
+}
+
 HoverButton::Label ValleyButton::label() const
 {
     return {m_icon, text(), {}, Fonts::text(14, QFont::DemiBold), 16.0, mix(DS::accent, DS::accentH, hoverLevel())};

@@ -10,6 +10,9 @@ class ValleyButton : public HoverButton {
 public:
     explicit ValleyButton(const QString& title, const QString& icon = {}, QWidget* parent = nullptr);
 
+    // The symbol before the title, for a button whose action changes ("Begin", "End session").
+    void setSymbol(const QString& icon);
+
     QSize sizeHint() const override;
 
 protected:

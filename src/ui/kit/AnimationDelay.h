@@ -6,10 +6,11 @@
 
 namespace quiro {
 
-// A one-shot delay measured on Qt's animation clock instead of a QTimer. The overlay's delays (a
-// tooltip's wait, the island's collapse) belong with its motion, and tests step them with an
-// animation driver like every other animation instead of sleeping. It is a leaf animation on
-// purpose: Qt runs a QPauseAnimation alone on a wall-clock timer that a driver cannot step.
+// A one-shot delay measured on Qt's animation clock instead of a QTimer. Delays that belong with
+// motion (a tooltip's wait, the island's collapse, a confirmation that turns back after a while)
+// run on it, and tests step them with an animation driver like every other animation instead of
+// sleeping. It is a leaf animation on purpose: Qt runs a QPauseAnimation alone on a wall-clock
+// timer that a driver cannot step.
 class AnimationDelay final : public QAbstractAnimation {
 public:
     explicit AnimationDelay(QObject* parent);

@@ -1,4 +1,4 @@
-#include "overlay/AnimationDelay.h"
+#include "ui/kit/AnimationDelay.h"
 
 namespace quiro {
 
