@@ -293,6 +293,7 @@ private slots:
                                                      {"languages", QJsonArray{"de", "en"}},
                                                      {"streams", 2},
                                                      {"fallbacks", 0}}},
+                              {"speech_languages", QJsonArray{"de", "en"}},
                           })
                 .toJson(QJsonDocument::Compact);
         TlsServer server(certificates.path(), "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
@@ -301,13 +302,17 @@ private slots:
         signIn(QDateTime::currentSecsSinceEpoch() + 3600);
         QProcessEnvironment environment = this->environment();
         environment.insert("API_BASE", QStringLiteral("https://127.0.0.1:%1").arg(server.port()));
+        // The service would refuse every stream in a language it has no model for.
+        environment.insert("STT_LANGUAGE", "fr");
         const Outcome outcome = runDoctor(environment);
+        QVERIFY(outcome.line("Language")
+                    .startsWith("✗ Language: STT_LANGUAGE=fr, but the service transcribes only de, en"));
         // A model that never answered is worth a warning, not a refusal: the rules still coach.
         QCOMPARE(outcome.line("Coach"), "! Coach: language model \"llama3.1:8b\" at http://127.0.0.1:8080/v1; the "
                                         "rules took 3 of 3 requests (last: HTTP 404 from the model server)");
         QCOMPARE(outcome.line("Speech"), "✓ Speech: hosted recognizer at wss://stt.example.com/v1/listen for de, en; "
                                          "pocketsphinx when it cannot be reached");
-        QCOMPARE(outcome.lines.last(), "Ready for a call.");
+        QCOMPARE(outcome.lines.last(), "Not ready for a call — fix: Language.");
     }
 
     void serviceOverTls()

@@ -286,6 +286,18 @@ Check providerCheck(const QString& label, const ServiceCheck::Provider& provider
     return check;
 }
 
+// The service refuses a stream in a language it has no model for, so the call would hear nothing.
+Check languageCheck(const QString& language, const QStringList& served)
+{
+    Check check{QStringLiteral("Language")};
+    check.ok = ServiceCheck::servesLanguage(served, language);
+    check.detail = check.ok ? QStringLiteral("calls are transcribed in \"%1\"").arg(language)
+                            : QStringLiteral("STT_LANGUAGE=%1, but the service transcribes only %2 — choose one of "
+                                             "them in Settings or in %3")
+                                  .arg(language, served.join(QStringLiteral(", ")), Paths::userEnvFile());
+    return check;
+}
+
 // The service, then what coaches and what transcribes there, when it says.
 QCoro::Task<QList<Check>> checkService(Config config)
 {
@@ -295,6 +307,8 @@ QCoro::Task<QList<Check>> checkService(Config config)
         checks.append(providerCheck(QStringLiteral("Coach"), *result.coach));
     if (result.speech)
         checks.append(providerCheck(QStringLiteral("Speech"), *result.speech));
+    if (!result.speechLanguages.isEmpty())
+        checks.append(languageCheck(config.language, result.speechLanguages));
     co_return checks;
 }
 

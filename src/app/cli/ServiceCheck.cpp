@@ -10,6 +10,8 @@
 #include <QNetworkReply>
 #include <QPointer>
 
+#include <algorithm>
+
 namespace quiro::cli::ServiceCheck {
 
 namespace {
@@ -68,10 +70,20 @@ Result answered(const QString& detail, const QByteArray& health)
     result.detail = detail;
     result.coach = coach(status.value(QLatin1String("coach")).toObject());
     result.speech = speech(status.value(QLatin1String("speech")).toObject());
+    result.speechLanguages = status.value(QLatin1String("speech_languages")).toVariant().toStringList();
     return result;
 }
 
 } // namespace
+
+bool servesLanguage(const QStringList& served, const QString& language)
+{
+    const QString requested = language.trimmed().toLower().replace(QLatin1Char('_'), QLatin1Char('-'));
+    const QString base = requested.section(QLatin1Char('-'), 0, 0);
+    return std::any_of(served.cbegin(), served.cend(), [&](const QString& offered) {
+        return offered.compare(requested, Qt::CaseInsensitive) == 0 || offered == base;
+    });
+}
 
 QCoro::Task<Result> run(Config config, int timeoutMs)
 {

@@ -3,6 +3,7 @@
 #include "core/Config.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -21,7 +22,12 @@ struct Result {
     QString detail; // what answered, or why nothing did and what to do about it
     std::optional<Provider> coach = {};
     std::optional<Provider> speech = {};
+    QStringList speechLanguages = {}; // every language a stream may ask for; empty when not said
 };
+
+// Whether a service that transcribes `served` takes a stream in `language` ("en-GB" is served by
+// an "en" model).
+bool servesLanguage(const QStringList& served, const QString& language);
 
 // Asks the configured service for "/health": any HTTP answer over trusted TLS counts. A service
 // that names its coach and recognizer there has them described too.
