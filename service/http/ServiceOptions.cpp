@@ -62,6 +62,24 @@ QString ServiceOptions::helpText(const QStringList& languages)
                "  --max-streams N                 concurrent /stt streams of all accounts (default 2 per core)\n"
                "  --registrations-per-minute N    new accounts per minute, whole service (default 10)\n"
                "\n"
+               "Model providers (each also read from the environment variable in brackets; API keys only\n"
+               "from the environment: QUIRO_LLM_API_KEY or QUIRO_LLM_API_KEY_FILE, QUIRO_STT_API_KEY or\n"
+               "QUIRO_STT_API_KEY_FILE, a file readable by its owner only):\n"
+               "  --llm-base-url URL              an OpenAI-compatible chat-completions server for the coach,\n"
+               "                                  e.g. http://127.0.0.1:8080/v1 [QUIRO_LLM_BASE_URL]; without\n"
+               "                                  it the rules coach\n"
+               "  --llm-model NAME                the model it should use [QUIRO_LLM_MODEL]\n"
+               "  --llm-price-in USD              per 1,000 tokens sent, for \"cost\" (default 0) "
+               "[QUIRO_LLM_PRICE_IN]\n"
+               "  --llm-price-out USD             per 1,000 tokens received (default 0) [QUIRO_LLM_PRICE_OUT]\n"
+               "  --llm-timeout SECONDS           at most this long per request (default and limit: 8 /hint,\n"
+               "                                  4.5 /extract, 6 /assist, 50 /analyze) [QUIRO_LLM_TIMEOUT]\n"
+               "  --stt-url URL                   a hosted streaming recognizer's live endpoint, ws:// or wss://\n"
+               "                                  [QUIRO_STT_URL]; without it pocketsphinx transcribes\n"
+               "  --stt-languages LIST            the languages streamed to it (default en) [QUIRO_STT_LANGUAGES]\n"
+               "  --stt-connect-timeout SECONDS   before pocketsphinx takes a stream it cannot reach (default 5)\n"
+               "                                  [QUIRO_STT_CONNECT_TIMEOUT]\n"
+               "\n"
                "Endpoints: POST /api/register /api/login /api/refresh, GET /me, POST /hint /extract /assist\n"
                "/analyze, WebSocket /stt?lang=LANG&rate=16000.\n"
                "\n"
@@ -102,6 +120,26 @@ ServiceOptions::Parsed ServiceOptions::parse(const QStringList& arguments, const
     };
     for (const Limit& limit : limitOptions)
         parser.addOption(limit.option);
+    const QList<std::pair<QCommandLineOption, QString>> providerOptions{
+        {QCommandLineOption(QStringLiteral("llm-base-url"), QString(), QStringLiteral("url")),
+         QStringLiteral("QUIRO_LLM_BASE_URL")},
+        {QCommandLineOption(QStringLiteral("llm-model"), QString(), QStringLiteral("name")),
+         QStringLiteral("QUIRO_LLM_MODEL")},
+        {QCommandLineOption(QStringLiteral("llm-price-in"), QString(), QStringLiteral("usd")),
+         QStringLiteral("QUIRO_LLM_PRICE_IN")},
+        {QCommandLineOption(QStringLiteral("llm-price-out"), QString(), QStringLiteral("usd")),
+         QStringLiteral("QUIRO_LLM_PRICE_OUT")},
+        {QCommandLineOption(QStringLiteral("llm-timeout"), QString(), QStringLiteral("seconds")),
+         QStringLiteral("QUIRO_LLM_TIMEOUT")},
+        {QCommandLineOption(QStringLiteral("stt-url"), QString(), QStringLiteral("url")),
+         QStringLiteral("QUIRO_STT_URL")},
+        {QCommandLineOption(QStringLiteral("stt-languages"), QString(), QStringLiteral("list")),
+         QStringLiteral("QUIRO_STT_LANGUAGES")},
+        {QCommandLineOption(QStringLiteral("stt-connect-timeout"), QString(), QStringLiteral("seconds")),
+         QStringLiteral("QUIRO_STT_CONNECT_TIMEOUT")},
+    };
+    for (const auto& [option, variable] : providerOptions)
+        parser.addOption(option);
 
     if (!parser.parse(arguments))
         return {Outcome::WrongUsage,
@@ -131,6 +169,10 @@ ServiceOptions::Parsed ServiceOptions::parse(const QStringList& arguments, const
                     limit.seconds ? QStringLiteral("--%1 must be a number of seconds from 0.001 to 3600.").arg(name)
                                   : QStringLiteral("--%1 must be a whole number from 1 to 100000.").arg(name)};
         *limit.target = *value;
+    }
+    for (const auto& [option, variable] : providerOptions) {
+        if (parser.isSet(option))
+            providerOverrides.insert(variable, parser.value(option));
     }
     dataDir = parser.isSet(dataOption) ? parser.value(dataOption) : Paths::home() + QStringLiteral("/.quiroai/service");
     tls = !parser.isSet(noTlsOption);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +33,9 @@ struct ServiceOptions {
     QString dataDir; // default: ~/.quiroai/service
     bool tls = true;
     ServiceLimits limits;
+    // Provider settings given on the command line, by the name of the environment variable they
+    // stand for (QUIRO_LLM_MODEL, ...); keys are never among them.
+    QHash<QString, QString> providerOverrides;
 
     enum class Outcome { Run, Help, WrongUsage };
     struct Parsed {

@@ -1,16 +1,16 @@
 #include "service/http/ServiceServer.h"
 
 #include "core/Log.h"
-#include "service/WorkerPool.h"
 #include "service/accounts/AccountService.h"
-#include "service/coach/CoachService.h"
+#include "service/coach/Coach.h"
 #include "service/http/ConnectionLimiter.h"
 #include "service/http/HttpConnection.h"
 #include "service/http/LogText.h"
-#include "service/stt/SpeechModel.h"
+#include "service/stt/SpeechService.h"
 #include "service/stt/SttSession.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QUrlQuery>
@@ -63,12 +63,12 @@ void logStreamRefusal(int closeCode)
 
 } // namespace
 
-ServiceServer::ServiceServer(AccountService& accounts, SpeechModel& speech, WorkerPool& workers,
-                             const ServiceLimits& limits, QObject* parent)
+ServiceServer::ServiceServer(AccountService& accounts, Coach& coach, SpeechService& speech, const ServiceLimits& limits,
+                             QObject* parent)
     : QAbstractHttpServer(parent)
     , m_accounts(accounts)
+    , m_coach(coach)
     , m_speech(speech)
-    , m_workers(workers)
     , m_limits(limits)
     , m_connections(new ConnectionLimiter({ConnectionLimiter::fitToDescriptors(limits.maxConnections, limits.streams()),
                                            limits.requestTimeoutMs, limits.idleTimeoutMs},
@@ -104,18 +104,20 @@ quint16 ServiceServer::start(const QHostAddress& address, quint16 port, const st
     return bound;
 }
 
+QJsonObject ServiceServer::health() const
+{
+    return {
+        {QStringLiteral("status"), QStringLiteral("ok")},
+        {QStringLiteral("coach"), m_coach.status()},
+        {QStringLiteral("speech"), m_speech.status()},
+        {QStringLiteral("speech_languages"), QJsonArray::fromStringList(m_speech.languages())},
+    };
+}
+
 QFuture<ApiReply> ServiceServer::dispatch(const Call& call)
 {
-    // The work of a route on the worker pool, answered when it is done.
-    const auto onWorkers = [this](ApiReply (*endpoint)(const QByteArray&), const QByteArray& body) {
-        return m_workers.run(endpoint, body);
-    };
-    // A hint is answered on the event loop at once: the app waits for it while the client speaks.
-    // A body far beyond any real utterance and its context would hold the loop, so it waits its
-    // turn on the pool instead.
-    const auto hint = [&] {
-        return call.body.size() <= maxInlineHintBytes ? ready(CoachService::hint(call.body))
-                                                      : onWorkers(&CoachService::hint, call.body);
+    const auto coach = [&](Coach::Endpoint endpoint) {
+        return [&, endpoint] { return m_coach.answer(endpoint, call.body); };
     };
     using Handler = std::function<QFuture<ApiReply>()>;
     struct Route {
@@ -129,14 +131,11 @@ QFuture<ApiReply> ServiceServer::dispatch(const Call& call)
         {"/api/login", Method::Post, false, [&] { return m_accounts.login(call.body); }},
         {"/api/refresh", Method::Post, false, [&] { return ready(m_accounts.refresh(call.authorization)); }},
         {"/me", Method::Get, false, [&] { return ready(m_accounts.me(call.authorization)); }},
-        {"/hint", Method::Post, true, hint},
-        {"/extract", Method::Post, true, [&] { return onWorkers(&CoachService::extract, call.body); }},
-        {"/assist", Method::Post, true, [&] { return onWorkers(&CoachService::assist, call.body); }},
-        {"/analyze", Method::Post, true, [&] { return onWorkers(&CoachService::analyze, call.body); }},
-        {"/health", Method::Get, false,
-         [] {
-             return ready(ApiReply::ok({{QStringLiteral("status"), QStringLiteral("ok")}}));
-         }},
+        {"/hint", Method::Post, true, coach(Coach::Endpoint::hint)},
+        {"/extract", Method::Post, true, coach(Coach::Endpoint::extract)},
+        {"/assist", Method::Post, true, coach(Coach::Endpoint::assist)},
+        {"/analyze", Method::Post, true, coach(Coach::Endpoint::analyze)},
+        {"/health", Method::Get, false, [this] { return ready(ApiReply::ok(health())); }},
     }};
 
     // The app never sends an Origin; a browser always does on a cross-site request. Refusing

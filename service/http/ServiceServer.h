@@ -17,15 +17,15 @@
 namespace quiro::service {
 
 class AccountService;
+class Coach;
 class ConnectionLimiter;
-class SpeechModel;
-class WorkerPool;
+class SpeechService;
 
 // quiro-service's HTTP and WebSocket front: routes each request to the account, coach or
 // speech side, enforces the bearer token and the size limits, and logs one line per request
 // (method, path, status, milliseconds), never a body or a header.
 //
-// The event loop only routes: password hashing and call analysis run on the worker pool and are
+// The event loop only routes: password hashing, the coach's slow work and its language model are
 // answered when done (in request order per connection), so a slow request never holds up the
 // others.
 class ServiceServer final : public QAbstractHttpServer {
@@ -34,10 +34,8 @@ class ServiceServer final : public QAbstractHttpServer {
 public:
     // Concurrent "/stt" streams one account may hold.
     static constexpr int maxStreamsPerAccount = 8;
-    // "/hint" bodies up to this size are answered on the event loop; larger ones on the pool.
-    static constexpr qsizetype maxInlineHintBytes = 64 * 1024;
 
-    ServiceServer(AccountService& accounts, SpeechModel& speech, WorkerPool& workers, const ServiceLimits& limits,
+    ServiceServer(AccountService& accounts, Coach& coach, SpeechService& speech, const ServiceLimits& limits,
                   QObject* parent = nullptr);
 
     // Listens on the address, with TLS when a configuration is given; 0 on failure with `error`
@@ -64,12 +62,14 @@ private:
     };
 
     QFuture<ApiReply> dispatch(const Call& call);
+    // "status": "ok", which coach and which recognizer answer, and how often their fallbacks did.
+    QJsonObject health() const;
     void answerWhenDone(QTcpSocket* socket, const Call& call, QFuture<ApiReply> reply, const QElapsedTimer& timer);
     void onWebSocket();
 
     AccountService& m_accounts;
-    SpeechModel& m_speech;
-    WorkerPool& m_workers;
+    Coach& m_coach;
+    SpeechService& m_speech;
     const ServiceLimits m_limits;
     ConnectionLimiter* m_connections; // child
     std::map<qint64, int> m_streamsPerAccount;

@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -108,22 +109,24 @@ bool makeCertificate(const QString& folder)
     return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
 }
 
-// Answers every request with 404 over TLS, as a service does for a path it does not have.
+// Answers every request over TLS with `answer`: by default 404, as a service does for a path it
+// does not have.
 class TlsServer : public QObject {
 public:
-    explicit TlsServer(const QString& folder)
+    explicit TlsServer(const QString& folder,
+                       QByteArray answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
     {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.setLocalCertificate(QSslCertificate(test::readFile(folder + "/cert.pem")));
         configuration.setPrivateKey(QSslKey(test::readFile(folder + "/key.pem"), QSsl::Rsa));
         m_server.setSslConfiguration(configuration);
-        connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
+        connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, [this, answer] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
                 socket->setParent(this);
-                connect(socket, &QIODevice::readyRead, socket, [socket] {
+                connect(socket, &QIODevice::readyRead, socket, [socket, answer] {
                     if (!socket->readAll().contains("\r\n\r\n"))
                         return;
-                    socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                    socket->write(answer);
                     socket->disconnectFromHost();
                 });
             }
@@ -267,6 +270,49 @@ private slots:
         const Outcome outcome = runDoctor(environment(Devices::none));
         QVERIFY2(outcome.line("Account").startsWith(expectedLine), qPrintable(outcome.lines.join('\n')));
         QVERIFY(outcome.lines.last().contains("Account") == !expectedLine.startsWith("✓"));
+    }
+
+    void serviceNamesItsCoachAndRecognizer()
+    {
+        REQUIRE_TEST_DESKTOP();
+        QTemporaryDir certificates;
+        QVERIFY(makeCertificate(certificates.path()));
+        QVERIFY(QDir().mkpath(m_home->file(".quiroai/service")));
+        QVERIFY(QFile::copy(certificates.filePath("cert.pem"), m_home->file(".quiroai/service/cert.pem")));
+        const QByteArray health =
+            QJsonDocument(QJsonObject{
+                              {"status", "ok"},
+                              {"coach", QJsonObject{{"kind", "model"},
+                                                    {"model", "llama3.1:8b"},
+                                                    {"base_url", "http://127.0.0.1:8080/v1"},
+                                                    {"answers", 0},
+                                                    {"fallbacks", 3},
+                                                    {"last_fallback", "HTTP 404 from the model server"}}},
+                              {"speech", QJsonObject{{"kind", "upstream"},
+                                                     {"url", "wss://stt.example.com/v1/listen"},
+                                                     {"languages", QJsonArray{"de", "en"}},
+                                                     {"streams", 2},
+                                                     {"fallbacks", 0}}},
+                              {"speech_languages", QJsonArray{"de", "en"}},
+                          })
+                .toJson(QJsonDocument::Compact);
+        TlsServer server(certificates.path(), "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                                                  QByteArray::number(health.size()) + "\r\nConnection: close\r\n\r\n" +
+                                                  health);
+        signIn(QDateTime::currentSecsSinceEpoch() + 3600);
+        QProcessEnvironment environment = this->environment();
+        environment.insert("API_BASE", QStringLiteral("https://127.0.0.1:%1").arg(server.port()));
+        // The service would refuse every stream in a language it has no model for.
+        environment.insert("STT_LANGUAGE", "fr");
+        const Outcome outcome = runDoctor(environment);
+        QVERIFY(outcome.line("Language")
+                    .startsWith("✗ Language: STT_LANGUAGE=fr, but the service transcribes only de, en"));
+        // A model that never answered is worth a warning, not a refusal: the rules still coach.
+        QCOMPARE(outcome.line("Coach"), "! Coach: language model \"llama3.1:8b\" at http://127.0.0.1:8080/v1; the "
+                                        "rules took 3 of 3 requests (last: HTTP 404 from the model server)");
+        QCOMPARE(outcome.line("Speech"), "✓ Speech: hosted recognizer at wss://stt.example.com/v1/listen for de, en; "
+                                         "pocketsphinx when it cannot be reached");
+        QCOMPARE(outcome.lines.last(), "Not ready for a call — fix: Language.");
     }
 
     void serviceOverTls()

@@ -22,6 +22,8 @@ public:
     void stop();
     // Runs the next start with at most `descriptors` open files.
     void limitDescriptors(int descriptors) { m_descriptorLimit = descriptors; }
+    // Runs the next start in this environment instead of the test's own.
+    void setEnvironment(const QProcessEnvironment& environment) { m_process.setProcessEnvironment(environment); }
 
     quint16 port() const { return m_port; }
     // "http://127.0.0.1:PORT", or "https://localhost:PORT" with TLS (the name in the certificate

@@ -255,6 +255,16 @@ private slots:
         QCOMPARE(int(stream.socket.closeCode()), 4403);
     }
 
+    void healthNamesTheRulesAndPocketsphinx()
+    {
+        const HttpAnswer health = request("GET", "/health", {});
+        QCOMPARE(health.status, 200);
+        QCOMPARE(health.body["status"].toString(), "ok");
+        QCOMPARE(health.body["coach"].toObject(), QJsonObject({{"kind", "rules"}}));
+        QCOMPARE(health.body["speech"]["kind"].toString(), "pocketsphinx");
+        QCOMPARE(health.body["speech_languages"].toArray(), QJsonArray{"en"});
+    }
+
     void logLinesNameNoSecrets()
     {
         const QString output = m_service->output();

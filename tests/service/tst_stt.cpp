@@ -2,6 +2,7 @@
 #include "service/stt/NoiseFill.h"
 #include "service/stt/SpeechDecoder.h"
 #include "service/stt/SpeechModel.h"
+#include "service/stt/SpeechService.h"
 #include "service/stt/SttSession.h"
 
 #include <QScopeGuard>
@@ -157,7 +158,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 10000);
 
         SpeechModel model;
-        auto* session = new SttSession(std::unique_ptr<QWebSocket>(server.nextPendingConnection()), model,
+        SpeechService speech(model);
+        auto* session = new SttSession(std::unique_ptr<QWebSocket>(server.nextPendingConnection()), speech,
                                        {"en", 16000}, 60'000, this, 32000);
         QSignalSpy ended(session, &SttSession::ended);
         session->begin();

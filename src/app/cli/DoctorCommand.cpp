@@ -280,13 +280,47 @@ Check checkSecretService()
 
 // --- service -------------------------------------------------------------------------------
 
-QCoro::Task<Check> checkService(Config config)
+Check serviceCheck(const ServiceCheck::Result& result)
 {
-    const ServiceCheck::Result result = co_await ServiceCheck::run(config, apiTimeoutMs);
     Check check{QStringLiteral("Service")};
     check.ok = result.answers;
     check.detail = result.detail;
-    co_return check;
+    return check;
+}
+
+Check providerCheck(const QString& label, const ServiceCheck::Provider& provider)
+{
+    Check check{label, Need::optional};
+    check.ok = true;
+    check.warning = provider.warning;
+    check.detail = provider.detail;
+    return check;
+}
+
+// The service refuses a stream in a language it has no model for, so the call would hear nothing.
+Check languageCheck(const QString& language, const QStringList& served)
+{
+    Check check{QStringLiteral("Language")};
+    check.ok = ServiceCheck::servesLanguage(served, language);
+    check.detail = check.ok ? QStringLiteral("calls are transcribed in \"%1\"").arg(language)
+                            : QStringLiteral("STT_LANGUAGE=%1, but the service transcribes only %2 — choose one of "
+                                             "them in Settings or in %3")
+                                  .arg(language, served.join(QStringLiteral(", ")), Paths::userEnvFile());
+    return check;
+}
+
+// The service, then what coaches and what transcribes there, when it says.
+QCoro::Task<QList<Check>> checkService(Config config)
+{
+    const ServiceCheck::Result result = co_await ServiceCheck::run(config, apiTimeoutMs);
+    QList<Check> checks{serviceCheck(result)};
+    if (result.coach)
+        checks.append(providerCheck(QStringLiteral("Coach"), *result.coach));
+    if (result.speech)
+        checks.append(providerCheck(QStringLiteral("Speech"), *result.speech));
+    if (!result.speechLanguages.isEmpty())
+        checks.append(languageCheck(config.language, result.speechLanguages));
+    co_return checks;
 }
 
 // --- account -------------------------------------------------------------------------------
@@ -378,7 +412,7 @@ int runDoctor(const QStringList& arguments)
     report({checkSettings()});
     const Check secrets = checkSecretService();
     report({secrets});
-    report({QCoro::waitFor(checkService(Config::load()))});
+    report(QCoro::waitFor(checkService(Config::load())));
     // Without a secret service the token can only be in the file; asking the keychain would
     // merely wait for D-Bus to give up.
     report({QCoro::waitFor(
