@@ -21,8 +21,9 @@ export API_BASE=http://localhost:$port
 log=$HOME/.quiroai/logs/quiro.log
 service_log=$HOME/.quiroai/service/service.log
 app=""
+service=""
 cleanup() {
-    [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
+    for pid in $app $service; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
     rm -rf "$HOME"
 }
 trap cleanup EXIT
@@ -119,4 +120,11 @@ tray_item 1071 114       # Quit Quiro
 status=0; wait "$app" || status=$?; app=""
 [ "$status" -eq 0 ] || fail "quitting ended with status $status"
 grep -q "Stopped the local service" "$log" || fail "the local service was left running"
+
+# Signed in again from the terminal, the history holds both calls.
+"$build/service/quiro-service" --port "$port" --no-tls >>"$service_log" 2>&1 &
+service=$!
+for _ in $(seq 100); do "$quiro" login sam@example.com <<<"secret123" >/dev/null 2>&1 && break; sleep 0.2; done
+history=$("$quiro" history 2>&1) || fail "quiro history failed: $history"
+[ "$(grep -c "$(date +%Y)" <<<"$history")" -eq 2 ] || fail "quiro history does not list both calls: $history"
 echo "desktop-call: every step passed"
