@@ -16,6 +16,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -24,12 +25,17 @@ namespace {
 
 constexpr double windowSeconds = 10.0;
 
-double processCpuSeconds()
+struct ProcessUsage {
+    double cpuSeconds = 0;
+    long contextSwitches = 0; // every wake-up of any thread of the process
+};
+
+ProcessUsage processUsage()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& tv) { return double(tv.tv_sec) + double(tv.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return {seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_nvcsw + usage.ru_nivcsw};
 }
 
 void BM_BothCapturesPerWindow(benchmark::State& state)
@@ -38,15 +44,26 @@ void BM_BothCapturesPerWindow(benchmark::State& state)
         state.SkipWithError("needs a sound server: run inside scripts/test-desktop");
         return;
     }
+    // Counted by the capture threads; only what arrives inside the windows is reported.
     std::atomic<qint64> microphoneBytes = 0;
     std::atomic<qint64> systemBytes = 0;
+    std::atomic<qint64> microphoneChunks = 0;
+    std::atomic<qint64> systemChunks = 0;
+    std::array<qint64, 4> windowTotals{};
     double cpuTotal = 0.0;
     double wallTotal = 0.0;
+    long switchesTotal = 0;
     for (auto _ : state) {
         quiro::AudioCapture microphone;
         quiro::SystemAudioCapture system;
-        microphone.setOnChunk([&](QByteArray chunk) { microphoneBytes += chunk.size(); });
-        system.setOnChunk([&](QByteArray chunk) { systemBytes += chunk.size(); });
+        microphone.setOnChunk([&](QByteArray chunk) {
+            microphoneBytes += chunk.size();
+            ++microphoneChunks;
+        });
+        system.setOnChunk([&](QByteArray chunk) {
+            systemBytes += chunk.size();
+            ++systemChunks;
+        });
         if (auto failure = QCoro::waitFor(microphone.start())) {
             state.SkipWithError(qPrintable(failure->message));
             return;
@@ -56,10 +73,20 @@ void BM_BothCapturesPerWindow(benchmark::State& state)
             return;
         }
         // Only the steady state counts: start-up is once per call.
-        const double cpuBefore = processCpuSeconds();
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        auto counts = [&] {
+            return std::array<qint64, 4>{microphoneBytes, systemBytes, microphoneChunks, systemChunks};
+        };
+        const std::array<qint64, 4> countsBefore = counts();
+        const ProcessUsage before = processUsage();
         const auto wallBefore = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(std::chrono::duration<double>(windowSeconds));
-        const double cpu = processCpuSeconds() - cpuBefore;
+        const ProcessUsage after = processUsage();
+        const std::array<qint64, 4> countsAfter = counts();
+        for (size_t i = 0; i < windowTotals.size(); ++i)
+            windowTotals[i] += countsAfter[i] - countsBefore[i];
+        const double cpu = after.cpuSeconds - before.cpuSeconds;
+        switchesTotal += after.contextSwitches - before.contextSwitches;
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
         microphone.stop();
         system.stop();
@@ -70,8 +97,12 @@ void BM_BothCapturesPerWindow(benchmark::State& state)
     state.counters["cpu_pct_of_core"] = 100.0 * cpuTotal / wallTotal;
     state.counters["cpu_ms_per_audio_min"] = 1000.0 * cpuTotal / (wallTotal / 60.0);
     // Proof that audio really flowed: bytes per second of each stream (32000 at 16 kHz s16le).
-    state.counters["mic_bytes_per_s"] = double(microphoneBytes) / wallTotal;
-    state.counters["sys_bytes_per_s"] = double(systemBytes) / wallTotal;
+    state.counters["mic_bytes_per_s"] = double(windowTotals[0]) / wallTotal;
+    state.counters["sys_bytes_per_s"] = double(windowTotals[1]) / wallTotal;
+    // Each chunk is one frame on the transcription stream; wake-ups cost the CPU above.
+    state.counters["mic_chunks_per_s"] = double(windowTotals[2]) / wallTotal;
+    state.counters["sys_chunks_per_s"] = double(windowTotals[3]) / wallTotal;
+    state.counters["wakeups_per_s"] = double(switchesTotal) / wallTotal;
 }
 BENCHMARK(BM_BothCapturesPerWindow)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
@@ -91,15 +122,15 @@ void BM_PumpOneSecond(benchmark::State& state)
 }
 BENCHMARK(BM_PumpOneSecond);
 
-// The system side's share: one second of audio as fifty 20 ms fragments, one odd.
+// The system side's share: one second of audio as a hundred 10 ms fragments, one odd.
 void BM_FragmentsOneSecond(benchmark::State& state)
 {
-    const QByteArray fragment(640, '\x01');
-    const QByteArray odd(641, '\x01');
+    const QByteArray fragment(320, '\x01');
+    const QByteArray odd(321, '\x01');
     quiro::FragmentChunker chunker;
     for (auto _ : state) {
-        for (int i = 0; i < 50; ++i) {
-            auto chunk = chunker.take(i == 25 ? odd : fragment);
+        for (int i = 0; i < 100; ++i) {
+            auto chunk = chunker.take(i == 50 ? odd : fragment);
             benchmark::DoNotOptimize(chunk);
         }
     }

@@ -4,19 +4,12 @@ namespace quiro {
 
 std::optional<QByteArray> FragmentChunker::take(QByteArrayView fragment)
 {
-    QByteArray chunk;
-    chunk.reserve(fragment.size() + 1);
-    if (m_carry) {
-        chunk.append(*m_carry);
-        m_carry.reset();
-    }
-    chunk.append(fragment);
-    if (chunk.size() % 2 != 0) {
-        m_carry = chunk.back();
-        chunk.chop(1);
-    }
-    if (chunk.isEmpty())
+    m_pending.append(fragment);
+    const qsizetype whole = m_pending.size() & ~qsizetype(1);
+    if (whole < minChunkBytes)
         return std::nullopt;
+    QByteArray chunk = m_pending.first(whole);
+    m_pending.remove(0, whole);
     return chunk;
 }
 

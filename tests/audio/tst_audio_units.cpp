@@ -127,18 +127,18 @@ private slots:
         QCOMPARE(*chunk, countingSamples(5000, 1600)); // nothing from before clear() leaks in
     }
 
-    // Fragment sizes in bytes → the chunk size delivered for each (0 = none).
+    // Fragment sizes in bytes → the chunk size delivered for each (0 = none); 50 ms is 1600 bytes.
     void fragmentsBecomeWholeSamples_data()
     {
         QTest::addColumn<QList<int>>("fragments");
         QTest::addColumn<QList<int>>("chunks");
 
-        QTest::newRow("whole samples pass as they are") << QList<int>{682, 640} << QList<int>{682, 640};
-        QTest::newRow("odd byte carried to the next") << QList<int>{683, 1} << QList<int>{682, 2};
-        QTest::newRow("carried byte completes an odd fragment") << QList<int>{3, 3} << QList<int>{2, 4};
-        QTest::newRow("a lone byte gives nothing") << QList<int>{1} << QList<int>{0};
-        QTest::newRow("two lone bytes make one sample") << QList<int>{1, 1} << QList<int>{0, 2};
-        QTest::newRow("empty fragment gives nothing") << QList<int>{0, 4} << QList<int>{0, 4};
+        QTest::newRow("10 ms fragments joined to 50 ms")
+            << QList<int>{320, 320, 320, 320, 320, 320} << QList<int>{0, 0, 0, 0, 1600, 0};
+        QTest::newRow("a long fragment passes whole") << QList<int>{4000} << QList<int>{4000};
+        QTest::newRow("odd byte carried to the next") << QList<int>{1601, 1599} << QList<int>{1600, 1600};
+        QTest::newRow("one byte short waits") << QList<int>{1599, 1} << QList<int>{0, 1600};
+        QTest::newRow("empty fragment gives nothing") << QList<int>{0, 1600} << QList<int>{0, 1600};
     }
 
     void fragmentsBecomeWholeSamples()
