@@ -12,12 +12,12 @@
 #include "ui/kit/QuiroDivider.h"
 #include "ui/kit/QuiroSectionHeader.h"
 #include "ui/kit/SymbolView.h"
+#include "ui/kit/ToggleSwitch.h"
 #include "ui/main/ConversationLanguage.h"
 #include "ui/main/HearingRow.h"
 #include "ui/main/PageScroll.h"
 #include "ui/main/WidgetStyleChoice.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -129,15 +129,14 @@ QWidget* SettingsHubView::startAtLogin(QWidget* parent)
     auto* box = new QWidget(parent);
     auto* column = new QVBoxLayout(box);
     column->setContentsMargins(0, 0, 0, 0);
-    auto* check = new QCheckBox(QStringLiteral("Start Quiro when I log in"), box);
-    check->setFont(Fonts::text(13));
+    auto* check = new ToggleSwitch(QStringLiteral("Start Quiro when I log in"), box);
     check->setChecked(Autostart::isEnabled());
     QLabel* problem = makeLabel({}, Fonts::text(12), DS::clay, box);
     problem->setWordWrap(true);
     problem->hide();
     column->addWidget(check);
     column->addWidget(problem);
-    connect(check, &QCheckBox::toggled, this, [check, problem](bool enabled) {
+    connect(check, &QAbstractButton::toggled, this, [check, problem](bool enabled) {
         const WriteResult written = Autostart::setEnabled(enabled, QCoreApplication::applicationFilePath());
         problem->setVisible(!written);
         if (written)
