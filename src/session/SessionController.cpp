@@ -531,10 +531,8 @@ void SessionController::manualAssist()
 {
     if (m_state != State::running || !m_coach || m_currentTurns.isEmpty())
         return;
-    const QString transcript =
+    const QString recent =
         transcriptText(m_currentTurns.mid(std::max<qsizetype>(0, m_currentTurns.size() - manualAssistTurns)));
-    QPointer<SessionController> self(this);
-    const quint64 session = m_session;
     auto assist = [](QPointer<SessionController> self, QPointer<HintEngine> hints, QString transcript,
                      quint64 session) -> QCoro::Task<> {
         if (!hints)
@@ -543,7 +541,7 @@ void SessionController::manualAssist()
         if (self && self->isCurrent(session) && text && self->m_state == State::running)
             self->presentHint(assistLabel, *text);
     };
-    assist(self, QPointer<HintEngine>(m_coach->hints()), transcript, session);
+    assist(QPointer<SessionController>(this), QPointer<HintEngine>(m_coach->hints()), recent, m_session);
 }
 
 void SessionController::startCheckpointing()
