@@ -27,9 +27,9 @@ QJsonObject writtenProfile()
 
 // A check that answers when the test says so, noting when it was asked.
 struct HeldCheck {
-    HeldCheck(QStringList* asked, QString name)
-        : asked(asked)
-        , name(std::move(name))
+    HeldCheck(QStringList* askedLog, QString checkName)
+        : asked(askedLog)
+        , name(std::move(checkName))
     {
     }
 
