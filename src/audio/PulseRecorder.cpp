@@ -6,7 +6,9 @@
 
 #include <pulse/rtclock.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace quiro {
 
@@ -27,6 +29,14 @@ pa_sample_spec targetSpec()
 QString fromUtf8(const char* text)
 {
     return text ? QString::fromUtf8(text) : QString();
+}
+
+// PipeWire's PulseAudio layer names the default "@DEFAULT_SINK@" or "@DEFAULT_SOURCE@" while it has
+// none, as it does for a few milliseconds after the default device goes. Such a name is no device:
+// looking it up finds nothing, and a stream opened on it would land wherever PipeWire likes.
+bool isPlaceholder(const QString& name)
+{
+    return name.startsWith(QLatin1Char('@')) && name.endsWith(QLatin1Char('@'));
 }
 
 } // namespace
@@ -78,22 +88,16 @@ void PulseRecorder::open(OpenHandler done)
     }
 
     pa_threaded_mainloop_lock(m_loop);
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Quiro");
-    if (!m_context) {
+    if (!newContext()) {
         finishOpen(Failure{FailureKind::other, QStringLiteral("Could not create a sound server connection")});
-    } else {
-        pa_context_set_state_callback(m_context, &PulseRecorder::contextStateCallback, this);
+    } else if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
         // No server name: libpulse honours PULSE_SERVER, the X11 root property and the user's
         // runtime folder, exactly like every other client of the desktop.
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
-            finishOpen(Failure{FailureKind::noServer,
-                               QStringLiteral("No sound server answers (%1) — start PulseAudio or PipeWire "
-                                              "(pipewire-pulse)")
-                                   .arg(contextError())});
-        } else {
-            m_openTimeout = pa_context_rttime_new(m_context, pa_rtclock_now() + pa_usec_t(openTimeoutMs) * 1000,
-                                                  &PulseRecorder::openTimeoutCallback, this);
-        }
+        finishOpen(Failure{FailureKind::noServer, QStringLiteral("No sound server answers (%1) — start PulseAudio or "
+                                                                 "PipeWire (pipewire-pulse)")
+                                                      .arg(contextError())});
+    } else {
+        m_openTimeout = newTimer(openTimeoutMs, &PulseRecorder::openTimeoutCallback);
     }
     pa_threaded_mainloop_unlock(m_loop);
 }
@@ -148,23 +152,7 @@ void PulseRecorder::close()
     pa_threaded_mainloop_lock(m_loop);
     OpenHandler pending = std::exchange(m_openDone, nullptr);
     m_phase = Phase::closed;
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
-    if (m_timer) {
-        api->time_free(m_timer);
-        m_timer = nullptr;
-    }
-    if (m_openTimeout) {
-        api->time_free(m_openTimeout);
-        m_openTimeout = nullptr;
-    }
-    dropStream();
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
+    releaseContext();
     pa_threaded_mainloop_unlock(m_loop);
 
     // The loop thread is joined here: from now on no callback of ours can be running or start.
@@ -179,14 +167,11 @@ void PulseRecorder::close()
 void PulseRecorder::startTimer(int intervalMs, std::function<void()> tick)
 {
     withLock([&] {
-        if (!m_context || m_phase != Phase::running)
+        if (m_phase != Phase::running)
             return;
-        if (m_timer)
-            pa_threaded_mainloop_get_api(m_loop)->time_free(m_timer);
         m_tick = std::move(tick);
         m_tickIntervalUs = uint64_t(intervalMs) * 1000;
-        m_nextTickUs = pa_rtclock_now() + m_tickIntervalUs;
-        m_timer = pa_context_rttime_new(m_context, m_nextTickUs, &PulseRecorder::timerCallback, this);
+        armTick();
     });
 }
 
@@ -210,12 +195,62 @@ PulseRecorder::DeviceInfo PulseRecorder::device()
 
 // --- loop thread ---------------------------------------------------------------------------
 
+bool PulseRecorder::newContext()
+{
+    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Quiro");
+    if (!m_context)
+        return false;
+    pa_context_set_state_callback(m_context, &PulseRecorder::contextStateCallback, this);
+    return true;
+}
+
+// Drops the connection with everything that lives on it. The requests still pending are cancelled
+// with it, and a cancelled request never calls back, so nothing of this connection reaches the next.
+void PulseRecorder::releaseContext()
+{
+    freeTimer(m_timer);
+    freeTimer(m_openTimeout);
+    freeTimer(m_retryTimer);
+    freeTimer(m_deviceGap);
+    dropStream();
+    m_resolving = false;
+    m_resolveAgain = false;
+    m_defaultName.clear();
+    if (!m_context)
+        return;
+    pa_context_set_state_callback(m_context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
+    pa_context_disconnect(m_context);
+    pa_context_unref(m_context);
+    m_context = nullptr;
+}
+
+// Timers live on the loop, not on the connection, so they outlast a lost one; they are made through
+// a context only because it converts the monotonic deadline for the loop.
+pa_time_event* PulseRecorder::newTimer(int delayMs, pa_time_event_cb_t callback)
+{
+    return pa_context_rttime_new(m_context, pa_rtclock_now() + pa_usec_t(delayMs) * 1000, callback, this);
+}
+
+void PulseRecorder::freeTimer(pa_time_event*& event)
+{
+    if (event)
+        pa_threaded_mainloop_get_api(m_loop)->time_free(std::exchange(event, nullptr));
+}
+
+void PulseRecorder::armTick()
+{
+    freeTimer(m_timer);
+    if (!m_tick || !m_context || m_serverLost)
+        return;
+    m_nextTickUs = pa_rtclock_now() + m_tickIntervalUs;
+    m_timer = pa_context_rttime_new(m_context, m_nextTickUs, &PulseRecorder::timerCallback, this);
+}
+
 void PulseRecorder::finishOpen(std::optional<Failure> failure)
 {
-    if (m_openTimeout && m_loop) {
-        pa_threaded_mainloop_get_api(m_loop)->time_free(m_openTimeout);
-        m_openTimeout = nullptr;
-    }
+    if (m_loop)
+        freeTimer(m_openTimeout);
     // After a failed open the loop idles until the owner closes it; callbacks ignore it.
     m_phase = failure ? Phase::failed : Phase::running;
     if (auto done = std::exchange(m_openDone, nullptr))
@@ -234,7 +269,9 @@ void PulseRecorder::contextStateCallback(pa_context* context, void* self)
     auto* recorder = static_cast<PulseRecorder*>(self);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
-        if (recorder->m_phase != Phase::opening)
+        // The first connection, or a new one after the server was lost: either way the default
+        // device is looked up afresh.
+        if (recorder->m_phase != Phase::opening && recorder->m_phase != Phase::running)
             return;
         pa_context_set_subscribe_callback(context, &PulseRecorder::subscribeCallback, self);
         if (pa_operation* op = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
@@ -249,15 +286,52 @@ void PulseRecorder::contextStateCallback(pa_context* context, void* self)
                                                               "PipeWire (pipewire-pulse)")
                                                    .arg(recorder->contextError())});
         } else if (recorder->m_phase == Phase::running) {
-            recorder->m_phase = Phase::failed;
-            if (recorder->m_callbacks.streamError)
-                recorder->m_callbacks.streamError(
-                    QStringLiteral("lost the sound server (%1)").arg(recorder->contextError()));
+            recorder->serverLost();
         }
         return;
     default:
         return;
     }
+}
+
+// Reported once per loss; then a fresh connection is tried after a pause that doubles with every
+// failed attempt, so a server that stays away costs one attempt every maxRetryDelayMs.
+void PulseRecorder::serverLost()
+{
+    const QString error = contextError();
+    releaseContext();
+    m_current = {};
+    if (!m_serverLost) {
+        m_serverLost = true;
+        m_retryDelayMs = firstRetryDelayMs;
+        if (m_callbacks.streamError)
+            m_callbacks.streamError(QStringLiteral("lost the sound server (%1)").arg(error));
+        if (m_callbacks.serverLink)
+            m_callbacks.serverLink(AudioSource::ServerLink::lost);
+    }
+    // A context that has failed never connects again: every attempt gets a new one, which also
+    // carries the timer that starts it.
+    if (!newContext()) {
+        Log::line(QStringLiteral("Audio"), QStringLiteral("Could not create a sound server connection; %1 gives up")
+                                               .arg(QString::fromUtf8(m_threadName)));
+        m_phase = Phase::failed;
+        return;
+    }
+    m_retryTimer = newTimer(m_retryDelayMs, &PulseRecorder::retryCallback);
+    m_retryDelayMs = std::min(2 * m_retryDelayMs, maxRetryDelayMs);
+}
+
+void PulseRecorder::retryCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    recorder->freeTimer(recorder->m_retryTimer);
+    // No autospawn: a desktop restarts its own server (systemd, the session); one started by us
+    // would stand beside it and take the devices from the user's sound settings.
+    // A refused connection usually fails inside pa_context_connect, whose state callback has then
+    // already scheduled the next attempt on a new context.
+    pa_context* attempt = recorder->m_context;
+    if (pa_context_connect(attempt, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 && attempt == recorder->m_context)
+        recorder->serverLost();
 }
 
 void PulseRecorder::subscribeCallback(pa_context*, pa_subscription_event_type_t eventType, uint32_t, void* self)
@@ -299,7 +373,7 @@ void PulseRecorder::serverInfoCallback(pa_context* context, const pa_server_info
     }
     const bool wantSource = recorder->m_device == Device::defaultSource;
     const QString name = fromUtf8(wantSource ? info->default_source_name : info->default_sink_name);
-    if (name.isEmpty()) {
+    if (name.isEmpty() || isPlaceholder(name)) {
         recorder->resolved(Failure{
             FailureKind::noDevice,
             wantSource ? QStringLiteral("No microphone found — the sound server has no input device; plug one in "
@@ -398,12 +472,19 @@ void PulseRecorder::resolved(std::optional<Failure> failure)
     } else if (m_phase == Phase::running) {
         if (failure) {
             // The default went away and nothing usable replaced it. While our stream still runs
-            // it may keep working (the server moves it); without one there is nothing to record
-            // until the server names a usable default again, which the next change event brings.
-            if (!m_stream)
-                reportLost(failure->message);
-        } else if (!m_stream || m_candidateDefault != m_defaultName) {
-            connectStream();
+            // it may keep working (the server moves it). Without one there is nothing to record
+            // until the server names a usable default again, which a change event brings: often
+            // within milliseconds (PipeWire names a placeholder first), so the device counts as
+            // lost only when none has come within deviceGapMs.
+            if (!m_stream) {
+                m_gapError = failure->message;
+                if (!m_deviceGap)
+                    m_deviceGap = newTimer(deviceGapMs, &PulseRecorder::deviceGapCallback);
+            }
+        } else {
+            freeTimer(m_deviceGap);
+            if (!m_stream || m_candidateDefault != m_defaultName)
+                connectStream();
         }
     }
     if (m_resolveAgain && (m_phase == Phase::opening || m_phase == Phase::running)) {
@@ -480,6 +561,14 @@ void PulseRecorder::streamFailed(const QString& error)
     reportLost(error);
 }
 
+void PulseRecorder::deviceGapCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    recorder->freeTimer(recorder->m_deviceGap);
+    if (recorder->m_phase == Phase::running && !recorder->m_stream)
+        recorder->reportLost(recorder->m_gapError);
+}
+
 void PulseRecorder::reportLost(const QString& error)
 {
     // Said once per loss; the device that comes back is announced through deviceChanged.
@@ -499,8 +588,9 @@ void PulseRecorder::streamStateCallback(pa_stream* stream, void* self)
     switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY: {
         recorder->m_failuresSinceReady = 0;
-        // After a loss m_current is empty, so the device we are back on is always announced.
-        const bool switched = recorder->m_phase == Phase::running &&
+        // After a device loss m_current is empty, so the device we are back on is always
+        // announced; after a server loss the restored report names it instead.
+        const bool switched = recorder->m_phase == Phase::running && !recorder->m_serverLost &&
                               (recorder->m_lostReported || recorder->m_current.name != recorder->m_connecting.name);
         recorder->m_lostReported = false;
         recorder->m_current = recorder->m_connecting;
@@ -527,8 +617,17 @@ void PulseRecorder::streamReadCallback(pa_stream* stream, size_t, void* self)
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
             return;
         // A hole (data == nullptr) means the server lost audio; there is nothing to hand on.
-        if (data && recorder->m_phase == Phase::running && recorder->m_callbacks.data)
-            recorder->m_callbacks.data(static_cast<const char*>(data), qsizetype(bytes));
+        if (data && recorder->m_phase == Phase::running) {
+            if (std::exchange(recorder->m_serverLost, false)) {
+                // The tick stopped with the lost server and starts again with the audio, so that
+                // nothing is delivered between the two reports.
+                recorder->armTick();
+                if (recorder->m_callbacks.serverLink)
+                    recorder->m_callbacks.serverLink(AudioSource::ServerLink::restored);
+            }
+            if (recorder->m_callbacks.data)
+                recorder->m_callbacks.data(static_cast<const char*>(data), qsizetype(bytes));
+        }
         pa_stream_drop(stream);
         if (stream != recorder->m_stream)
             return;
@@ -549,11 +648,10 @@ void PulseRecorder::timerCallback(pa_mainloop_api*, pa_time_event* event, const 
         recorder->m_tick();
 }
 
-void PulseRecorder::openTimeoutCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self)
+void PulseRecorder::openTimeoutCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
 {
     auto* recorder = static_cast<PulseRecorder*>(self);
-    api->time_free(event);
-    recorder->m_openTimeout = nullptr;
+    recorder->freeTimer(recorder->m_openTimeout);
     if (recorder->m_phase == Phase::opening)
         recorder->finishOpen(
             Failure{FailureKind::noServer, QStringLiteral("The sound server did not answer within %1 s — restart "

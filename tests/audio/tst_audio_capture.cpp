@@ -5,11 +5,13 @@
 #include "audio/AudioCapture.h"
 #include "audio/AudioLevel.h"
 #include "audio/SystemAudioCapture.h"
+#include "support/PrivateSoundServer.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -123,6 +125,36 @@ struct Collector {
         for (qsizetype i = from; i < chunks.size(); ++i)
             all += chunks[i];
         return all;
+    }
+};
+
+// What one capture delivered, in order: "c" for a chunk, "L" and "R" for the server lost and
+// restored, so that a test can say which may follow which.
+struct Timeline {
+    mutable QMutex mutex;
+    QString events;
+
+    void attach(AudioSource& capture)
+    {
+        capture.setOnChunk([this](const QByteArray&) { add(QLatin1Char('c')); });
+        capture.setOnServerLink([this](AudioSource::ServerLink link) {
+            add(QLatin1Char(link == AudioSource::ServerLink::lost ? 'L' : 'R'));
+        });
+    }
+    void add(QChar event)
+    {
+        const QMutexLocker lock(&mutex);
+        events += event;
+    }
+    bool matches(const QString& pattern) const
+    {
+        const QMutexLocker lock(&mutex);
+        return QRegularExpression(pattern).match(events).hasMatch();
+    }
+    QString text() const
+    {
+        const QMutexLocker lock(&mutex);
+        return events;
     }
 };
 
@@ -445,6 +477,61 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > resumedAt + 3, 3000);
         capture.stop();
         QCOMPARE(log.lines().filter(lost).size(), 1);
+    }
+
+    void bothCapturesComeBackAfterTheSoundServerRestarts()
+    {
+        // The server crashes mid-call and is started again on the same socket a second later. Each
+        // capture says once that it lost the server and once that audio flows again, delivers
+        // nothing in between, and records on. A capture stopped meanwhile stays stopped.
+        QTemporaryDir folder;
+        test::PrivateSoundServer server(folder.path(), {"module-null-sink sink_name=spk",
+                                                        // keeps the sink, and so its monitor, running
+                                                        "module-sine sink=spk frequency=440",
+                                                        "module-sine-source source_name=sinemic rate=16000"});
+        QVERIFY(server.start());
+        test::LogCapture log;
+        AudioCapture microphone;
+        SystemAudioCapture system;
+        AudioCapture stopped;
+        Timeline microphoneEvents;
+        Timeline systemEvents;
+        Timeline stoppedEvents;
+        microphoneEvents.attach(microphone);
+        systemEvents.attach(system);
+        stoppedEvents.attach(stopped);
+        QVERIFY(!QCoro::waitFor(microphone.start()));
+        QVERIFY(!QCoro::waitFor(system.start()));
+        QVERIFY(!QCoro::waitFor(stopped.start()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            microphoneEvents.matches("^c") && systemEvents.matches("^c") && stoppedEvents.matches("^c"), 3000);
+
+        server.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            microphoneEvents.matches("L") && systemEvents.matches("L") && stoppedEvents.matches("L"), 3000);
+        QVERIFY(microphone.deviceName().isEmpty());
+        stopped.stop(); // while it waits to reconnect
+        // Down long enough for attempts that fail.
+        QTest::qWait(1000);
+        QVERIFY(server.start());
+
+        QTRY_VERIFY2_WITH_TIMEOUT(microphoneEvents.matches("Rccc") && systemEvents.matches("Rccc"),
+                                  qPrintable(microphoneEvents.text() + " / " + systemEvents.text()), 10000);
+        QVERIFY2(microphoneEvents.matches("^c+LRc+$"), qPrintable(microphoneEvents.text()));
+        QVERIFY2(systemEvents.matches("^c+LRc+$"), qPrintable(systemEvents.text()));
+        QVERIFY2(stoppedEvents.matches("^c+L$"), qPrintable(stoppedEvents.text()));
+        QCOMPARE(microphone.deviceName(), "sinemic");
+        QCOMPARE(system.deviceName(), "spk.monitor");
+        microphone.stop();
+        system.stop();
+
+        const QStringList lines = log.lines();
+        QCOMPARE(lines.filter("tream stopped with error: lost the sound server (").size(), 3);
+        QCOMPARE(lines.filter("] Sound server lost — reconnecting").size(), 3);
+        QVERIFY(lines.contains("[Audio] Sound server back — recording from Sine source at 440 Hz (sinemic)"));
+        QVERIFY(lines.contains("[SysAudio] Sound server back — recording from Null Output (spk.monitor)"));
+        QCOMPARE(lines.filter("Sound server back").size(), 2);
+        QVERIFY(lines.filter(" changed — now ").isEmpty());
     }
 };
 

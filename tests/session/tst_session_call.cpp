@@ -8,6 +8,7 @@
 #include "history/ConversationStore.h"
 #include "overlay/SessionWindowModel.h"
 #include "session/SessionController.h"
+#include "support/PrivateSoundServer.h"
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
@@ -99,49 +100,6 @@ public:
     int hintsShown = 0;
     int hintsHidden = 0;
     QStringList statuses;
-};
-
-// A second sound server for one test: a microphone (a sine source) and no output at all, as on a
-// machine whose playback cannot be recorded. The process talks to it while the object lives.
-class MicrophoneOnlySoundServer {
-public:
-    explicit MicrophoneOnlySoundServer(const QString& folder)
-        : m_oldServer(qgetenv("PULSE_SERVER"))
-    {
-        const QString socket = folder + QStringLiteral("/native");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), folder);
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), folder);
-        env.insert(QStringLiteral("PULSE_STATE_PATH"), folder);
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
-        m_server.setProcessEnvironment(env);
-        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_server.start(QStringLiteral("pulseaudio"),
-                       {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--system=no"),
-                        QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
-                        QStringLiteral("--realtime=no"), QStringLiteral("--log-level=error"), QStringLiteral("-L"),
-                        QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket,
-                        QStringLiteral("-L"), QStringLiteral("module-sine-source source_name=sinemic rate=16000")});
-        qputenv("PULSE_SERVER", "unix:" + socket.toUtf8());
-        for (int tries = 0; tries < 100 && !answers(); ++tries)
-            QTest::qWait(100);
-    }
-    ~MicrophoneOnlySoundServer()
-    {
-        qputenv("PULSE_SERVER", m_oldServer);
-        m_server.terminate();
-        m_server.waitForFinished(5000);
-    }
-    static bool answers()
-    {
-        QProcess pactl;
-        pactl.start(QStringLiteral("pactl"), {QStringLiteral("info")});
-        return pactl.waitForFinished(2000) && pactl.exitCode() == 0;
-    }
-
-private:
-    QByteArray m_oldServer;
-    QProcess m_server;
 };
 
 } // namespace
@@ -284,8 +242,11 @@ void TestSessionCall::serviceGoingAwayMidCallKeepsTheSessionAndItsTurns()
 
 void TestSessionCall::withoutSystemAudioTheCallRunsOnTheMicrophone()
 {
-    MicrophoneOnlySoundServer sound(m_home->path());
-    QVERIFY2(MicrophoneOnlySoundServer::answers(), "the microphone-only sound server did not start");
+    // A second sound server: a microphone (a sine source) and no output at all, as on a machine
+    // whose playback cannot be recorded.
+    test::PrivateSoundServer sound(m_home->path(),
+                                   {QStringLiteral("module-sine-source source_name=sinemic rate=16000")});
+    QVERIFY2(sound.start(), "the microphone-only sound server did not start");
     SessionWindowModel window(Clock::system());
     SessionController controller(environment());
     controller.setSessionWindow(&window);
