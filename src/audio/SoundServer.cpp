@@ -1,5 +1,7 @@
 #include "audio/SoundServer.h"
 
+#include <QRegularExpression>
+
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
@@ -114,6 +116,16 @@ void timedOut(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* dat
 }
 
 } // namespace
+
+QString describe(const Info& info)
+{
+    const QString reported = QStringLiteral("%1 %2").arg(info.serverName, info.serverVersion);
+    static const QRegularExpression pipeWire(QStringLiteral("\\bon PipeWire ([^)\\s]+)"));
+    const QRegularExpressionMatch match = pipeWire.match(info.serverName);
+    if (!match.hasMatch())
+        return reported;
+    return QStringLiteral("PipeWire %1 — \"%2\"").arg(match.captured(1), reported);
+}
 
 std::variant<Info, QString> query(int timeoutMs)
 {

@@ -19,6 +19,10 @@ struct Info {
     bool sourceMuted = false;
 };
 
+// The server as it names itself, led by the real one when that is PipeWire behind its PulseAudio
+// layer: "pulseaudio 16.1", or "PipeWire 0.3.65 — "PulseAudio (on PipeWire 0.3.65) 15.0.0"".
+QString describe(const Info& info);
+
 // Asks the server (PULSE_SERVER or the desktop's usual one), waiting at most timeoutMs.
 // Returns the facts, or what went wrong in one sentence.
 std::variant<Info, QString> query(int timeoutMs = 5000);

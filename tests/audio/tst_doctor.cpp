@@ -191,7 +191,9 @@ private slots:
 
         QCOMPARE(outcome.exitCode, 1);
         outcome.expectLines({
-            {"Sound server", "^✓ Sound server: pulseaudio "},
+            {"Sound server", qgetenv("QUIRO_TEST_SOUND_SERVER") == "pipewire"
+                                 ? "^✓ Sound server: PipeWire \\d+\\.\\d+\\.\\d+ — \"PulseAudio \\(on PipeWire "
+                                 : "^✓ Sound server: pulseaudio \\d"},
             {"Microphone", R"(^✓ Microphone: .*\(mic\), level .* dBFS)"},
             {"System audio", R"(^✓ System audio: monitor of .*\.monitor\), level )"},
             {"Display", "^✓ Display: X11 :"},
