@@ -152,6 +152,7 @@ void PulseRecorder::close()
     pa_threaded_mainloop_lock(m_loop);
     OpenHandler pending = std::exchange(m_openDone, nullptr);
     m_phase = Phase::closed;
+    freeTimer(m_timer);
     releaseContext();
     pa_threaded_mainloop_unlock(m_loop);
 
@@ -208,7 +209,6 @@ bool PulseRecorder::newContext()
 // with it, and a cancelled request never calls back, so nothing of this connection reaches the next.
 void PulseRecorder::releaseContext()
 {
-    freeTimer(m_timer);
     freeTimer(m_openTimeout);
     freeTimer(m_retryTimer);
     freeTimer(m_deviceGap);
@@ -299,7 +299,8 @@ void PulseRecorder::contextStateCallback(pa_context* context, void* self)
 void PulseRecorder::serverLost()
 {
     const QString error = contextError();
-    releaseContext();
+    // The tick pauses with the server, so that nothing is delivered until audio flows again.
+    freeTimer(m_timer);
     m_current = {};
     if (!m_serverLost) {
         m_serverLost = true;
@@ -309,16 +310,24 @@ void PulseRecorder::serverLost()
         if (m_callbacks.serverLink)
             m_callbacks.serverLink(AudioSource::ServerLink::lost);
     }
-    // A context that has failed never connects again: every attempt gets a new one, which also
-    // carries the timer that starts it.
+    if (reconnectAfter(m_retryDelayMs))
+        m_retryDelayMs = std::min(2 * m_retryDelayMs, maxRetryDelayMs);
+}
+
+// A context that has failed never connects again, and one whose view went stale is no use: every
+// attempt gets a new one, which also carries the timer that starts the attempt.
+bool PulseRecorder::reconnectAfter(int delayMs)
+{
+    releaseContext();
     if (!newContext()) {
         Log::line(QStringLiteral("Audio"), QStringLiteral("Could not create a sound server connection; %1 gives up")
                                                .arg(QString::fromUtf8(m_threadName)));
+        freeTimer(m_timer);
         m_phase = Phase::failed;
-        return;
+        return false;
     }
-    m_retryTimer = newTimer(m_retryDelayMs, &PulseRecorder::retryCallback);
-    m_retryDelayMs = std::min(2 * m_retryDelayMs, maxRetryDelayMs);
+    m_retryTimer = newTimer(delayMs, &PulseRecorder::retryCallback);
+    return true;
 }
 
 void PulseRecorder::retryCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
@@ -483,6 +492,7 @@ void PulseRecorder::resolved(std::optional<Failure> failure)
             }
         } else {
             freeTimer(m_deviceGap);
+            m_gapReconnected = false;
             if (!m_stream || m_candidateDefault != m_defaultName)
                 connectStream();
         }
@@ -565,8 +575,18 @@ void PulseRecorder::deviceGapCallback(pa_mainloop_api*, pa_time_event*, const st
 {
     auto* recorder = static_cast<PulseRecorder*>(self);
     recorder->freeTimer(recorder->m_deviceGap);
-    if (recorder->m_phase == Phase::running && !recorder->m_stream)
-        recorder->reportLost(recorder->m_gapError);
+    if (recorder->m_phase != Phase::running || recorder->m_stream)
+        return;
+    // PipeWire's PulseAudio layer (0.3.65) can leave one connection's view of the defaults behind:
+    // it goes on naming the placeholder, with no further change event, while a new connection
+    // already sees the device that replaced the old one. One fresh connection settles that before
+    // the device counts as lost.
+    if (!std::exchange(recorder->m_gapReconnected, true)) {
+        if (recorder->reconnectAfter(0))
+            recorder->m_deviceGap = recorder->newTimer(deviceGapMs, &PulseRecorder::deviceGapCallback);
+        return;
+    }
+    recorder->reportLost(recorder->m_gapError);
 }
 
 void PulseRecorder::reportLost(const QString& error)
@@ -619,8 +639,6 @@ void PulseRecorder::streamReadCallback(pa_stream* stream, size_t, void* self)
         // A hole (data == nullptr) means the server lost audio; there is nothing to hand on.
         if (data && recorder->m_phase == Phase::running) {
             if (std::exchange(recorder->m_serverLost, false)) {
-                // The tick stopped with the lost server and starts again with the audio, so that
-                // nothing is delivered between the two reports.
                 recorder->armTick();
                 if (recorder->m_callbacks.serverLink)
                     recorder->m_callbacks.serverLink(AudioSource::ServerLink::restored);

@@ -129,6 +129,7 @@ private:
     bool newContext();
     void releaseContext();
     void serverLost();
+    bool reconnectAfter(int delayMs);
     pa_time_event* newTimer(int delayMs, pa_time_event_cb_t callback);
     void freeTimer(pa_time_event*& event);
     void armTick();
@@ -174,6 +175,7 @@ private:
     int m_failuresSinceReady = 0;
     bool m_lostReported = false;
     QString m_gapError; // why the device would count as lost when m_deviceGap expires
+    bool m_gapReconnected = false;
 
     // Set from the loss of the server until audio flows again.
     bool m_serverLost = false;

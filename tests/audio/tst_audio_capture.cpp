@@ -56,6 +56,21 @@ bool pactl(const QStringList& arguments)
     return run("pactl", arguments).has_value();
 }
 
+// Makes `device` the default "sink" or "source" and waits until the server names it so: PipeWire's
+// session manager applies a new default a moment after pactl returns.
+bool setDefault(const QString& kind, const QString& device)
+{
+    if (!pactl({"set-default-" + kind, device}))
+        return false;
+    for (int tries = 0; tries < 50; ++tries) {
+        if (run("pactl", {"get-default-" + kind}) == device)
+            return true;
+        QTest::qWait(100);
+    }
+    qWarning().noquote() << "the default" << kind << "did not become" << device;
+    return false;
+}
+
 struct Span {
     qsizetype first = -1;
     qsizetype last = -1;
@@ -163,8 +178,8 @@ struct ServerChanges {
     QStringList modules;
     ~ServerChanges()
     {
-        pactl({"set-default-sink", "spk"});
-        pactl({"set-default-source", "mic"});
+        setDefault("sink", "spk");
+        setDefault("source", "mic");
         for (auto it = modules.crbegin(); it != modules.crend(); ++it)
             pactl({"unload-module", *it});
     }
@@ -337,9 +352,9 @@ private slots:
         capture.setOnChunk(collector.handler());
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
 
-        QVERIFY(pactl({"set-default-sink", "headset"}));
+        QVERIFY(setDefault("sink", "headset"));
         const QString followed = "[SysAudio] Default output changed — now capturing Headset (headset.monitor)";
-        QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(followed), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(log.lines().contains(followed), qPrintable(log.lines().join('\n')), 5000);
         QCOMPARE(capture.deviceName(), "headset.monitor");
 
         const qsizetype switchedAt = collector.count();
@@ -362,10 +377,10 @@ private slots:
         QVERIFY(!QCoro::waitFor(capture.start()));
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
 
-        QVERIFY(pactl({"set-default-source", "headsetmic"}));
+        QVERIFY(setDefault("source", "headsetmic"));
         const QString followed = QStringLiteral("[Audio] Default microphone changed — now recording from Headset-Mic "
                                                 "(headsetmic)");
-        QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(followed), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(log.lines().contains(followed), qPrintable(log.lines().join('\n')), 5000);
 
         const qsizetype switchedAt = collector.count();
         QVERIFY(play("headsetfeed"));
@@ -383,7 +398,7 @@ private slots:
         // With the microphone gone the server falls back to an output's monitor as its default input;
         // that is no microphone, and recording it would put the other side's words in the seller's mouth.
         ServerChanges changes;
-        QVERIFY(pactl({"set-default-source", "spk.monitor"}));
+        QVERIFY(setDefault("source", "spk.monitor"));
         QVERIFY(!AudioCapture::isMicrophoneAuthorized());
         AudioCapture capture;
         const auto failure = QCoro::waitFor(capture.start());
@@ -426,7 +441,7 @@ private slots:
         test::LogCapture log;
         ServerChanges changes;
         QVERIFY(changes.addOutput("usbheadset", "USB-Headset"));
-        QVERIFY(pactl({"set-default-sink", "usbheadset"}));
+        QVERIFY(setDefault("sink", "usbheadset"));
 
         Collector collector;
         SystemAudioCapture capture;
@@ -437,7 +452,7 @@ private slots:
 
         QVERIFY(changes.unplugNewest());
         QTRY_VERIFY_WITH_TIMEOUT(capture.deviceName() != "usbheadset.monitor", 3000);
-        QVERIFY(capture.deviceName().endsWith(".monitor"));
+        QVERIFY2(capture.deviceName().endsWith(".monitor"), qPrintable(log.lines().join('\n')));
         const qsizetype afterUnplug = collector.count();
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > afterUnplug + 5, 3000);
         capture.stop();
@@ -459,17 +474,17 @@ private slots:
         capture.setOnChunk(collector.handler());
         QVERIFY(!QCoro::waitFor(capture.start()));
         QTRY_VERIFY_WITH_TIMEOUT(collector.count() > 0, 2000);
-        QVERIFY(pactl({"set-default-source", "usbmic"}));
+        QVERIFY(setDefault("source", "usbmic"));
         QTRY_COMPARE_WITH_TIMEOUT(capture.deviceName(), "usbmic", 3000);
 
-        QVERIFY(pactl({"set-default-source", "spk.monitor"}));
+        QVERIFY(setDefault("source", "spk.monitor"));
         QVERIFY(changes.unplugNewest());
         const QString lost = "[Audio] Microphone stream stopped with error: No microphone found";
         QTRY_VERIFY2_WITH_TIMEOUT(!log.lines().filter(lost).isEmpty(),
                                   qPrintable(log.lines().join('\n') + " / " + capture.deviceName()), 3000);
         QVERIFY(capture.deviceName().isEmpty());
 
-        QVERIFY(pactl({"set-default-source", "mic"}));
+        QVERIFY(setDefault("source", "mic"));
         QTRY_VERIFY_WITH_TIMEOUT(log.lines().contains(QStringLiteral(
                                      "[Audio] Default microphone changed — now recording from Microphone (mic)")),
                                  3000);
