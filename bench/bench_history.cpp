@@ -1,6 +1,7 @@
 // Session history at the sizes a heavy user reaches: the home screen's loadRecent(20) over a
 // folder of 10,000 stored calls of 200 turns each, and the periodic checkpoint of a two-hour
 // transcript (10,000 turns).
+#include "history/CheckpointWriter.h"
 #include "history/ConversationStore.h"
 
 #include <QDir>
@@ -95,6 +96,20 @@ void BM_SaveCheckpointTwoHours(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * checkpoint.encode()->size());
 }
 BENCHMARK(BM_SaveCheckpointTwoHours)->Unit(benchmark::kMillisecond);
+
+// What a checkpoint costs the GUI thread of a running call: the snapshot of the turns and handing
+// it to the writer (which encodes and writes on its own thread).
+void BM_CheckpointOnTheGuiThread(benchmark::State& state)
+{
+    const quiro::ConversationStore& store = history().store();
+    const auto turns = transcript(1'800'000'000.0, int(state.range(0)));
+    quiro::CheckpointWriter writer;
+    const QString path = store.checkpointPath();
+    for (auto _ : state)
+        writer.writeLater(quiro::SessionCheckpoint::make(1'800'000'000.0, turns), path);
+    state.counters["turns"] = double(state.range(0));
+}
+BENCHMARK(BM_CheckpointOnTheGuiThread)->Arg(10'000)->Unit(benchmark::kMicrosecond);
 
 // The checkpoint's encoding alone, to tell serialisation from the write and sync.
 void BM_EncodeCheckpointTwoHours(benchmark::State& state)

@@ -1,5 +1,6 @@
 // quiro-service: speech-to-text real-time factor, the delay from the end of an utterance to its
-// final "Results", and "/hint" latency on loopback.
+// final "Results", and "/hint" latency on loopback, alone and while sign-ins and a large analysis
+// keep the service busy.
 
 #include "ServiceProcess.h"
 #include "service/stt/SpeechDecoder.h"
@@ -21,6 +22,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <functional>
+#include <memory>
 #include <vector>
 
 using namespace quiro::service;
@@ -148,50 +151,156 @@ void BM_SttFinalResultDelay(benchmark::State& state)
 }
 BENCHMARK(BM_SttFinalResultDelay)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// One "/hint" request after another over loopback HTTP (keep-alive), as the hint client sends them.
+// What the hint client sends for a client utterance.
+QByteArray hintBody()
+{
+    return QJsonDocument(QJsonObject{
+                             {"phrase", "Honestly this is way too expensive for a clinic our size"},
+                             {"context", "RECENT TURNS (last 4):\n[CLIENT]: We have three clinics"},
+                             {"stage", "objection"},
+                             {"stage_goal", "Acknowledge the objection first, then reframe it"},
+                             {"seller_talk_ratio", 0.42},
+                             {"product_context", "PRODUCT: ClinicFlow\nCALL GOAL: Book a demo"},
+                         })
+        .toJson(QJsonDocument::Compact);
+}
+
+// Seconds from sending one "/hint" to its whole answer, -1 when it failed.
+double postAndTime(QNetworkAccessManager& network, const QByteArray& body)
+{
+    QNetworkRequest request(QUrl(s_service->apiBase() + QStringLiteral("/hint")));
+    request.setRawHeader("Authorization", "Bearer " + s_token.toLatin1());
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QElapsedTimer timer;
+    timer.start();
+    QNetworkReply* reply = network.post(request, body);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    const bool ok = reply->error() == QNetworkReply::NoError;
+    reply->deleteLater();
+    return ok ? seconds : -1;
+}
+
+// "/hint" requests one after another over loopback HTTP (keep-alive), as the hint client sends
+// them, `pauseMs` apart; their latency goes into the counters. False when a request failed.
+bool measureHints(benchmark::State& state, int pauseMs)
+{
+    QNetworkAccessManager network;
+    const QByteArray body = hintBody();
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        const double seconds = postAndTime(network, body);
+        if (seconds < 0) {
+            state.SkipWithError("request failed");
+            return false;
+        }
+        latencies.push_back(seconds);
+        state.SetIterationTime(seconds);
+        if (pauseMs > 0) {
+            QEventLoop pause;
+            QTimer::singleShot(pauseMs, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+    }
+    std::sort(latencies.begin(), latencies.end());
+    state.counters["median_ms"] = latencies[latencies.size() / 2] * 1000.0;
+    state.counters["p99_ms"] = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)] * 1000.0;
+    state.counters["max_ms"] = latencies.back() * 1000.0;
+    return true;
+}
+
 void BM_HintLatency(benchmark::State& state)
 {
     if (!s_service) {
         state.SkipWithError("no service");
         return;
     }
-    QNetworkAccessManager network;
-    const QByteArray body = QJsonDocument(QJsonObject{
-                                              {"phrase", "Honestly this is way too expensive for a clinic our size"},
-                                              {"context", "RECENT TURNS (last 4):\n[CLIENT]: We have three clinics"},
-                                              {"stage", "objection"},
-                                              {"stage_goal", "Acknowledge the objection first, then reframe it"},
-                                              {"seller_talk_ratio", 0.42},
-                                              {"product_context", "PRODUCT: ClinicFlow\nCALL GOAL: Book a demo"},
-                                          })
-                                .toJson(QJsonDocument::Compact);
-    std::vector<double> latencies;
-    for (auto _ : state) {
-        QNetworkRequest request(QUrl(s_service->apiBase() + QStringLiteral("/hint")));
-        request.setRawHeader("Authorization", "Bearer " + s_token.toLatin1());
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-        QElapsedTimer timer;
-        timer.start();
-        QNetworkReply* reply = network.post(request, body);
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        if (!reply->isFinished())
-            loop.exec();
-        const double seconds = timer.nsecsElapsed() / 1e9;
-        if (reply->error() != QNetworkReply::NoError) {
-            state.SkipWithError("request failed");
-            reply->deleteLater();
-            return;
-        }
-        reply->deleteLater();
-        latencies.push_back(seconds);
-        state.SetIterationTime(seconds);
-    }
-    std::sort(latencies.begin(), latencies.end());
-    state.counters["median_ms"] = latencies[latencies.size() / 2] * 1000.0;
-    state.counters["p99_ms"] = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)] * 1000.0;
+    measureHints(state, 0);
 }
 BENCHMARK(BM_HintLatency)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(500);
+
+// Background work for the service while "/hint" is measured: eight clients signing in one after
+// another and one client analysing a call of nearly 1 MB, each starting again when answered.
+class Load {
+public:
+    Load()
+    {
+        QString transcript;
+        for (int i = 0; transcript.size() < 945 * 1024; ++i)
+            transcript += QStringLiteral("CLT: Line %1, we are also looking at another vendor and honestly the price "
+                                         "is too expensive for a clinic our size\n"
+                                         "MGR: I understand. What did they offer you, and what would it be worth to "
+                                         "fix the no-shows?\n")
+                              .arg(i);
+        m_analysis =
+            QJsonDocument(QJsonObject{{"transcript", transcript}, {"talk_ratio", 0.4}}).toJson(QJsonDocument::Compact);
+        for (int i = 0; i < 8; ++i)
+            signIn(m_networks.emplace_back(std::make_unique<QNetworkAccessManager>()).get());
+        analyse(m_networks.emplace_back(std::make_unique<QNetworkAccessManager>()).get());
+    }
+    ~Load() { m_stopped = true; }
+
+    int signIns() const { return m_signIns; }
+    int analyses() const { return m_analyses; }
+    int failures() const { return m_failures; }
+
+private:
+    // Its own network access manager per client: one manager holds at most six connections.
+    void post(QNetworkAccessManager* network, const QString& path, const QByteArray& body, bool withToken,
+              const std::function<void()>& again, int* done)
+    {
+        QNetworkRequest request(QUrl(s_service->apiBase() + path));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+        if (withToken)
+            request.setRawHeader("Authorization", "Bearer " + s_token.toLatin1());
+        QNetworkReply* reply = network->post(request, body);
+        QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, again, done] {
+            reply->deleteLater();
+            ++(reply->error() == QNetworkReply::NoError ? *done : m_failures);
+            if (!m_stopped)
+                again();
+        });
+    }
+    void signIn(QNetworkAccessManager* network)
+    {
+        post(
+            network, QStringLiteral("/api/login"), R"({"email":"bench@example.com","password":"benchmark"})", false,
+            [this, network] { signIn(network); }, &m_signIns);
+    }
+    void analyse(QNetworkAccessManager* network)
+    {
+        post(
+            network, QStringLiteral("/analyze"), m_analysis, true, [this, network] { analyse(network); }, &m_analyses);
+    }
+
+    std::vector<std::unique_ptr<QNetworkAccessManager>> m_networks;
+    QByteArray m_analysis;
+    bool m_stopped = false;
+    int m_signIns = 0;
+    int m_analyses = 0;
+    int m_failures = 0;
+};
+
+// "/hint" latency while Load keeps the service busy: the event loop must stay free for it. A few
+// milliseconds between hints, so the measurement spans several sign-ins and analyses.
+void BM_HintLatencyUnderLoad(benchmark::State& state)
+{
+    if (!s_service) {
+        state.SkipWithError("no service");
+        return;
+    }
+    Load load;
+    if (!measureHints(state, 4))
+        return;
+    if (load.failures() > 0)
+        state.SkipWithError("background requests failed");
+    state.counters["sign_ins"] = load.signIns();
+    state.counters["analyses"] = load.analyses();
+}
+BENCHMARK(BM_HintLatencyUnderLoad)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(1000);
 
 QString registerAccount()
 {

@@ -13,9 +13,11 @@ namespace quiro::service {
 // What an endpoint answers, independent of the HTTP server that writes it: a status and a JSON
 // object. Errors always carry a human-readable "detail", which the app shows as it stands.
 struct ApiReply {
+    using Headers = QList<QPair<QByteArray, QByteArray>>;
+
     int status = 200;
     QJsonObject body;
-    QList<QPair<QByteArray, QByteArray>> headers;
+    Headers headers;
 
     static ApiReply ok(QJsonObject body) { return {200, std::move(body), {}}; }
     static ApiReply error(int status, const QString& detail)

@@ -4,19 +4,26 @@
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "service/Address.h"
+#include "service/WorkerPool.h"
 #include "service/accounts/AccountService.h"
 #include "service/accounts/Jwt.h"
 #include "service/accounts/SqliteAccountStore.h"
+#include "service/coach/RuleCoach.h"
+#include "service/http/ProviderSettings.h"
 #include "service/http/ServiceOptions.h"
 #include "service/http/ServiceServer.h"
 #include "service/http/TlsCertificate.h"
+#include "service/llm/ModelCoach.h"
 #include "service/stt/SpeechModel.h"
+#include "service/stt/SpeechService.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QProcessEnvironment>
 #include <QSocketNotifier>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -90,6 +97,23 @@ std::optional<QByteArray> signingSecret(const QString& path, QString* error)
     return secret;
 }
 
+// Which coach and which recognizer answer, without a key.
+QString providersLine(const ProviderSettings& providers, const QStringList& localLanguages)
+{
+    QString coach = QStringLiteral("the rules");
+    if (const auto& model = providers.model)
+        coach = QStringLiteral("model %1 at %2 (the rules when it fails; $%3/$%4 per 1,000 tokens in/out)")
+                    .arg(model->chat.model, Address::shown(model->chat.baseUrl))
+                    .arg(model->priceInPerThousand)
+                    .arg(model->priceOutPerThousand);
+    QString speech = QStringLiteral("pocketsphinx");
+    if (const auto& upstream = providers.speech)
+        speech = QStringLiteral("%1 for %2 (pocketsphinx when it cannot be reached%3)")
+                     .arg(Address::shown(upstream->url), upstream->languages.join(QStringLiteral(", ")),
+                          localLanguages.isEmpty() ? QStringLiteral("; no local model installed") : QString());
+    return QStringLiteral("coach: %1; speech: %2").arg(coach, speech);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -113,6 +137,13 @@ int main(int argc, char* argv[])
     }
 
     QString error;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (auto it = options.providerOverrides.cbegin(); it != options.providerOverrides.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    const auto providers = ProviderSettings::read(environment, &error);
+    if (!providers)
+        return fail(error);
+
     const QString dataDir = QDir::cleanPath(QDir(options.dataDir).absolutePath());
     if (!usableFolder(dataDir, &error))
         return fail(error);
@@ -130,9 +161,16 @@ int main(int argc, char* argv[])
     SqliteAccountStore store(dataDir + QStringLiteral("/accounts.db"));
     if (!store.open(&error))
         return fail(QStringLiteral("cannot open the account database in %1: %2").arg(dataDir, error));
-    AccountService accounts(store, Jwt(*secret), Clock::system());
+    WorkerPool workers;
+    AccountService accounts(store, Jwt(*secret), Clock::system(), workers, options.limits.registrationsPerMinute);
 
-    ServiceServer server(accounts, speech);
+    std::unique_ptr<Coach> coach;
+    if (providers->model)
+        coach = std::make_unique<ModelCoach>(*providers->model, workers);
+    else
+        coach = std::make_unique<RuleCoach>(workers);
+    SpeechService recognizers(speech, providers->speech);
+    ServiceServer server(accounts, *coach, recognizers, options.limits);
     std::optional<QSslConfiguration> tls;
     if (options.tls) {
         const auto identity = TlsCertificate::loadOrCreate(dataDir, &error);
@@ -172,8 +210,17 @@ int main(int argc, char* argv[])
     Log::line(QStringLiteral("Service"), QStringLiteral("listening on %1://%2:%3 (data in %4; speech: %5)")
                                              .arg(scheme, shownHost)
                                              .arg(port)
-                                             .arg(dataDir, speech.languages().join(QStringLiteral(", "))));
+                                             .arg(dataDir, recognizers.languages().join(QStringLiteral(", "))));
+    for (const QString& warning : providers->warnings)
+        Log::line(QStringLiteral("Service"), QStringLiteral("warning: ") + warning);
+    Log::line(QStringLiteral("Service"), providersLine(*providers, speech.languages()));
+    if (server.maxConnections() < options.limits.maxConnections)
+        Log::line(QStringLiteral("Service"),
+                  QStringLiteral("at most %1 open connections: the file-descriptor limit leaves no room for %2")
+                      .arg(server.maxConnections())
+                      .arg(options.limits.maxConnections));
     const int status = app.exec();
+    workers.shutdown();
     warmUp->wait();
     Log::line(QStringLiteral("Service"), QStringLiteral("stopped"));
     return status;

@@ -1,11 +1,14 @@
 #include "service/coach/CallAnalyzer.h"
 
 #include "service/coach/HintClassifier.h"
+#include "service/coach/ObjectionReply.h"
 #include "service/coach/ProductHints.h"
 #include "service/coach/TextMatch.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <array>
 #include <cmath>
@@ -13,13 +16,6 @@
 namespace quiro::service {
 
 namespace {
-
-// What a seller says when they take an objection seriously: acknowledge, give evidence, reframe.
-constexpr std::array handlingCues{
-    "understand", "fair",    "makes sense", "good question", "case study", "for example", "customers", "clients",
-    "roi",        "return",  "guarantee",   "compared",      "what if",    "let me show", "pilot",     "trial",
-    "results",    "percent", "%",           "saved",         "save",       "payback",     "reference", "proof",
-};
 
 constexpr std::array painCues{
     "problem", "issue", "struggling", "losing", "frustrat*", "barely", "pain", "headache", "waste*", "too slow",
@@ -50,18 +46,90 @@ bool containsAny(const QString& normalised, const auto& cues)
     return false;
 }
 
-QJsonArray toArray(const QStringList& list)
-{
-    QJsonArray array;
-    for (const QString& entry : list)
-        array.append(entry);
-    return array;
-}
+// One list of the debrief: capped, and each client line quoted at most once in it.
+class Section {
+public:
+    explicit Section(qsizetype capacity = CallAnalyzer::maxListEntries)
+        : m_capacity(capacity)
+    {
+    }
 
-QString percent(double share)
-{
-    return QString::number(int(std::lround(share * 100))) + QLatin1Char('%');
-}
+    void add(const QString& entry) { add(entry, QString()); }
+    // `line` is the client or seller line the entry quotes.
+    void add(const QString& entry, const QString& line)
+    {
+        if (m_entries.size() >= m_capacity || m_entries.contains(entry))
+            return;
+        if (!line.isEmpty()) {
+            const QString key = TextMatch::normalise(line);
+            if (m_quoted.contains(key))
+                return;
+            m_quoted.append(key);
+        }
+        m_entries.append(entry);
+    }
+
+    QJsonArray toArray() const
+    {
+        QJsonArray array;
+        for (const QString& entry : m_entries)
+            array.append(entry);
+        return array;
+    }
+
+private:
+    qsizetype m_capacity;
+    QStringList m_entries;
+    QStringList m_quoted;
+};
+
+struct Objection {
+    QString type;
+    QString line;
+    QString key; // the line normalised, to know it when said again
+    bool handled = false;
+    QString note;
+    int raised = 1;
+};
+
+// Objections in the order raised; a line the client says again word for word is the same
+// objection, handled when any of its raisings was answered.
+class ObjectionList {
+public:
+    void add(const QString& type, const QString& line, const ObjectionReply::Verdict& verdict)
+    {
+        const QString key = TextMatch::normalise(line);
+        const auto earlier = m_byKey.constFind(key);
+        if (earlier != m_byKey.cend()) {
+            Objection& first = m_objections[*earlier];
+            ++first.raised;
+            if (verdict.handled && !first.handled) {
+                first.handled = true;
+                first.note = verdict.note;
+            }
+            return;
+        }
+        m_byKey.insert(key, m_objections.size());
+        m_objections.append({type, line, key, verdict.handled, verdict.note});
+    }
+
+    // Notes the objections whose concern came up again later.
+    QList<Objection> settled() const
+    {
+        QList<Objection> out = m_objections;
+        QSet<QString> laterTypes;
+        for (qsizetype i = out.size() - 1; i >= 0; --i) {
+            if (out[i].raised > 1 || laterTypes.contains(out[i].type))
+                out[i].note += QStringLiteral("; raised again later");
+            laterTypes.insert(out[i].type);
+        }
+        return out;
+    }
+
+private:
+    QList<Objection> m_objections;
+    QHash<QString, qsizetype> m_byKey;
+};
 
 } // namespace
 
@@ -116,6 +184,22 @@ bool CallAnalyzer::isNextStep(const QString& text)
     return when.match(text).hasMatch() && what.match(text).hasMatch();
 }
 
+int CallAnalyzer::percent(double share)
+{
+    return int(std::trunc(std::clamp(share, 0.0, 1.0) * 100.0));
+}
+
+QString CallAnalyzer::quote(const QString& text)
+{
+    if (text.size() <= maxQuoteChars)
+        return text;
+    QStringView cut = QStringView(text).left(maxQuoteChars - 1);
+    const qsizetype blank = cut.lastIndexOf(QLatin1Char(' '));
+    if (blank > maxQuoteChars / 2)
+        cut = cut.left(blank);
+    return cut.trimmed().toString() + QChar(0x2026);
+}
+
 std::optional<QJsonObject> CallAnalyzer::analyze(const Input& input)
 {
     const QList<Line> lines = parseTranscript(input.transcript);
@@ -123,6 +207,7 @@ std::optional<QJsonObject> CallAnalyzer::analyze(const Input& input)
         return std::nullopt;
 
     const ProductHints product(input.productContext, QString());
+    const QStringList competitorNames = product.competitorNames();
     int sellerLines = 0;
     int clientLines = 0;
     int questions = 0;
@@ -134,23 +219,19 @@ std::optional<QJsonObject> CallAnalyzer::analyze(const Input& input)
             ++clientLines;
         }
     }
-    const double share = sellerWordShare(lines);
+    const bool ratioGiven = input.talkRatio && *input.talkRatio >= 0.0 && *input.talkRatio <= 1.0;
+    const double share = ratioGiven ? *input.talkRatio : sellerWordShare(lines);
+    const int sellerPercent = percent(share);
 
-    struct Objection {
-        QString type;
-        QString quote;
-        bool handled = false;
-        QString note;
-    };
-    QList<Objection> objections;
-    QStringList missed;
-    QStringList nextStepQuotes;
+    ObjectionList raised;
+    Section missed;
+    QStringList nextStepLines;
     bool unactedBuyingSignal = false;
 
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const Line& line = lines.at(i);
         if (isNextStep(line.text))
-            nextStepQuotes.append(line.text);
+            nextStepLines.append(line.text);
         if (line.seller)
             continue;
 
@@ -158,57 +239,33 @@ std::optional<QJsonObject> CallAnalyzer::analyze(const Input& input)
         QStringList answer;
         for (qsizetype j = i + 1; j < lines.size() && lines.at(j).seller; ++j)
             answer.append(lines.at(j).text);
-        const QString answerText = answer.join(QLatin1Char(' '));
-        const QString normalisedAnswer = TextMatch::normalise(answerText);
+        const QString answerText = answer.join(QLatin1Char('\n'));
 
-        const auto classification =
-            HintClassifier::classify({line.text, QString(), QString(), product.competitorNames()});
+        const auto classification = HintClassifier::classify({line.text, QString(), QString(), competitorNames});
         if (classification.shouldInterrupt && classification.intent != QLatin1String("BUYING_SIGNAL")) {
-            Objection objection;
-            objection.type = classification.subType;
-            objection.quote = line.text;
-            if (answer.isEmpty()) {
-                objection.note = i + 1 < lines.size() ? QStringLiteral("The seller did not respond before the client "
-                                                                       "spoke again")
-                                                      : QStringLiteral("The call ended before any response");
-            } else if (isQuestion(answerText)) {
-                objection.handled = true;
-                objection.note = QStringLiteral("Answered with a question that explored the concern");
-            } else if (containsAny(normalisedAnswer, handlingCues)) {
-                objection.handled = true;
-                objection.note = QStringLiteral("Acknowledged and answered with evidence or a reframe");
-            } else {
-                objection.note = QStringLiteral("The reply moved on without acknowledging the concern");
-            }
-            objections.append(objection);
+            const auto verdict = ObjectionReply::judge(
+                {classification.subType, line.text, answerText, i + 1 == lines.size()}, competitorNames);
+            raised.add(classification.subType, line.text, verdict);
         } else if (classification.shouldInterrupt) {
             bool actedOn = false;
             for (const QString& reply : answer)
                 actedOn = actedOn || isNextStep(reply) || isQuestion(reply);
             if (!actedOn) {
                 unactedBuyingSignal = true;
-                missed.append(QStringLiteral("Buying signal not acted on: \"%1\"").arg(line.text));
+                missed.add(QStringLiteral("Buying signal not acted on: \"%1\"").arg(quote(line.text)), line.text);
             }
         }
         if (containsAny(TextMatch::normalise(line.text), painCues) && !isQuestion(answerText))
-            missed.append(QStringLiteral("Pain not explored with a follow-up question: \"%1\"").arg(line.text));
+            missed.add(QStringLiteral("Pain not explored with a follow-up question: \"%1\"").arg(quote(line.text)),
+                       line.text);
     }
 
-    // An objection the client raises again was not settled the first time.
-    for (qsizetype i = 0; i < objections.size(); ++i) {
-        for (qsizetype j = i + 1; j < objections.size(); ++j) {
-            if (objections[j].type == objections[i].type) {
-                objections[i].note += QStringLiteral("; raised again later");
-                break;
-            }
-        }
-    }
-
+    const QList<Objection> objections = raised.settled();
     int handled = 0;
     for (const Objection& objection : objections)
         handled += objection.handled ? 1 : 0;
     const int unhandled = int(objections.size()) - handled;
-    const bool nextStep = !nextStepQuotes.isEmpty();
+    const bool nextStep = !nextStepLines.isEmpty();
 
     // Score: a balanced, question-led call that settles objections and ends with a dated next
     // step scores high; a monologue without a next step scores low.
@@ -226,55 +283,61 @@ std::optional<QJsonObject> CallAnalyzer::analyze(const Input& input)
     score -= unactedBuyingSignal ? 10 : 0;
     score = std::clamp(score, 0, 100);
 
-    QStringList strengths;
+    const QString sellerShare = QString::number(sellerPercent) + QLatin1Char('%');
+    Section strengths;
     if (questions >= 3)
-        strengths.append(QStringLiteral("Asked %1 questions to understand the client").arg(questions));
+        strengths.add(QStringLiteral("Asked %1 questions to understand the client").arg(questions));
     for (const Objection& objection : objections) {
         if (objection.handled)
-            strengths.append(
-                QStringLiteral("Handled the %1 objection: \"%2\"").arg(typeLabel(objection.type), objection.quote));
+            strengths.add(QStringLiteral("Handled the %1 objection: \"%2\"")
+                              .arg(typeLabel(objection.type), quote(objection.line)),
+                          objection.line);
     }
     if (share <= 0.5 && clientLines > 0)
-        strengths.append(QStringLiteral("Let the client talk: you spoke %1 of the words").arg(percent(share)));
+        strengths.add(QStringLiteral("Let the client talk: you spoke %1 of the words").arg(sellerShare));
     if (nextStep)
-        strengths.append(QStringLiteral("Agreed a concrete next step"));
+        strengths.add(QStringLiteral("Agreed a concrete next step"));
 
-    QStringList improvements;
+    Section improvements;
     if (share > 0.55)
-        improvements.append(
-            QStringLiteral("Talk less: you spoke %1 of the words; aim for under 45%").arg(percent(share)));
+        improvements.add(QStringLiteral("Talk less: you spoke %1 of the words; aim for under 45%").arg(sellerShare));
     if (questions < 2)
-        improvements.append(QStringLiteral("Ask more open questions to uncover needs"));
+        improvements.add(QStringLiteral("Ask more open questions to uncover needs"));
     for (const Objection& objection : objections) {
         if (!objection.handled)
-            improvements.append(QStringLiteral("Address the %1 objection before moving on: \"%2\"")
-                                    .arg(typeLabel(objection.type), objection.quote));
+            improvements.add(QStringLiteral("Address the %1 objection before moving on: \"%2\"")
+                                 .arg(typeLabel(objection.type), quote(objection.line)),
+                             objection.line);
     }
     if (!nextStep)
-        improvements.append(QStringLiteral("End with a specific next step, date and time"));
+        improvements.add(QStringLiteral("End with a specific next step, date and time"));
 
-    QStringList nextSteps;
+    Section nextSteps;
     if (nextStep)
-        nextSteps.append(QStringLiteral("Follow through on what was agreed: \"%1\"").arg(nextStepQuotes.last()));
+        nextSteps.add(QStringLiteral("Follow through on what was agreed: \"%1\"").arg(quote(nextStepLines.last())),
+                      nextStepLines.last());
     for (const Objection& objection : objections) {
         if (objection.type == QLatin1String("info_stall"))
-            nextSteps.append(QStringLiteral("Send what the client asked for: \"%1\"").arg(objection.quote));
+            nextSteps.add(QStringLiteral("Send what the client asked for: \"%1\"").arg(quote(objection.line)),
+                          objection.line);
         else if (!objection.handled)
-            nextSteps.append(
-                QStringLiteral("Follow up on the %1 concern: \"%2\"").arg(typeLabel(objection.type), objection.quote));
+            nextSteps.add(QStringLiteral("Follow up on the %1 concern: \"%2\"")
+                              .arg(typeLabel(objection.type), quote(objection.line)),
+                          objection.line);
     }
     if (!nextStep)
-        nextSteps.append(QStringLiteral("Propose a specific date and time for the next conversation"));
+        nextSteps.add(QStringLiteral("Propose a specific date and time for the next conversation"));
 
     QJsonArray objectionArray;
     QStringList objectionTypes;
     for (const Objection& objection : objections) {
-        objectionArray.append(QJsonObject{
-            {QStringLiteral("type"), objection.type},
-            {QStringLiteral("quote"), objection.quote},
-            {QStringLiteral("handled"), objection.handled},
-            {QStringLiteral("note"), objection.note},
-        });
+        if (objectionArray.size() < maxObjections)
+            objectionArray.append(QJsonObject{
+                {QStringLiteral("type"), objection.type},
+                {QStringLiteral("quote"), quote(objection.line)},
+                {QStringLiteral("handled"), objection.handled},
+                {QStringLiteral("note"), objection.note},
+            });
         if (!objectionTypes.contains(typeLabel(objection.type)))
             objectionTypes.append(typeLabel(objection.type));
     }
@@ -305,7 +368,7 @@ std::optional<QJsonObject> CallAnalyzer::analyze(const Input& input)
                         : QStringLiteral("No concrete next step was agreed.");
 
     QString talkNote =
-        QStringLiteral("You spoke %1 of the words and the client %2. ").arg(percent(share), percent(1.0 - share));
+        QStringLiteral("You spoke %1 of the words and the client %2%. ").arg(sellerShare).arg(100 - sellerPercent);
     if (share > 0.55)
         talkNote += QStringLiteral("Aim to speak less than 45% and let the client explain more.");
     else if (share < 0.25)
@@ -316,11 +379,11 @@ std::optional<QJsonObject> CallAnalyzer::analyze(const Input& input)
     return QJsonObject{
         {QStringLiteral("score"), score},
         {QStringLiteral("summary"), summary},
-        {QStringLiteral("strengths"), toArray(strengths)},
-        {QStringLiteral("improvements"), toArray(improvements)},
-        {QStringLiteral("missed_opportunities"), toArray(missed)},
+        {QStringLiteral("strengths"), strengths.toArray()},
+        {QStringLiteral("improvements"), improvements.toArray()},
+        {QStringLiteral("missed_opportunities"), missed.toArray()},
         {QStringLiteral("objections"), objectionArray},
-        {QStringLiteral("next_steps"), toArray(nextSteps)},
+        {QStringLiteral("next_steps"), nextSteps.toArray()},
         {QStringLiteral("talk_listen_note"), talkNote},
     };
 }

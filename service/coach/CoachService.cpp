@@ -16,38 +16,17 @@ constexpr double zeroCost = 0.0;
 
 } // namespace
 
-ApiReply hint(const QByteArray& body)
+ApiReply hint(const CoachRequest::Hint& request)
 {
-    const JsonBody parsed = parseJsonBody(body);
-    if (!parsed.object)
-        return parsed.error;
-    const QJsonObject& request = *parsed.object;
-    ApiReply error;
-    const auto phrase = requireString(request, QStringLiteral("phrase"), error);
-    if (!phrase)
-        return error;
-    const auto context = optionalString(request, QStringLiteral("context"), error);
-    const auto stage = context ? optionalString(request, QStringLiteral("stage"), error) : std::nullopt;
-    const auto productContext =
-        stage ? optionalString(request, QStringLiteral("product_context"), error) : std::nullopt;
-    const auto responses =
-        productContext ? optionalString(request, QStringLiteral("objection_responses"), error) : std::nullopt;
-    const auto talkRatio =
-        responses ? optionalNumber(request, QStringLiteral("seller_talk_ratio"), error) : std::nullopt;
-    if (!talkRatio)
-        return error;
-    const QJsonValue callState = request.value(QStringLiteral("call_state"));
-    if (!callState.isUndefined() && !callState.isNull() && !callState.isObject())
-        return ApiReply::error(422, QStringLiteral("\"call_state\" must be an object"));
-
-    const ProductHints product(*productContext, *responses);
-    const auto result = HintClassifier::classify({*phrase, *context, *stage, product.competitorNames()});
+    const ProductHints product(request.productContext, request.objectionResponses);
+    const auto result =
+        HintClassifier::classify({request.phrase, request.context, request.stage, product.competitorNames()});
     QJsonObject model{
         {QStringLiteral("confidence"), result.confidence},
         {QStringLiteral("should_interrupt"), result.shouldInterrupt},
         {QStringLiteral("intent"), result.intent},
         {QStringLiteral("sub_type"), result.subType.isEmpty() ? QStringLiteral("none") : result.subType},
-        {QStringLiteral("response"), product.responseFor(result.subType, *phrase)},
+        {QStringLiteral("response"), product.responseFor(result.subType, request.phrase)},
     };
     if (!result.matchedCues.isEmpty())
         model.insert(QStringLiteral("reason"),
@@ -58,17 +37,10 @@ ApiReply hint(const QByteArray& body)
     });
 }
 
-ApiReply extract(const QByteArray& body)
+ApiReply extract(const CoachRequest::Extract& request)
 {
-    const JsonBody parsed = parseJsonBody(body);
-    if (!parsed.object)
-        return parsed.error;
-    ApiReply error;
-    const auto phrase = requireString(*parsed.object, QStringLiteral("phrase"), error);
-    if (!phrase)
-        return error;
     QJsonArray facts;
-    for (const QString& fact : FactExtractor::extract(*phrase))
+    for (const QString& fact : FactExtractor::extract(request.phrase))
         facts.append(fact);
     return ApiReply::ok({{QStringLiteral("facts"), facts}});
 }
@@ -102,52 +74,52 @@ QString assistHint(const QString& transcript, const QString& productContext)
     return QStringLiteral("Ask what would make this a clear win");
 }
 
-ApiReply assist(const QByteArray& body)
+ApiReply assist(const CoachRequest::Assist& request)
 {
-    const JsonBody parsed = parseJsonBody(body);
-    if (!parsed.object)
-        return parsed.error;
-    ApiReply error;
-    const auto transcript = requireString(*parsed.object, QStringLiteral("transcript"), error);
-    if (!transcript)
-        return error;
-    const auto productContext = optionalString(*parsed.object, QStringLiteral("product_context"), error);
-    if (!productContext)
-        return error;
     return ApiReply::ok({
-        {QStringLiteral("hint"), assistHint(*transcript, *productContext)},
+        {QStringLiteral("hint"), assistHint(request.transcript, request.productContext)},
         {QStringLiteral("cost"), zeroCost},
     });
 }
 
+ApiReply analyze(const CoachRequest::Analyze& request)
+{
+    const auto analysis =
+        CallAnalyzer::analyze({request.transcript, request.durationSec, request.productContext, request.talkRatio});
+    if (!analysis)
+        return ApiReply::error(422, CoachRequest::noLinesToAnalyse);
+    return ApiReply::ok({{QStringLiteral("analysis"), *analysis}});
+}
+
+namespace {
+
+// A request read from its body and answered, or the reason it cannot be read.
+template <typename Request>
+ApiReply answer(const CoachRequest::Parsed<Request>& parsed, ApiReply (*respond)(const Request&))
+{
+    return parsed.request ? respond(*parsed.request) : parsed.error;
+}
+
+} // namespace
+
+ApiReply hint(const QByteArray& body)
+{
+    return answer(CoachRequest::hint(body), &hint);
+}
+
+ApiReply extract(const QByteArray& body)
+{
+    return answer(CoachRequest::extract(body), &extract);
+}
+
+ApiReply assist(const QByteArray& body)
+{
+    return answer(CoachRequest::assist(body), &assist);
+}
+
 ApiReply analyze(const QByteArray& body)
 {
-    const JsonBody parsed = parseJsonBody(body);
-    if (!parsed.object)
-        return parsed.error;
-    const QJsonObject& request = *parsed.object;
-    ApiReply error;
-    const auto transcript = requireString(request, QStringLiteral("transcript"), error);
-    if (!transcript)
-        return error;
-    const auto duration = optionalNumber(request, QStringLiteral("duration_sec"), error);
-    if (!duration)
-        return error;
-    for (const char* key : {"talk_ratio", "hint_count"}) {
-        if (!optionalNumber(request, QString::fromLatin1(key), error))
-            return error;
-    }
-    for (const char* key : {"started_at", "ended_at"}) {
-        if (!optionalString(request, QString::fromLatin1(key), error))
-            return error;
-    }
-    const auto productContext = optionalString(request, QStringLiteral("product_context"), error);
-    if (!productContext)
-        return error;
-    const auto analysis = CallAnalyzer::analyze({*transcript, *duration, *productContext});
-    if (!analysis)
-        return ApiReply::error(422, QStringLiteral("The transcript holds no \"MGR: \" or \"CLT: \" lines to analyse"));
-    return ApiReply::ok({{QStringLiteral("analysis"), *analysis}});
+    return answer(CoachRequest::analyze(body), &analyze);
 }
 
 } // namespace quiro::service::CoachService

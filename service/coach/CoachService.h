@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/ApiReply.h"
+#include "service/coach/CoachRequest.h"
 
 #include <QByteArray>
 
@@ -15,6 +16,12 @@ ApiReply hint(const QByteArray& body);
 ApiReply extract(const QByteArray& body);
 ApiReply assist(const QByteArray& body);
 ApiReply analyze(const QByteArray& body);
+
+// The same for requests already read.
+ApiReply hint(const CoachRequest::Hint& request);
+ApiReply extract(const CoachRequest::Extract& request);
+ApiReply assist(const CoachRequest::Assist& request);
+ApiReply analyze(const CoachRequest::Analyze& request);
 
 // The on-demand hint for a transcript of "MGR: " / "CLT: " lines (at most eight words).
 QString assistHint(const QString& transcript, const QString& productContext);

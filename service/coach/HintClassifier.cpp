@@ -13,7 +13,11 @@ struct Cue {
     const char* subType;
     const char* phrase;
     int weight; // 3 = says it outright, 2 = strongly suggests, 1 = on topic only
+    // Names another vendor or product the client could buy instead (or already has).
+    bool alternative = false;
 };
+
+constexpr bool alternative = true;
 
 // Cues per sub-type. Weights add up within a sub-type; the heaviest sub-type wins, and ties go to
 // the earlier sub-type in subTypes().
@@ -35,7 +39,13 @@ constexpr std::array cues{
     Cue{"price", "cheaper", 2},
     Cue{"price", "expensive", 2},
     Cue{"price", "pricey", 2},
-    Cue{"price", "budget", 2},
+    Cue{"price", "budget*", 2},
+    Cue{"price", "too steep", 3},
+    Cue{"price", "steep", 2},
+    Cue{"price", "lower price", 2},
+    Cue{"price", "better price", 2},
+    Cue{"price", "better deal", 2},
+    Cue{"price", "for less", 2},
     Cue{"price", "discount", 2},
     Cue{"price", "costly", 2},
     Cue{"price", "a lot of money", 2},
@@ -48,31 +58,39 @@ constexpr std::array cues{
     Cue{"price", "how much", 1},
     Cue{"price", "fees", 1},
     // competitor
-    Cue{"competitor", "already use", 3},
-    Cue{"competitor", "already using", 3},
-    Cue{"competitor", "already have a", 3},
-    Cue{"competitor", "already work with", 3},
-    Cue{"competitor", "happy with our current", 3},
-    Cue{"competitor", "current vendor", 3},
-    Cue{"competitor", "current provider", 3},
-    Cue{"competitor", "another vendor", 3},
-    Cue{"competitor", "competitor", 3},
-    Cue{"competitor", "competitors", 3},
-    Cue{"competitor", "cheaper option", 3},
-    Cue{"competitor", "happy with what we have", 3},
-    Cue{"competitor", "current system", 3},
-    Cue{"competitor", "current solution", 3},
-    Cue{"competitor", "current tool", 3},
+    Cue{"competitor", "already use", 3, alternative},
+    Cue{"competitor", "already using", 3, alternative},
+    Cue{"competitor", "already have a", 3, alternative},
+    Cue{"competitor", "already work with", 3, alternative},
+    Cue{"competitor", "happy with our current", 3, alternative},
+    Cue{"competitor", "current vendor", 3, alternative},
+    Cue{"competitor", "current provider", 3, alternative},
+    Cue{"competitor", "another vendor", 3, alternative},
+    Cue{"competitor", "other vendor", 3, alternative},
+    Cue{"competitor", "other vendors", 3, alternative},
+    Cue{"competitor", "another provider", 3, alternative},
+    Cue{"competitor", "other provider", 3, alternative},
+    Cue{"competitor", "another company", 3, alternative},
+    Cue{"competitor", "other company", 3, alternative},
+    Cue{"competitor", "another tool", 3, alternative},
+    Cue{"competitor", "competitor", 3, alternative},
+    Cue{"competitor", "competitors", 3, alternative},
+    Cue{"competitor", "cheaper option", 3, alternative},
+    Cue{"competitor", "happy with what we have", 3, alternative},
+    Cue{"competitor", "current system", 3, alternative},
+    Cue{"competitor", "current solution", 3, alternative},
+    Cue{"competitor", "current tool", 3, alternative},
+    Cue{"competitor", "other options", 2, alternative},
+    Cue{"competitor", "alternatives", 2, alternative},
+    Cue{"competitor", "looking at other", 2, alternative},
+    Cue{"competitor", "elsewhere", 2, alternative},
     Cue{"competitor", "we use", 2},
     Cue{"competitor", "we're using", 2},
     Cue{"competitor", "compared to", 2},
     Cue{"competitor", "comparing", 2},
-    Cue{"competitor", "other options", 2},
-    Cue{"competitor", "alternatives", 2},
-    Cue{"competitor", "looking at other", 2},
-    Cue{"competitor", "other vendors", 2},
     // authority
     Cue{"authority", "run it by", 3},
+    Cue{"authority", "run this by", 3},
     Cue{"authority", "check with my", 3},
     Cue{"authority", "talk to my", 3},
     Cue{"authority", "need approval", 3},
@@ -107,6 +125,7 @@ constexpr std::array cues{
     Cue{"trust", "case studies", 3},
     Cue{"trust", "been burned", 3},
     Cue{"trust", "burned before", 3},
+    Cue{"trust", "got burned", 3},
     Cue{"trust", "how do i know", 3},
     Cue{"trust", "how do we know", 3},
     Cue{"trust", "does it really", 3},
@@ -318,18 +337,22 @@ HintClassifier::Classification HintClassifier::classify(const Input& input)
     const QString text = TextMatch::normalise(input.phrase);
     std::map<QString, int> weights;
     std::map<QString, QStringList> matched;
+    bool namesAlternative = false;
     for (const Cue& cue : cues) {
         const QString phrase = QString::fromLatin1(cue.phrase);
         if (TextMatch::contains(text, phrase)) {
             weights[QString::fromLatin1(cue.subType)] += cue.weight;
             matched[QString::fromLatin1(cue.subType)].append(phrase);
+            namesAlternative = namesAlternative || cue.alternative;
         }
     }
-    for (const QString& competitor : input.competitorNames) {
-        const QString name = TextMatch::normalise(competitor).trimmed();
+    const QString competitor = QStringLiteral("competitor");
+    for (const QString& competitorName : input.competitorNames) {
+        const QString name = TextMatch::normalise(competitorName).trimmed();
         if (!name.isEmpty() && TextMatch::contains(text, name)) {
-            weights[QStringLiteral("competitor")] += 3;
-            matched[QStringLiteral("competitor")].append(competitor);
+            weights[competitor] += 3;
+            matched[competitor].append(competitorName);
+            namesAlternative = true;
         }
     }
 
@@ -341,6 +364,15 @@ HintClassifier::Classification HintClassifier::classify(const Input& input)
             if (intentOf(subType) != QLatin1String("BUYING_SIGNAL") && subType != QLatin1String("need"))
                 weight = std::max(0, weight - 2);
         }
+    }
+
+    // A lower price from someone else is an objection about that someone: the price words make
+    // it surer, and the seller needs the answer to the alternative, not a price defence.
+    const QString price = QStringLiteral("price");
+    if (namesAlternative && weights[price] > 0) {
+        weights[competitor] += weights[price];
+        matched[competitor] += matched[price];
+        weights.erase(price);
     }
 
     Classification result;

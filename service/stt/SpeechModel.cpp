@@ -5,9 +5,12 @@
 #include <QFileInfo>
 
 #include <optional>
+#include <type_traits>
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/feat.h>
 
 #ifndef QUIRO_POCKETSPHINX_MODELDIR
 #define QUIRO_POCKETSPHINX_MODELDIR "/usr/share/pocketsphinx/model"
@@ -34,6 +37,16 @@ std::optional<ModelFiles> filesIn(const QString& folder)
         return std::nullopt;
     files.dictionary = folder + QLatin1Char('/') + dictionaries.first();
     return files;
+}
+
+static_assert(std::is_same_v<mfcc_t, float>, "the pocketsphinx build uses floating-point features");
+
+// The running estimate of the cepstral mean: it adapts to every utterance decoded and outlives
+// the utterance, so it is what one stream would leave to the next.
+cmn_t* cepstralMean(ps_decoder_s* decoder)
+{
+    feat_t* features = ps_get_feat(decoder);
+    return features ? features->cmn_struct : nullptr;
 }
 
 void silenceLibraryLog()
@@ -115,6 +128,7 @@ ps_decoder_s* SpeechModel::acquire(const QString& language, QString* error)
         if (!idle.empty()) {
             ps_decoder_s* decoder = idle.back();
             idle.pop_back();
+            startClean(decoder, m_initialMean[folder]);
             return decoder;
         }
     }
@@ -138,9 +152,31 @@ ps_decoder_s* SpeechModel::acquire(const QString& language, QString* error)
     }
     ps_decoder_t* decoder = ps_init(config);
     cmd_ln_free_r(config); // the decoder keeps its own reference
-    if (!decoder && error)
-        *error = QStringLiteral("cannot load the speech model in %1").arg(folder);
+    if (!decoder) {
+        if (error)
+            *error = QStringLiteral("cannot load the speech model in %1").arg(folder);
+        return nullptr;
+    }
+    if (cmn_t* mean = cepstralMean(decoder)) {
+        // As the model's configuration sets it, before any audio: where every stream starts.
+        std::vector<float> initial(size_t(mean->veclen));
+        cmn_live_get(mean, initial.data());
+        const QMutexLocker lock(&m_mutex);
+        m_initialMean.try_emplace(folder, std::move(initial));
+    }
+    ps_start_stream(decoder);
     return decoder;
+}
+
+void SpeechModel::startClean(ps_decoder_s* decoder, const std::vector<float>& initialMean)
+{
+    // A pooled decoder keeps the noise estimate and cepstral mean of the stream before: a quiet
+    // or noisy caller would change what the next one's words come out as. The voice detector and
+    // the rest of the front end start over with the stream; the mean is set back to the model's.
+    ps_start_stream(decoder);
+    cmn_t* mean = cepstralMean(decoder);
+    if (mean && initialMean.size() == size_t(mean->veclen))
+        cmn_live_set(mean, initialMean.data());
 }
 
 void SpeechModel::release(const QString& language, ps_decoder_s* decoder)

@@ -2,16 +2,16 @@
 
 #include "core/Log.h"
 #include "service/ApiReply.h"
-#include "service/stt/SpeechDecoder.h"
+#include "service/stt/SpeechBackend.h"
 #include "service/stt/SpeechModel.h"
+#include "service/stt/SpeechService.h"
 
-#include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QThread>
 #include <QTimer>
 #include <QUuid>
+
+#include <utility>
 
 namespace quiro::service {
 
@@ -42,7 +42,7 @@ bool isCloseStream(const QByteArray& bytes)
 
 } // namespace
 
-std::optional<SttSession::Parameters> SttSession::parameters(const QUrlQuery& query, const SpeechModel& model,
+std::optional<SttSession::Parameters> SttSession::parameters(const QUrlQuery& query, const SpeechService& speech,
                                                              QString* error)
 {
     Parameters parameters;
@@ -59,8 +59,8 @@ std::optional<SttSession::Parameters> SttSession::parameters(const QUrlQuery& qu
                      .arg(query.queryItemValue(QStringLiteral("rate")));
         return std::nullopt;
     }
-    if (model.modelFolderFor(parameters.language).isEmpty()) {
-        const QStringList available = model.languages();
+    if (!speech.serves(parameters.language)) {
+        const QStringList available = speech.languages();
         *error = QStringLiteral("No speech model for language '%1'; available: %2")
                      .arg(parameters.language.left(32),
                           available.isEmpty() ? QStringLiteral("none") : available.join(QStringLiteral(", ")));
@@ -83,29 +83,26 @@ void SttSession::reject(std::unique_ptr<QWebSocket> socket, QObject* owner, cons
     raw->close(QWebSocketProtocol::CloseCode(closeCode), closeReason(message));
 }
 
-SttSession::SttSession(std::unique_ptr<QWebSocket> socket, SpeechModel& model, Parameters parameters, QObject* parent,
-                       qint64 maxQueuedBytes)
+SttSession::SttSession(std::unique_ptr<QWebSocket> socket, SpeechService& speech, Parameters parameters,
+                       int silenceTimeoutMs, QObject* parent, qint64 maxQueuedBytes)
     : QObject(parent)
     , m_socket(socket.release())
-    , m_model(model)
+    , m_speech(speech)
     , m_parameters(std::move(parameters))
-    , m_queuedBytes(std::make_shared<std::atomic<qint64>>(0))
     , m_maxQueuedBytes(maxQueuedBytes)
+    , m_silence(new QTimer(this))
 {
     m_socket->setParent(this);
     m_socket->setMaxAllowedIncomingFrameSize(quint64(maxBodyBytes));
     m_socket->setMaxAllowedIncomingMessageSize(quint64(maxBodyBytes));
     m_age.start();
-}
-
-SttSession::~SttSession()
-{
-    if (m_thread) {
-        // Stops a decoder in the middle of a large chunk; the wait is then at most one block.
-        m_thread->requestInterruption();
-        m_thread->quit();
-        m_thread->wait();
-    }
+    m_silence->setSingleShot(true);
+    m_silence->setInterval(silenceTimeoutMs);
+    connect(m_silence, &QTimer::timeout, this, [this] {
+        closeWithError(QStringLiteral("No audio received for %1 s; the stream is closed")
+                           .arg(double(m_silence->interval()) / 1000.0),
+                       closeSilent);
+    });
 }
 
 void SttSession::begin()
@@ -113,31 +110,58 @@ void SttSession::begin()
     connect(m_socket, &QWebSocket::binaryMessageReceived, this, &SttSession::onBinary);
     connect(m_socket, &QWebSocket::textMessageReceived, this, &SttSession::onText);
     connect(m_socket, &QWebSocket::disconnected, this, &SttSession::end);
+    m_silence->start();
+    // The language was checked with the stream's parameters, so some recognizer takes it.
+    use(m_speech.open(m_parameters.language, m_maxQueuedBytes, this));
+}
 
-    m_thread = new QThread(this);
-    m_thread->setObjectName(QStringLiteral("stt-decoder"));
-    // The decoder has no parent: it lives on the worker thread and is deleted there when the
-    // thread's loop ends.
-    auto* decoder = new SpeechDecoder(m_model, m_parameters.language, m_queuedBytes);
-    decoder->moveToThread(m_thread);
-    m_decoder = decoder;
-    connect(m_thread, &QThread::finished, decoder, &QObject::deleteLater);
-    connect(decoder, &SpeechDecoder::utterance, this, &SttSession::onUtterance);
-    connect(decoder, &SpeechDecoder::finished, this, &SttSession::onDecoderFinished);
-    connect(decoder, &SpeechDecoder::failed, this, &SttSession::onDecoderFailed);
-    m_thread->start();
-    QMetaObject::invokeMethod(decoder, &SpeechDecoder::start, Qt::QueuedConnection);
+void SttSession::use(SpeechBackend* backend)
+{
+    if (m_backend)
+        m_backend->deleteLater();
+    m_backend = backend;
+    connect(m_backend, &SpeechBackend::ready, this, &SttSession::onReady);
+    connect(m_backend, &SpeechBackend::results, this, &SttSession::sendJson);
+    connect(m_backend, &SpeechBackend::failed, this, &SttSession::onFailed);
+    connect(m_backend, &SpeechBackend::finished, this, [this] {
+        if (m_socket->state() == QAbstractSocket::ConnectedState)
+            m_socket->close(QWebSocketProtocol::CloseCodeNormal);
+    });
+    m_backend->start();
+}
 
+void SttSession::onReady()
+{
+    m_ready = true;
     sendJson({
         {QStringLiteral("type"), QStringLiteral("Metadata")},
         {QStringLiteral("request_id"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
         {QStringLiteral("sample_rate"), m_parameters.sampleRate},
         {QStringLiteral("channels"), 1},
-        {QStringLiteral("model_info"),
-         QJsonObject{
-             {QStringLiteral("name"),
-              QStringLiteral("pocketsphinx ") + QFileInfo(m_model.modelFolderFor(m_parameters.language)).fileName()}}},
+        {QStringLiteral("model_info"), QJsonObject{{QStringLiteral("name"), m_backend->name()}}},
     });
+    const QList<QByteArray> waiting = std::exchange(m_waiting, {});
+    m_waitingBytes = 0;
+    for (const QByteArray& audio : waiting)
+        feed(audio);
+    if (m_closing && !m_ended)
+        m_backend->finish();
+}
+
+void SttSession::onFailed(const QString& message)
+{
+    // Only a recognizer that never got going is replaced: the client has heard nothing from it.
+    // One that fails mid-stream ends the stream, and the client's reconnect gets a new one.
+    if (!m_ready && !m_fellBack) {
+        m_fellBack = true;
+        if (SpeechBackend* fallback = m_speech.fallback(m_parameters.language, m_maxQueuedBytes, message, this)) {
+            use(fallback);
+            return;
+        }
+    }
+    if (m_ready)
+        Log::line(QStringLiteral("Speech"), message);
+    closeWithError(message, closeRecognizerFailed);
 }
 
 void SttSession::sendJson(const QJsonObject& object)
@@ -155,16 +179,23 @@ void SttSession::onBinary(const QByteArray& frame)
         closeStream();
         return;
     }
-    if (m_queuedBytes->fetch_add(frame.size()) + frame.size() > m_maxQueuedBytes) {
-        const QString message = QStringLiteral("Audio is arriving faster than it can be decoded");
-        sendJson({{QStringLiteral("type"), QStringLiteral("Error")}, {QStringLiteral("message"), message}});
-        m_closing = true;
-        m_socket->close(QWebSocketProtocol::CloseCodePolicyViolated, message);
-        return;
+    m_silence->start();
+    feed(frame);
+}
+
+void SttSession::feed(const QByteArray& audio)
+{
+    bool taken = true;
+    if (m_ready) {
+        taken = m_backend->feed(audio);
+    } else {
+        m_waiting.append(audio);
+        m_waitingBytes += audio.size();
+        taken = m_waitingBytes <= m_maxQueuedBytes;
     }
-    SpeechDecoder* decoder = m_decoder;
-    QMetaObject::invokeMethod(
-        decoder, [decoder, frame] { decoder->feed(frame); }, Qt::QueuedConnection);
+    if (!taken)
+        closeWithError(QStringLiteral("Audio is arriving faster than it can be decoded"),
+                       QWebSocketProtocol::CloseCodePolicyViolated);
 }
 
 void SttSession::onText(const QString& text)
@@ -185,33 +216,18 @@ void SttSession::onText(const QString& text)
 void SttSession::closeStream()
 {
     m_closing = true;
-    // Queued behind all audio already handed over, so the last utterance is complete.
-    QMetaObject::invokeMethod(m_decoder, &SpeechDecoder::finish, Qt::QueuedConnection);
+    m_silence->stop();
+    // A recognizer still connecting finishes once it is ready and has the audio that waited.
+    if (m_ready)
+        m_backend->finish();
 }
 
-void SttSession::onUtterance(const QString& transcript)
-{
-    const QJsonObject alternative{{QStringLiteral("transcript"), transcript}};
-    sendJson({
-        {QStringLiteral("type"), QStringLiteral("Results")},
-        {QStringLiteral("is_final"), true},
-        {QStringLiteral("speech_final"), true},
-        {QStringLiteral("channel"), QJsonObject{{QStringLiteral("alternatives"), QJsonArray{alternative}}}},
-    });
-}
-
-void SttSession::onDecoderFinished()
-{
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->close(QWebSocketProtocol::CloseCodeNormal);
-}
-
-void SttSession::onDecoderFailed(const QString& message)
+void SttSession::closeWithError(const QString& message, quint16 closeCode)
 {
     sendJson({{QStringLiteral("type"), QStringLiteral("Error")}, {QStringLiteral("message"), message}});
     m_closing = true;
-    // 1011: the server met a condition that keeps it from serving the stream.
-    m_socket->close(QWebSocketProtocol::CloseCode(1011), closeReason(message));
+    m_silence->stop();
+    m_socket->close(QWebSocketProtocol::CloseCode(closeCode), closeReason(message));
 }
 
 void SttSession::end()

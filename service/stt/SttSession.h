@@ -6,19 +6,19 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
-#include <atomic>
 #include <memory>
 #include <optional>
 
-class QThread;
+class QTimer;
 
 namespace quiro::service {
 
-class SpeechDecoder;
-class SpeechModel;
+class SpeechBackend;
+class SpeechService;
 
-// One "/stt" stream: binary PCM frames in, "Metadata", "Results" and "Error" JSON texts out.
-// Lives on the server's thread; the recognition runs on a worker thread of its own.
+// One "/stt" stream: binary PCM frames in, "Metadata", "Results" and "Error" JSON texts out. Lives
+// on the server's thread and talks to one recognizer (SpeechBackend) at a time: the one the speech
+// service opens for its language, or pocketsphinx when that one cannot be reached at the start.
 class SttSession : public QObject {
     Q_OBJECT
 
@@ -27,7 +27,13 @@ public:
     static constexpr quint16 closeUnauthorized = 4401;
     static constexpr quint16 closeForbidden = 4403;
     static constexpr quint16 closeTooManyStreams = 4429;
-    // Audio not yet decoded that a stream may have waiting (60 s); a client that sends faster
+    // No audio arrived for the silence timeout (like HTTP's 408).
+    static constexpr quint16 closeSilent = 4408;
+    // The service runs as many streams as it can take (HTTP 503 analogue; Qt rejects 1013).
+    static constexpr quint16 closeServiceFull = 4503;
+    // 1011: the server met a condition that keeps it from serving the stream.
+    static constexpr quint16 closeRecognizerFailed = 1011;
+    // Audio not yet recognized that a stream may have waiting (60 s); a client that sends faster
     // than the recognizer keeps up is stopped rather than allowed to fill memory.
     static constexpr qint64 defaultMaxQueuedBytes = 60 * 16000 * 2;
 
@@ -37,17 +43,18 @@ public:
     };
 
     // The stream's parameters from the query, or the message that explains why they cannot be
-    // served ("rate" other than 16000, a language without a model).
-    static std::optional<Parameters> parameters(const QUrlQuery& query, const SpeechModel& model, QString* error);
+    // served ("rate" other than 16000, a language no recognizer here takes).
+    static std::optional<Parameters> parameters(const QUrlQuery& query, const SpeechService& speech, QString* error);
 
     // Sends an "Error" message, then closes with `closeCode`; the socket deletes itself once closed.
     static void reject(std::unique_ptr<QWebSocket> socket, QObject* owner, const QString& message, quint16 closeCode);
 
-    SttSession(std::unique_ptr<QWebSocket> socket, SpeechModel& model, Parameters parameters, QObject* parent,
-               qint64 maxQueuedBytes = defaultMaxQueuedBytes);
-    ~SttSession() override;
+    // A stream that sends no audio frame for `silenceTimeoutMs` is closed with 4408: it would
+    // otherwise hold a recognizer for nothing.
+    SttSession(std::unique_ptr<QWebSocket> socket, SpeechService& speech, Parameters parameters, int silenceTimeoutMs,
+               QObject* parent, qint64 maxQueuedBytes = defaultMaxQueuedBytes);
 
-    // Sends "Metadata" and starts the recognizer.
+    // Starts the recognizer; "Metadata" follows once it is ready.
     void begin();
 
 signals:
@@ -55,25 +62,29 @@ signals:
     void ended();
 
 private:
+    void use(SpeechBackend* backend);
+    void onReady();
+    void onFailed(const QString& message);
     void onBinary(const QByteArray& frame);
     void onText(const QString& text);
-    void onUtterance(const QString& transcript);
-    void onDecoderFinished();
-    void onDecoderFailed(const QString& message);
+    void feed(const QByteArray& audio);
     void closeStream();
+    void closeWithError(const QString& message, quint16 closeCode);
     void sendJson(const QJsonObject& object);
     void end();
 
     QWebSocket* m_socket = nullptr; // owned (child)
-    SpeechModel& m_model;
+    SpeechService& m_speech;
     Parameters m_parameters;
-    QThread* m_thread = nullptr; // owned (child)
-    // Lives on m_thread and is deleted only when that thread ends, in this object's destructor,
-    // so the pointer stays valid for the session's whole life.
-    SpeechDecoder* m_decoder = nullptr;
-    std::shared_ptr<std::atomic<qint64>> m_queuedBytes;
     const qint64 m_maxQueuedBytes;
+    SpeechBackend* m_backend = nullptr; // child
+    bool m_ready = false;
+    bool m_fellBack = false;
+    // Audio that arrived while the recognizer was still connecting, handed over once it is ready.
+    QList<QByteArray> m_waiting;
+    qint64 m_waitingBytes = 0;
     QElapsedTimer m_age;
+    QTimer* m_silence = nullptr; // child
     bool m_closing = false;
     bool m_ended = false;
 };

@@ -6,6 +6,7 @@
 #include "core/Json.h"
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
+#include "core/Paths.h"
 #include "core/Preferences.h"
 #include "core/Published.h"
 
@@ -115,7 +116,8 @@ QCoro::Task<std::optional<AuthError>> AuthManager::authCall(QString path, QJsonO
     QPointer<AuthManager> self(this);
     const auto url = ExternalService::endpoint(m_config.apiBase, path);
     if (!url)
-        co_return AuthError::network();
+        co_return AuthError::network(
+            QStringLiteral("API_BASE \"%1\" is not a URL — fix it in %2").arg(m_config.apiBase, Paths::userEnvFile()));
     QNetworkRequest request = requestFor(*url, authTimeoutMs, std::nullopt);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     QNetworkReply* reply = m_network.post(request, Json::compact(body));
@@ -124,8 +126,13 @@ QCoro::Task<std::optional<AuthError>> AuthManager::authCall(QString path, QJsonO
         co_return AuthError::network();
     reply->deleteLater();
     const Answer answer = answerOf(reply);
-    if (!answer.status)
-        co_return AuthError::network();
+    if (!answer.status) {
+        QString reason = ExternalService::unansweredReason(*url, reply->error(), reply->errorString(), authTimeoutMs);
+        reason[0] = reason[0].toUpper();
+        if (reply->error() == QNetworkReply::SslHandshakeFailedError)
+            co_return AuthError::untrustedCertificate(reason);
+        co_return AuthError::network(reason);
+    }
     const auto object = Json::parseObject(answer.body);
     if (*answer.status != 200) {
         if (object) {

@@ -61,33 +61,36 @@ QCoro::Task<std::optional<QString>> TokenStore::read()
     co_return token;
 }
 
-QCoro::Task<> TokenStore::write(QString token)
+QCoro::Task<WriteResult> TokenStore::write(QString token)
 {
     QPointer<TokenStore> self(this);
     const quint64 ticket = m_nextTicket++;
     co_await waitForTurn(ticket);
     if (!self)
-        co_return;
+        co_return WriteResult::failure(QStringLiteral("the token store was closed"));
     bool inKeychain = false;
     QString keychainError = QStringLiteral("secret service not used");
     if (m_backend == Backend::keychainThenFile) {
         const KeychainResult result = co_await runKeychainJob(Operation::write, token);
         if (!self)
-            co_return;
+            co_return WriteResult::failure(QStringLiteral("the token store was closed"));
         inKeychain = result.ok;
         keychainError = result.errorText;
     }
+    WriteResult written = WriteResult::success();
     if (inKeychain) {
         removeFile();
-    } else if (writeFile(token)) {
+    } else if ((written = writeFile(token))) {
         if (m_backend == Backend::keychainThenFile)
             Log::line(QStringLiteral("Auth"),
                       QStringLiteral("Secret service unavailable (%1) — token kept in %2 (0600)")
                           .arg(keychainError, m_filePath));
     } else {
-        Log::line(QStringLiteral("Auth"), QStringLiteral("Cannot store the token in %1").arg(m_filePath));
+        Log::line(QStringLiteral("Auth"),
+                  QStringLiteral("Cannot store the token in %1: %2").arg(m_filePath, written.reason()));
     }
     finishTurn();
+    co_return written;
 }
 
 QCoro::Task<> TokenStore::remove()
@@ -159,10 +162,11 @@ std::optional<QString> TokenStore::readFile() const
     return QString::fromUtf8(bytes);
 }
 
-bool TokenStore::writeFile(const QString& token) const
+WriteResult TokenStore::writeFile(const QString& token) const
 {
-    if (!Paths::ensurePrivateDir(QFileInfo(m_filePath).absolutePath()))
-        return false;
+    const QString dir = QFileInfo(m_filePath).absolutePath();
+    if (!Paths::ensurePrivateDir(dir))
+        return WriteResult::failure(QStringLiteral("cannot create the folder %1").arg(dir));
     return AtomicFile::write(m_filePath, token.toUtf8());
 }
 

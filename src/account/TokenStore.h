@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/AtomicFile.h"
+
 #include <QObject>
 #include <QString>
 
@@ -34,8 +36,9 @@ public:
     // The secret service's item, else the file's content; absent when neither holds a token.
     QCoro::Task<std::optional<QString>> read();
     // Into the secret service; when that fails, into the file (with one log line). A successful
-    // keychain write removes an older file copy so the token lives in one place only.
-    QCoro::Task<> write(QString token);
+    // keychain write removes an older file copy so the token lives in one place only. Fails only
+    // when neither place took the token (said in one log line too).
+    QCoro::Task<WriteResult> write(QString token);
     // Removes the token from both places.
     QCoro::Task<> remove();
 
@@ -57,7 +60,7 @@ private:
     void finishTurn();
 
     std::optional<QString> readFile() const;
-    bool writeFile(const QString& token) const;
+    WriteResult writeFile(const QString& token) const;
     void removeFile() const;
 
     const Backend m_backend;

@@ -57,7 +57,7 @@ ProductProfile ProductProfile::load(const QString& path)
     return profile;
 }
 
-bool ProductProfile::save(const QString& path) const
+WriteResult ProductProfile::save(const QString& path) const
 {
     // A folder that cannot be created makes the write below fail; that is the one failure reported.
     Paths::ensurePrivateDir(QFileInfo(path).absolutePath());
@@ -73,7 +73,9 @@ bool ProductProfile::save(const QString& path) const
         {QStringLiteral("call_type"), callType},
         {QStringLiteral("objections"), written},
     };
-    return AtomicFile::writeInPlace(path, QJsonDocument(object).toJson(QJsonDocument::Indented));
+    // Replaced as a whole like every other file: an interrupted write must not leave the seller
+    // with half a playbook.
+    return AtomicFile::write(path, QJsonDocument(object).toJson(QJsonDocument::Indented));
 }
 
 } // namespace quiro

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AtomicFile.h"
 #include "core/Paths.h"
 
 #include <QString>
@@ -24,8 +25,9 @@ struct ProductProfile {
     static ProductProfile load(const QString& path = Paths::profileFile());
 
     // Writes the four strings (always, even empty) and the non-empty objections, in order, as
-    // pretty-printed JSON, in place and private (0600). Creates the folder (0700) when missing.
-    bool save(const QString& path = Paths::profileFile()) const;
+    // pretty-printed JSON, replacing the file atomically, private (0600). Creates the folder (0700)
+    // when missing.
+    WriteResult save(const QString& path = Paths::profileFile()) const;
 
     friend bool operator==(const ProductProfile&, const ProductProfile&) = default;
 };

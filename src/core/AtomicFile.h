@@ -3,15 +3,37 @@
 #include <QByteArray>
 #include <QString>
 
-namespace quiro::AtomicFile {
+namespace quiro {
 
-// Writes `bytes` to a temporary file beside `path` and renames it over `path`, so a reader
-// never sees a half-written file. The file is private (0600). Returns false when anything
-// fails; the previous file, if any, is then left untouched.
-bool write(const QString& path, const QByteArray& bytes);
+// The outcome of a file write: nothing to say on success, otherwise what went wrong in words a
+// user can act on ("no space left on device").
+class WriteResult {
+public:
+    static WriteResult success() { return WriteResult(); }
+    static WriteResult failure(QString reason) { return WriteResult(std::move(reason)); }
+    // From errno, as strerror words it, starting in lower case.
+    static WriteResult fromErrno(int error);
 
-// Replaces the contents of `path` in place (no rename), keeping it private (0600).
-// For files the program rewrites as a whole and that nothing reads concurrently.
-bool writeInPlace(const QString& path, const QByteArray& bytes);
+    explicit operator bool() const { return m_reason.isEmpty(); }
+    const QString& reason() const { return m_reason; }
 
-} // namespace quiro::AtomicFile
+private:
+    WriteResult() = default;
+    explicit WriteResult(QString reason)
+        : m_reason(reason.isEmpty() ? QStringLiteral("unknown error") : std::move(reason))
+    {
+    }
+    QString m_reason;
+};
+
+namespace AtomicFile {
+
+// Writes `bytes` to a new private (0600) file beside `path`, flushes it to the disk and renames it
+// over `path`, so a reader sees either the old file or the whole new one. Every step is checked
+// (write, fsync, close, rename); on any failure the temporary file is removed and the old file is
+// left exactly as it was. A symbolic link at `path` is followed: its target is replaced.
+[[nodiscard]] WriteResult write(const QString& path, const QByteArray& bytes);
+
+} // namespace AtomicFile
+
+} // namespace quiro

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <optional>
@@ -22,6 +23,11 @@ struct Config {
     // process environment, then the defaults. Never fails.
     static Config load();
     static Config load(const QString& bundleEnvPath, const QString& userEnvPath);
+
+    // What is wrong in a settings file, one sentence per problem, naming its line: a key the
+    // program does not know (a typo that silently does nothing), a value it cannot use, a file that
+    // is not text. Nothing for a missing file.
+    static QStringList problemsIn(const QString& envFilePath);
 
     // apiBase as a URL; absent when it does not parse as an absolute URL.
     std::optional<QUrl> apiURL() const;

@@ -70,14 +70,14 @@ std::optional<QString> readText(const QString& path)
     return text;
 }
 
-void setValue(const QString& path, const QString& key, const QString& value)
+WriteResult setValue(const QString& path, const QString& key, const QString& value)
 {
     QString text;
     if (read(path, text) == ReadResult::Unreadable) {
         Log::line(
             QStringLiteral("Config"),
             QStringLiteral("Not writing %1: %2 exists but is not readable UTF-8; fix or remove it").arg(key, path));
-        return;
+        return WriteResult::failure(QStringLiteral("%1 exists but is not readable UTF-8").arg(path));
     }
     const QString prefix = key + QLatin1Char('=');
     QStringList lines;
@@ -87,7 +87,7 @@ void setValue(const QString& path, const QString& key, const QString& value)
     }
     lines.append(prefix + value);
     Paths::ensurePrivateDir(QFileInfo(path).absolutePath());
-    AtomicFile::write(path, lines.join(QLatin1Char('\n')).toUtf8());
+    return AtomicFile::write(path, lines.join(QLatin1Char('\n')).toUtf8());
 }
 
 } // namespace quiro::EnvFile

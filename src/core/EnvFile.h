@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/AtomicFile.h"
+
 #include <QHash>
 #include <QString>
 
@@ -19,7 +21,7 @@ std::optional<QString> readText(const QString& path);
 
 // Sets one key in the user's file: drops every line that starts with "key=", drops blank lines,
 // appends "key=value", and replaces the file atomically. A file that exists but cannot be read
-// as UTF-8 is left untouched (its lines would be lost) and one log line says so.
-void setValue(const QString& path, const QString& key, const QString& value);
+// as UTF-8 is left untouched (its lines would be lost): that fails, with one log line.
+WriteResult setValue(const QString& path, const QString& key, const QString& value);
 
 } // namespace quiro::EnvFile

@@ -44,6 +44,27 @@ QSslConfiguration sslConfigurationFor(const QUrl& url)
     return configuration;
 }
 
+QString unansweredReason(const QUrl& url, QNetworkReply::NetworkError error, const QString& errorString, int timeoutMs)
+{
+    const QString base = url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery).toString();
+    const QString where = QStringLiteral("the service at %1").arg(base);
+    const bool local = isLoopbackHost(url.host());
+    const QString remedy = local ? QStringLiteral("start the local service (quiro-service, or scripts/run)")
+                                 : QStringLiteral("check your network, or API_BASE in %1").arg(Paths::userEnvFile());
+    switch (error) {
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("%1 has a certificate we do not trust (%2) — %3")
+            .arg(where, errorString,
+                 local ? QStringLiteral("the local service's certificate is %1; restart the service to recreate it")
+                             .arg(Paths::serviceCertFile())
+                       : QStringLiteral("check API_BASE in %1").arg(Paths::userEnvFile()));
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("%1 did not answer within %2 s — %3").arg(where).arg(timeoutMs / 1000).arg(remedy);
+    default:
+        return QStringLiteral("cannot reach %1 (%2) — %3").arg(where, errorString, remedy);
+    }
+}
+
 QNetworkRequest request(const QUrl& url, const std::optional<QString>& token)
 {
     QNetworkRequest request(url);

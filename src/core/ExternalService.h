@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
 #include <QString>
@@ -36,6 +37,11 @@ bool isLoopbackHost(const QString& host);
 // The system's CAs; for a loopback host also exactly the local service's certificate
 // (~/.quiroai/service/cert.pem) when it exists. TLS errors are never ignored.
 QSslConfiguration sslConfigurationFor(const QUrl& url);
+
+// Why a request to the service at `url` got no HTTP answer, in one sentence that says what to do:
+// an untrusted certificate is named as such, a time-out as a time-out, anything else as "cannot
+// reach", with the local service's start command for a loopback address.
+QString unansweredReason(const QUrl& url, QNetworkReply::NetworkError error, const QString& errorString, int timeoutMs);
 
 // A request to `url` with its TLS configuration set and, when a token is given, the
 // Authorization header. Every request of the program to the service is built here.

@@ -1,8 +1,15 @@
 #include "core/Paths.h"
 
+#include "core/Log.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 
 #ifndef QUIRO_SOURCE_RESOURCES
 #error "QUIRO_SOURCE_RESOURCES must name the source tree's resources folder"
@@ -26,6 +33,36 @@ bool ensurePrivateDir(const QString& path)
         return false;
     const auto privateMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     return QDir().mkdir(clean, privateMode) || QFileInfo(clean).isDir();
+}
+
+namespace {
+// Narrows one path to `mode` when it grants more; says so in one line.
+void narrow(const QString& path, mode_t mode)
+{
+    struct stat info {};
+    const QByteArray native = QFile::encodeName(path);
+    if (::lstat(native.constData(), &info) != 0 || S_ISLNK(info.st_mode))
+        return;
+    const mode_t current = info.st_mode & 07777;
+    if ((current & ~mode) == 0)
+        return;
+    if (::chmod(native.constData(), mode) == 0)
+        Log::line(QStringLiteral("Files"),
+                  QStringLiteral("%1 was readable by others (mode %2); narrowed to %3")
+                      .arg(path, QString::number(current, 8).rightJustified(4, QLatin1Char('0')),
+                           QString::number(mode, 8).rightJustified(4, QLatin1Char('0'))));
+    else
+        Log::line(QStringLiteral("Files"),
+                  QStringLiteral("%1 is readable by others (mode %2) and could not be narrowed: %3")
+                      .arg(path, QString::number(current, 8), QString::fromLocal8Bit(std::strerror(errno))));
+}
+} // namespace
+
+void narrowPrivateModes()
+{
+    const QString dir = home() + QStringLiteral("/.quiroai");
+    narrow(dir, 0700);
+    narrow(dir + QStringLiteral("/token"), 0600);
 }
 
 QString appDir()
@@ -58,6 +95,11 @@ QString serviceCertFile()
 QString tokenFile()
 {
     return appDir() + QStringLiteral("/token");
+}
+
+QString logFile()
+{
+    return appDir() + QStringLiteral("/logs/quiro.log");
 }
 
 QString resourceDir()

@@ -6,8 +6,17 @@
 namespace quiro::Preferences {
 
 namespace {
+// Qt parses the file once per process and caches it; only the first instance learns whether the
+// parse failed, so that answer is kept from the very first one.
+QSettings::Status fileStatus()
+{
+    static const QSettings::Status s_status = QSettings(QStringLiteral("Quiro"), QStringLiteral("quiro")).status();
+    return s_status;
+}
+
 QSettings settings()
 {
+    fileStatus();
     return QSettings(QStringLiteral("Quiro"), QStringLiteral("quiro"));
 }
 
@@ -20,12 +29,28 @@ void syncPrivately(QSettings& s)
 
 std::optional<QString> stringValue(const char* key)
 {
-    const QVariant value = settings().value(QLatin1String(key));
-    if (!value.isValid())
+    // An empty value (a damaged file can leave one) counts as unset: an empty account name would
+    // otherwise make the sessions folder itself the account's folder.
+    const QString value = settings().value(QLatin1String(key)).toString();
+    if (value.isEmpty())
         return std::nullopt;
-    return value.toString();
+    return value;
 }
 } // namespace
+
+std::optional<QString> problem()
+{
+    const QSettings s = settings();
+    switch (fileStatus()) {
+    case QSettings::NoError:
+        return std::nullopt;
+    case QSettings::AccessError:
+        return QStringLiteral("the settings file %1 cannot be read").arg(s.fileName());
+    case QSettings::FormatError:
+        return QStringLiteral("the settings file %1 is damaged").arg(s.fileName());
+    }
+    return std::nullopt;
+}
 
 bool onboardingDone()
 {

@@ -5,7 +5,9 @@
 #include "core/Preferences.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -58,11 +60,24 @@ std::optional<QString> ConversationStore::fileName(double startedAtUnixSeconds)
     return name;
 }
 
-QString ConversationStore::sessionsDir() const
+QString ConversationStore::sessionsDir(const QString& account) const
 {
-    const QString dir = Paths::sessionsRoot() + QLatin1Char('/') + accountName();
+    const QString dir = Paths::sessionsRoot() + QLatin1Char('/') + account;
     Paths::ensurePrivateDir(dir);
     return dir;
+}
+
+QStringList ConversationStore::otherAccounts() const
+{
+    QStringList accounts;
+    const QString current = accountName();
+    const QDir root(Paths::sessionsRoot());
+    for (const QString& account : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (account != current &&
+            !QDir(root.filePath(account)).entryList({QStringLiteral("*.json")}, QDir::Files).isEmpty())
+            accounts.append(account);
+    }
+    return accounts;
 }
 
 QString ConversationStore::checkpointPath() const
@@ -70,13 +85,34 @@ QString ConversationStore::checkpointPath() const
     return Paths::appDir() + QStringLiteral("/checkpoint_") + accountName() + QStringLiteral(".json");
 }
 
-void ConversationStore::save(const SessionRecord& record) const
+QString ConversationStore::fileFor(const QString& dir, const QString& name, const SessionRecord& record)
+{
+    const QString stem = dir + QLatin1Char('/') + name.chopped(int(qstrlen(".json")));
+    for (int suffix = 1;; ++suffix) {
+        const QString path =
+            suffix == 1 ? stem + QStringLiteral(".json") : stem + QStringLiteral("-%1.json").arg(suffix);
+        QFile file(path);
+        if (!file.exists())
+            return path;
+        // A file we cannot read or decode may still be somebody's call: it is not ours to replace.
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const std::optional<SessionRecord> stored = SessionRecord::decode(file.readAll());
+        if (stored && stored->id == record.id)
+            return path;
+    }
+}
+
+WriteResult ConversationStore::save(const SessionRecord& record, const QString& account) const
 {
     const auto name = fileName(record.startedAt);
     const auto bytes = record.encode();
     if (!name || !bytes)
-        return;
-    AtomicFile::write(sessionsDir() + QLatin1Char('/') + *name, *bytes);
+        return WriteResult::failure(QStringLiteral("the call's times or numbers cannot be stored"));
+    const QString dir = sessionsDir(account);
+    if (!QFileInfo(dir).isDir())
+        return WriteResult::failure(QStringLiteral("cannot create the folder %1").arg(dir));
+    return AtomicFile::write(fileFor(dir, *name, record), *bytes);
 }
 
 QList<SessionRecord> ConversationStore::loadRecent(int limit) const
@@ -154,12 +190,12 @@ ConversationStore::Listing ConversationStore::loadRecentListing(int limit) const
     return listing;
 }
 
-void ConversationStore::saveCheckpoint(const SessionCheckpoint& checkpoint) const
+WriteResult ConversationStore::saveCheckpoint(const SessionCheckpoint& checkpoint) const
 {
     const auto bytes = checkpoint.encode();
     if (!bytes)
-        return;
-    AtomicFile::write(checkpointPath(), *bytes);
+        return WriteResult::failure(QStringLiteral("the call's times cannot be stored"));
+    return AtomicFile::write(checkpointPath(), *bytes);
 }
 
 std::optional<SessionCheckpoint> ConversationStore::loadCheckpoint() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "history/SessionCheckpoint.h"
 #include "history/SessionRecord.h"
@@ -15,9 +16,9 @@ namespace quiro {
 // The session files of the signed-in account (~/.quiroai/sessions/<account>/) and the account's
 // crash-recovery checkpoint (~/.quiroai/checkpoint_<account>.json). It keeps no state: every
 // operation recomputes its paths, so signing in with another account switches folders at once.
-// Operations never report failures: a file that cannot be written, listed, read or decoded is
-// skipped, and nothing already stored is rewritten except by a complete atomic replacement.
-// Used on the main thread only.
+// Writes report what went wrong, so that a call is never lost in silence; a file that cannot be
+// listed, read or decoded is skipped. Nothing already stored is rewritten except by a complete
+// atomic replacement. Used on the main thread only.
 class ConversationStore {
 public:
     static constexpr int defaultRecentLimit = 20;
@@ -34,10 +35,17 @@ public:
     // is not a representable date.
     static std::optional<QString> fileName(double startedAtUnixSeconds);
 
-    QString sessionsDir() const;    // created (0700) on every call
-    QString checkpointPath() const; // ~/.quiroai created (0700) on every call
+    QString sessionsDir(const QString& account = accountName()) const; // created (0700) on every call
+    QString checkpointPath() const;                                    // ~/.quiroai created (0700) on every call
+    // The other accounts whose calls are stored on this computer (folder names), for people who
+    // wonder where their calls went after signing out.
+    QStringList otherAccounts() const;
 
-    void save(const SessionRecord& record) const;
+    // Writes the record to its file: the start-time name, or that name with "-2", "-3"… before
+    // ".json" when the file of that name already holds another session (two calls started in the
+    // same second). Saving the same record again replaces its own file. A call is kept in the
+    // folder of the account it was made under, even when somebody else signs in meanwhile.
+    WriteResult save(const SessionRecord& record, const QString& account = accountName()) const;
 
     struct Listing {
         QList<SessionRecord> records; // newest file first
@@ -46,11 +54,14 @@ public:
     QList<SessionRecord> loadRecent(int limit = defaultRecentLimit) const;
     Listing loadRecentListing(int limit = defaultRecentLimit) const;
 
-    void saveCheckpoint(const SessionCheckpoint& checkpoint) const;
+    WriteResult saveCheckpoint(const SessionCheckpoint& checkpoint) const;
     std::optional<SessionCheckpoint> loadCheckpoint() const;
     void clearCheckpoint() const;
 
 private:
+    // Where `record` is or will be stored in `dir`.
+    static QString fileFor(const QString& dir, const QString& name, const SessionRecord& record);
+
     const Clock& m_clock;
 };
 

@@ -11,8 +11,9 @@ QString Objection::displayType() const
 {
     if (!type)
         return QStringLiteral("\u2014");
-    // Each word starts upper case and continues lower case ("price OBJECTION" → "Price Objection").
-    QString text = type->toLower();
+    // Each word starts upper case and continues lower case ("price OBJECTION" → "Price Objection");
+    // the service's snake-case categories read as words ("info_stall" → "Info Stall").
+    QString text = type->toLower().replace(QLatin1Char('_'), QLatin1Char(' '));
     bool wordStart = true;
     for (QChar& c : text) {
         if (c.isSpace()) {

@@ -49,7 +49,9 @@ qint64 PostCallSummary::talkSharePercent(double talkRatio)
 {
     if (!std::isfinite(talkRatio))
         return 0;
-    return static_cast<qint64>(std::trunc(std::clamp(talkRatio, -1e6, 1e6) * 100.0));
+    // A ratio of word counts such as 57/100 lands a hair below its percentage in binary
+    // (0.57 * 100 = 56.999…); the nudge keeps it, and is far smaller than any real fraction.
+    return static_cast<qint64>(std::trunc(std::clamp(talkRatio, -1e6, 1e6) * 100.0 + 1e-9));
 }
 
 } // namespace quiro

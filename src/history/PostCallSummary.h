@@ -43,6 +43,9 @@ struct PostCallSummary {
     static QString durationText(double seconds);
     // The talk ratio as a truncated percentage (0.559 → 55).
     static qint64 talkSharePercent(double talkRatio);
+    // Shown where the score would be for a call in which nothing was transcribed: a score of an
+    // empty call says nothing about the seller.
+    static inline const QString noSpeechHeard = QStringLiteral("no speech heard");
     // Talking more than this share of the words is flagged.
     static constexpr double talkRatioWarning = 0.6;
 };

@@ -4,6 +4,15 @@
 
 namespace quiro {
 
+QString TurnRecord::speakerName(const QString& tag)
+{
+    if (tag == managerTag)
+        return QStringLiteral("You");
+    if (tag == clientTag)
+        return QStringLiteral("Them");
+    return tag;
+}
+
 QJsonObject TurnRecord::toJson() const
 {
     return QJsonObject{

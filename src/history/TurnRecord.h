@@ -12,6 +12,9 @@ struct TurnRecord {
     static inline const QString managerTag = QStringLiteral("MGR"); // the seller, microphone side
     static inline const QString clientTag = QStringLiteral("CLT");  // the client, system-audio side
 
+    // "You" for the seller, "Them" for the client; any other tag as it stands.
+    static QString speakerName(const QString& tag);
+
     QString speaker;
     QString text;
     double timestamp = 0; // Unix seconds, when the final transcript arrived

@@ -12,19 +12,19 @@
 #include "core/NotificationCenter.h"
 #include "core/Paths.h"
 #include "history/AnalysisMerge.h"
+#include "history/CheckpointWriter.h"
 #include "history/ConversationStore.h"
 #include "overlay/SessionWindowModel.h"
 #include "session/CallScore.h"
 #include "transcription/DeepgramClient.h"
 
+#include "account/JwtExpiry.h"
+
 #include <QDateTime>
 #include <QFileInfo>
-#include <QThread>
 #include <QVariant>
 
-#include <QPromise>
-
-#include <qcoro/qcorofuture.h>
+#include <qcoro/qcorosignal.h>
 
 #include <cmath>
 
@@ -54,6 +54,28 @@ QString speakerTag(Speaker speaker)
 {
     return speaker == Speaker::manager ? TurnRecord::managerTag : TurnRecord::clientTag;
 }
+
+QString asSentence(QString text)
+{
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
+}
+
+// A call known only from its recovery file: its turns and times, the local score estimate, no
+// costs (what the streams and the service cost was not kept) and no analysis.
+SessionRecord recordOf(const SessionCheckpoint& checkpoint)
+{
+    SessionRecord record;
+    record.startedAt = checkpoint.startedAt;
+    record.endedAt = std::max(checkpoint.savedAt, checkpoint.startedAt);
+    record.turns = checkpoint.turns;
+    record.talkRatio = CallScore::talkRatio(record.turns);
+    record.score = CallScore::estimate(*record.talkRatio, 0, record.durationSeconds());
+    return record;
+}
+
+const QString expiredSignIn = QStringLiteral("Your sign-in has expired — sign in again");
 } // namespace
 
 SessionController::Environment SessionController::Environment::standard()
@@ -63,17 +85,30 @@ SessionController::Environment SessionController::Environment::standard()
     environment.context = std::make_shared<const ProductContext>(
         QFileInfo::exists(productFile) ? std::optional<QString>(productFile) : std::nullopt);
     environment.token = [] { return AuthManager::shared().token(); };
+    // Through the account manager, so that everybody hears "quiro.logged_out" as after any sign-out.
+    environment.signOut = [] { AuthManager::shared().logout(); };
     environment.store = &ConversationStore::shared();
+    environment.reloadConfig = [] { return Config::load(); };
     return environment;
 }
 
 SessionController::SessionController(Environment environment, QObject* parent)
     : QObject(parent)
     , m_env(std::move(environment))
+    , m_checkpointWriter(std::make_unique<CheckpointWriter>())
 {
     Q_ASSERT(m_env.store && m_env.clock && m_env.token);
     if (!m_env.context)
         m_env.context = std::make_shared<const ProductContext>(std::nullopt);
+    if (!m_env.makeMicrophone)
+        m_env.makeMicrophone = [] { return std::make_unique<AudioCapture>(); };
+    if (!m_env.makeSystemAudio)
+        m_env.makeSystemAudio = [] { return std::make_unique<SystemAudioCapture>(); };
+    if (!m_env.makeTranscriber) {
+        m_env.makeTranscriber = [](const Config& config, const QString& token) {
+            return std::make_unique<DeepgramClient>(config, token, int(AudioCapture::targetRate));
+        };
+    }
 
     m_hintTimer.setSingleShot(true);
     m_hintTimer.setInterval(hintVisibleMs);
@@ -83,27 +118,54 @@ SessionController::SessionController(Environment environment, QObject* parent)
     });
     m_checkpointTimer.setInterval(m_env.checkpointIntervalMs);
     connect(&m_checkpointTimer, &QTimer::timeout, this, &SessionController::writeCheckpoint);
+    m_checkpointWriter->onWritten = [this](const WriteResult& written) {
+        // Said once a call: the same failure every 30 s would drown the log.
+        if (!written && !m_checkpointFailureLogged) {
+            m_checkpointFailureLogged = true;
+            Log::line(sessionTag, QStringLiteral("Could not write the recovery file: ") + written.reason());
+        }
+    };
+    m_drainLimit.setSingleShot(true);
+    m_drainLimit.setInterval(m_env.drainLimitMs);
+    connect(&m_drainLimit, &QTimer::timeout, this, &SessionController::finishStop);
 
     // A checkpoint without turns is left on disk but not offered for recovery.
     if (auto checkpoint = m_env.store->loadCheckpoint(); checkpoint && !checkpoint->turns.isEmpty())
         m_recoveredCheckpoint = std::move(checkpoint);
 }
 
-SessionController::~SessionController() = default;
+SessionController::~SessionController()
+{
+    // The capture threads call into us until their captures have stopped.
+    teardown();
+}
 
 void SessionController::setSessionWindow(SessionWindowModel* window)
 {
     m_window = window;
 }
 
-void SessionController::setRunning(bool running)
+void SessionController::setState(State state)
 {
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit stateChanged();
+    const bool running = state == State::running;
     if (m_runningPublished != running) {
         m_runningPublished = running;
         emit runningChanged();
     }
     if (m_window)
         m_window->setRunning(running);
+}
+
+void SessionController::setAlert(const QString& alert)
+{
+    if (m_alert == alert)
+        return;
+    m_alert = alert;
+    emit alertChanged();
 }
 
 void SessionController::setPostCallSummary(std::optional<PostCallSummary> summary)
@@ -116,71 +178,106 @@ void SessionController::dismissRecoveredCheckpoint()
 {
     m_recoveredCheckpoint.reset();
     emit recoveredCheckpointChanged();
-    m_env.store->clearCheckpoint();
+    // While a call runs the file on disk is that call's own.
+    if (m_state == State::idle)
+        m_checkpointWriter->clearNow(m_env.store->checkpointPath());
+}
+
+std::optional<SessionRecord> SessionController::saveRecoveredCheckpoint()
+{
+    if (!m_recoveredCheckpoint)
+        return std::nullopt;
+    // The last call, when its own save failed, is saved whole: score, costs and a later analysis
+    // all belong to that same record.
+    const bool lastCall =
+        m_lastRecord && !m_lastRecordSaved && m_lastRecord->startedAt == m_recoveredCheckpoint->startedAt;
+    const SessionRecord record = lastCall ? *m_lastRecord : recordOf(*m_recoveredCheckpoint);
+    if (const WriteResult saved = m_env.store->save(record); !saved) {
+        setAlert(QStringLiteral("Could not save the recovered call: %1").arg(saved.reason()));
+        Log::line(sessionTag, m_alert);
+        return std::nullopt;
+    }
+    if (lastCall)
+        m_lastRecordSaved = true;
+    Log::line(sessionTag, QStringLiteral("Recovered call saved (%1 turns)").arg(record.turns.size()));
+    // Whatever went wrong with this call before (its own save, an earlier try) is now put right.
+    setAlert({});
+    NotificationCenter::instance().post(Notifications::sessionSaved, QVariant::fromValue(record));
+    dismissRecoveredCheckpoint();
+    emit recoveredCallSaved(record);
+    return record;
 }
 
 QCoro::Task<> SessionController::toggle()
 {
-    if (!m_runningPublished)
+    switch (m_state) {
+    case State::idle:
         co_await start();
-    else
+        break;
+    case State::starting:
+    case State::running:
         stop();
+        break;
+    case State::stopping:
+        break;
+    }
 }
 
-QCoro::Task<bool> SessionController::requestMic()
+QCoro::Task<> SessionController::untilIdle()
 {
-    // There is no microphone prompt on Linux: the microphone counts as allowed when the default
-    // input is a real source and opens. Asking the sound server takes round trips, so the probe
-    // runs off the GUI thread; the answer travels through a future, which also holds it when the
-    // probe is done before anyone waits for it.
-    auto promise = std::make_shared<QPromise<bool>>();
-    QFuture<bool> verdict = promise->future();
-    promise->start();
-    QThread* probe = QThread::create([promise] {
-        promise->addResult(AudioCapture::isMicrophoneAuthorized());
-        promise->finish();
-    });
-    probe->setObjectName(QStringLiteral("quiro.micprobe"));
-    connect(probe, &QThread::finished, probe, &QObject::deleteLater);
-    probe->start();
-    co_return co_await verdict;
+    QPointer<SessionController> self(this);
+    while (self && m_state != State::idle)
+        co_await qCoro(this, &SessionController::stateChanged);
+}
+
+bool SessionController::tokenHasExpired(const QString& token) const
+{
+    const std::optional<double> expiry = JwtExpiry::expiry(token);
+    return expiry && *expiry <= m_env.clock->now();
 }
 
 QCoro::Task<> SessionController::start()
 {
-    if (m_runningPublished || m_starting)
+    if (m_state != State::idle)
         co_return;
     const std::optional<QString> token = m_env.token();
     if (!token) {
         NotificationCenter::instance().post(Notifications::showMain);
         co_return;
     }
-
-    m_starting = true;
-    QPointer<SessionController> self(this);
-    const bool micAllowed = co_await requestMic();
-    if (!self)
-        co_return;
-    if (!micAllowed) {
-        m_starting = false;
-        if (m_window)
-            m_window->showHint(micLabel, QStringLiteral("Allow microphone in System Settings"));
+    if (tokenHasExpired(*token)) {
+        // Every stream would be refused; the user signs in again instead of watching it fail.
+        setAlert(expiredSignIn);
+        if (m_env.signOut)
+            m_env.signOut();
+        NotificationCenter::instance().post(Notifications::showMain);
         co_return;
     }
+    // A call nobody has dealt with goes to the history before the next call can overwrite its file.
+    if (m_recoveredCheckpoint && !saveRecoveredCheckpoint())
+        co_return;
 
-    m_coach = std::make_unique<Coach>(m_env.config, *token, m_env.context, *m_env.clock);
-    m_deepgram = std::make_unique<DeepgramClient>(m_env.config, *token, int(AudioCapture::targetRate));
-    m_audio = std::make_unique<AudioCapture>();
-
+    setAlert({});
+    if (m_env.reloadConfig)
+        m_env.config = m_env.reloadConfig();
     const quint64 session = ++m_session;
-    m_sessionStart = m_env.clock->now();
+    setState(State::starting);
+    QPointer<SessionController> self(this);
+    m_sessionAccount = ConversationStore::accountName();
+    m_coach = std::make_unique<Coach>(m_env.config, *token, m_env.context, *m_env.clock);
+    m_deepgram = m_env.makeTranscriber(m_env.config, *token);
+    m_audio = m_env.makeMicrophone();
     m_currentTurns.clear();
     m_hintCount = 0;
     m_llmCostAccum = 0;
     m_llmCallsAccum = 0;
     m_micStreams = 1;
+    m_micStream = StreamState::connecting;
+    m_micServerLost = m_sysServerLost = false;
+    m_checkpointFailureLogged = false;
     if (m_window)
         m_window->setLastScore(std::nullopt);
+    updateStatus();
 
     m_coach->hints()->setOnUsage([self, session](int, int, double cost) {
         // Applied from the event loop, never inside the request that reported it.
@@ -196,80 +293,160 @@ QCoro::Task<> SessionController::start()
             },
             Qt::QueuedConnection);
     });
-    m_deepgram->onConnected([self] {
-        if (self && self->m_window)
-            self->m_window->setStatusText(QStringLiteral("Listening…"));
-    });
-    m_deepgram->onDisconnected([self] {
-        if (self && self->m_window)
-            self->m_window->setStatusText(QStringLiteral("Reconnecting…"));
-    });
+    watchStream(*m_deepgram, m_micStream, session);
+    m_micTranscripts = m_deepgram->transcripts();
     m_deepgram->start();
-
-    // Called on the capture's thread. The client outlives every call: stop() stops the capture
-    // (after which no chunk is delivered) before it drops the client.
+    // Called on the capture's thread. The client outlives every call: the capture is stopped
+    // (after which no chunk is delivered) before the client is dropped.
     m_audio->setOnChunk([client = m_deepgram.get()](QByteArray chunk) { client->send(std::move(chunk)); });
+    watchSoundServer(*m_audio, m_micServerLost, session);
 
-    co_await startSystemAudio(QPointer<Coach>(m_coach.get()), *token, session);
-    if (!self)
-        co_return;
-    if (!isCurrent(session)) { // stopped while the system audio was starting
-        m_starting = false;
-        co_return;
-    }
-
-    consumeMicrophone(self, m_deepgram->transcripts(), QPointer<Coach>(m_coach.get()), session);
-
-    const auto micFailure = co_await m_audio->start();
-    if (!self)
-        co_return;
-    if (!isCurrent(session)) {
-        m_starting = false;
-        co_return;
-    }
+    // Opening the microphone is also the check that there is one: no separate probe.
+    const std::optional<AudioSource::Failure> micFailure = co_await m_audio->start();
+    if (!self || m_session != session)
+        co_return; // stopped meanwhile: the stop has already put everything away
     if (micFailure) {
         Log::line(sessionTag, QStringLiteral("Microphone failed: ") + micFailure->message);
-        m_starting = false;
-        stop();
+        teardown();
+        setState(State::idle);
+        setAlert(micFailure->message);
         if (m_window)
-            m_window->showHint(micLabel, QStringLiteral("No microphone access — check System Settings"));
+            m_window->showHint(micLabel, micFailure->message);
         co_return;
     }
 
-    m_starting = false;
-    setRunning(true);
-    if (m_window)
-        m_window->setStatusText(QStringLiteral("Connecting…"));
+    co_await startSystemAudio(*token, session);
+    if (!self || m_session != session)
+        co_return;
+
+    m_sessionStart = m_env.clock->now();
+    setState(State::running);
+    updateStatus();
     startCheckpointing();
+    consumeMicrophone(self, *m_micTranscripts, QPointer<Coach>(m_coach.get()), session);
 }
 
-QCoro::Task<> SessionController::startSystemAudio(QPointer<Coach> coach, QString token, quint64 session)
+QCoro::Task<> SessionController::startSystemAudio(QString token, quint64 session)
 {
     QPointer<SessionController> self(this);
-    auto client = std::make_unique<DeepgramClient>(m_env.config, token, int(AudioCapture::targetRate));
-    client->onFinalTranscript([self, coach](const QString& text) {
+    std::unique_ptr<Transcriber> client = m_env.makeTranscriber(m_env.config, token);
+    client->onFinalTranscript([self, coach = QPointer<Coach>(m_coach.get())](const QString& text) {
         if (self)
             self->handleClientTranscript(text, coach);
     });
-    auto capture = std::make_unique<SystemAudioCapture>();
-    const auto failure = co_await capture->start();
-    if (!self || !isCurrent(session))
-        co_return; // the capture and its unstarted client go with this frame
+    // Held by the controller while it opens, so that a stop meanwhile can stop it.
+    m_sysAudio = m_env.makeSystemAudio();
+    const auto failure = co_await m_sysAudio->start();
+    if (!self || m_session != session)
+        co_return; // the unstarted client goes with this frame
 
     if (failure) {
-        if (failure->error != SystemAudioCapture::CaptureError::permissionDenied)
+        m_sysAudio.reset();
+        if (failure->error != AudioSource::CaptureError::permissionDenied)
             Log::line(sessionTag, QStringLiteral("System audio failed: ") + failure->description());
         if (m_window)
             m_window->setAudioError(true);
         co_return;
     }
+    m_sysStream = StreamState::connecting;
+    watchStream(*client, m_sysStream, session);
     client->start();
-    capture->setOnChunk([target = client.get()](QByteArray chunk) { target->send(std::move(chunk)); });
+    m_sysAudio->setOnChunk([target = client.get()](QByteArray chunk) { target->send(std::move(chunk)); });
+    watchSoundServer(*m_sysAudio, m_sysServerLost, session);
     m_deepgramSys = std::move(client);
-    m_sysAudio = std::move(capture);
     if (m_window)
         m_window->setAudioError(false);
     m_micStreams = 2;
+}
+
+void SessionController::watchStream(Transcriber& client, StreamState& state, quint64 session)
+{
+    QPointer<SessionController> self(this);
+    client.onConnected([self, session, &state] {
+        if (!self || self->m_session != session)
+            return;
+        state = StreamState::listening;
+        self->updateStatus();
+    });
+    client.onDisconnected([self, session, &state](const StreamTrouble& trouble) {
+        if (self && self->m_session == session)
+            self->streamTrouble(trouble, state);
+    });
+    client.onDrained([self, session] {
+        if (self && self->m_session == session)
+            self->streamDrained();
+    });
+}
+
+void SessionController::watchSoundServer(AudioSource& capture, bool& lost, quint64 session)
+{
+    // Called on the capture's thread; the capture is stopped before the controller goes, and the
+    // queued call is dropped with the controller.
+    capture.setOnServerLink([this, &lost, session](AudioSource::ServerLink link) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, &lost, session, link] {
+                if (m_session != session)
+                    return;
+                lost = link == AudioSource::ServerLink::lost;
+                updateStatus();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void SessionController::streamTrouble(const StreamTrouble& trouble, StreamState& state)
+{
+    switch (trouble.kind) {
+    case StreamTrouble::Kind::dropped:
+    case StreamTrouble::Kind::refused:
+        state = StreamState::reconnecting;
+        break;
+    case StreamTrouble::Kind::unreachable:
+        state = StreamState::unreachable;
+        break;
+    case StreamTrouble::Kind::unauthorized:
+    case StreamTrouble::Kind::unusable: {
+        // Retrying cannot help: the call ends (what was heard is saved) and says why.
+        const bool signIn = trouble.kind == StreamTrouble::Kind::unauthorized;
+        setAlert(signIn ? expiredSignIn : asSentence(trouble.detail));
+        Log::line(sessionTag, m_alert);
+        if (m_window)
+            m_window->setStatusText(m_alert);
+        m_signOutWhenStopped = m_signOutWhenStopped || signIn;
+        // Not from inside the client's own callback: a stop may drop the client.
+        const quint64 session = m_session;
+        QMetaObject::invokeMethod(
+            this,
+            [this, session] {
+                if (m_session == session)
+                    stop();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    }
+    updateStatus();
+}
+
+void SessionController::updateStatus()
+{
+    if (!m_window || (m_state != State::starting && m_state != State::running))
+        return;
+    const bool both = m_deepgramSys != nullptr;
+    const auto either = [&](StreamState state) { return m_micStream == state || (both && m_sysStream == state); };
+    QString status;
+    if (m_micServerLost || m_sysServerLost)
+        status = QStringLiteral("Sound server lost — reconnecting…");
+    else if (either(StreamState::unreachable))
+        status = QStringLiteral("Cannot reach the service at %1 — retrying").arg(m_env.config.apiBase);
+    else if (either(StreamState::reconnecting))
+        status = QStringLiteral("Reconnecting…");
+    else if (m_micStream == StreamState::listening)
+        status = QStringLiteral("Listening…");
+    else
+        status = QStringLiteral("Connecting…");
+    m_window->setStatusText(status);
 }
 
 QCoro::Task<> SessionController::consumeMicrophone(QPointer<SessionController> self, TranscriptStream stream,
@@ -280,23 +457,29 @@ QCoro::Task<> SessionController::consumeMicrophone(QPointer<SessionController> s
         if (!self || !self->isCurrent(session))
             co_return;
         const auto& [speaker, text] = *pair;
-        if (self->m_window) {
-            self->m_window->setStatusText(QStringLiteral("Listening…"));
-            // The seller reacting to a hint with a real sentence puts it away.
-            if (speaker == Speaker::manager && wordCount(text) >= sellerWordsThatClearAHint && self->m_window->hint()) {
-                self->m_hintTimer.stop();
-                self->m_window->clearHint();
-            }
-        }
-        self->recordTurn(speakerTag(speaker), text);
-        if (!coach)
-            co_return;
+        self->takeMicrophoneLine(speaker, text);
+        // Lines that arrive while the call is being stopped are recorded, not coached.
+        if (self->m_state != State::running || !coach)
+            continue;
         const std::optional<Hint> hint = co_await coach->onTurn(speaker, text);
         if (!self || !self->isCurrent(session))
             co_return;
-        if (hint)
+        if (hint && self->m_state == State::running)
             self->presentHint(hint->label, hint->text);
     }
+}
+
+void SessionController::takeMicrophoneLine(Speaker speaker, const QString& text)
+{
+    // A transcript is proof enough that the stream works, whatever was reported before.
+    m_micStream = StreamState::listening;
+    updateStatus();
+    // The seller reacting to a hint with a real sentence puts it away.
+    if (m_window && speaker == Speaker::manager && wordCount(text) >= sellerWordsThatClearAHint && m_window->hint()) {
+        m_hintTimer.stop();
+        m_window->clearHint();
+    }
+    recordTurn(speakerTag(speaker), text);
 }
 
 void SessionController::recordTurn(const QString& tag, const QString& text)
@@ -314,7 +497,8 @@ void SessionController::handleClientTranscript(const QString& text, QPointer<Coa
         return;
     recordTurn(TurnRecord::clientTag, text);
     // Each client line is coached on its own; the coach serialises what must not overlap.
-    coachClientTurn(QPointer<SessionController>(this), coach, text, m_session);
+    if (m_state == State::running)
+        coachClientTurn(QPointer<SessionController>(this), coach, text, m_session);
 }
 
 QCoro::Task<> SessionController::coachClientTurn(QPointer<SessionController> self, QPointer<Coach> coach, QString text,
@@ -323,13 +507,14 @@ QCoro::Task<> SessionController::coachClientTurn(QPointer<SessionController> sel
     if (!coach)
         co_return;
     const std::optional<Hint> hint = co_await coach->onTurn(Speaker::client, text);
-    if (self && self->isCurrent(session) && hint)
+    if (self && self->isCurrent(session) && hint && self->m_state == State::running)
         self->presentHint(hint->label, hint->text);
 }
 
 void SessionController::presentHint(const QString& label, const QString& text)
 {
     m_hintCount += 1;
+    Log::line(sessionTag, QStringLiteral("Hint shown (%1)").arg(label));
     showHint(label, text);
     NotificationCenter::instance().post(Notifications::hint, {},
                                         {{QStringLiteral("text"), text}, {QStringLiteral("label"), label}});
@@ -344,7 +529,7 @@ void SessionController::showHint(const QString& label, const QString& text)
 
 void SessionController::manualAssist()
 {
-    if (!m_runningPublished || !m_coach || m_currentTurns.isEmpty())
+    if (m_state != State::running || !m_coach || m_currentTurns.isEmpty())
         return;
     const QString transcript =
         transcriptText(m_currentTurns.mid(std::max<qsizetype>(0, m_currentTurns.size() - manualAssistTurns)));
@@ -355,7 +540,7 @@ void SessionController::manualAssist()
         if (!hints)
             co_return;
         const std::optional<QString> text = co_await hints->generateOnDemand(transcript);
-        if (self && self->isCurrent(session) && text)
+        if (self && self->isCurrent(session) && text && self->m_state == State::running)
             self->presentHint(assistLabel, *text);
     };
     assist(self, QPointer<HintEngine>(m_coach->hints()), transcript, session);
@@ -368,66 +553,156 @@ void SessionController::startCheckpointing()
 
 void SessionController::writeCheckpoint()
 {
-    if (m_sessionStart)
-        m_env.store->saveCheckpoint(SessionCheckpoint::make(*m_sessionStart, m_currentTurns, *m_env.clock));
+    if (!m_sessionStart || m_state != State::running)
+        return;
+    // The turns are shared, not copied: the snapshot costs the GUI thread next to nothing.
+    m_checkpointWriter->writeLater(SessionCheckpoint::make(*m_sessionStart, m_currentTurns, *m_env.clock),
+                                   m_env.store->checkpointPath());
 }
 
 void SessionController::stop()
 {
-    if (m_sessionStart) {
-        const double endedAt = m_env.clock->now();
-        const double duration = endedAt - *m_sessionStart;
-        const double talkRatio = CallScore::talkRatio(m_currentTurns);
-        const qint64 score = CallScore::estimate(talkRatio, m_hintCount, duration);
-        const double speechCost = CallScore::speechToTextCostUSD(duration, m_micStreams);
-
-        SessionRecord record;
-        record.startedAt = *m_sessionStart;
-        record.endedAt = endedAt;
-        record.turns = m_currentTurns;
-        record.hintCount = m_hintCount;
-        record.deepgramCostUSD = speechCost;
-        record.llmCostUSD = m_llmCostAccum;
-        record.llmCalls = m_llmCallsAccum;
-        record.score = score;
-        record.talkRatio = talkRatio;
-        m_env.store->save(record);
-        m_lastRecord = record;
-        NotificationCenter::instance().post(Notifications::sessionSaved, QVariant::fromValue(record));
-
-        const bool analyse = m_currentTurns.size() >= minimumTurnsForAnalysis && m_coach;
-        setPostCallSummary(PostCallSummary::atStop(record, analyse ? PostCallSummary::AnalysisRequest::started
-                                                                   : PostCallSummary::AnalysisRequest::skipped));
-        if (m_window)
-            m_window->setLastScore(score);
-        if (analyse)
-            requestAnalysis(record, score);
+    switch (m_state) {
+    case State::idle:
+        // A recovered call that nobody has dealt with keeps its file.
+        if (!m_recoveredCheckpoint)
+            m_checkpointWriter->clearNow(m_env.store->checkpointPath());
+        if (m_window) {
+            m_window->clearHint();
+            m_window->setAudioError(false);
+        }
+        return;
+    case State::stopping:
+        return;
+    case State::starting:
+        // Nothing was heard yet: the start is abandoned without a record or a checkpoint, and the
+        // start() still waiting on a capture finds its session gone.
+        ++m_session;
+        teardown();
+        setState(State::idle);
+        if (std::exchange(m_signOutWhenStopped, false) && m_env.signOut)
+            m_env.signOut();
+        return;
+    case State::running:
+        break;
     }
 
-    // A start() still in flight keeps its flag: it clears it itself on every way out.
-    ++m_session; // late work of this session now finds it gone
-    setRunning(false);
-    if (m_audio)
-        m_audio->stop();
-    m_audio.reset();
-    if (m_deepgram)
-        m_deepgram->stop(); // finishes the transcript stream: the consume loop ends
-    m_deepgram.reset();
-    if (m_sysAudio)
-        m_sysAudio->stop();
-    m_sysAudio.reset();
-    if (m_deepgramSys)
-        m_deepgramSys->stop();
-    m_deepgramSys.reset();
-    m_coach.reset();
+    m_endedAt = m_env.clock->now();
+    setState(State::stopping);
     m_hintTimer.stop();
     m_checkpointTimer.stop();
-    m_env.store->clearCheckpoint();
+    if (m_window)
+        m_window->clearHint();
+    // No more audio; what the service already has still comes back as final transcripts.
+    for (AudioSource* capture : {m_audio.get(), m_sysAudio.get()}) {
+        if (capture)
+            capture->stop();
+    }
+    m_pendingDrains = 0;
+    for (Transcriber* client : {m_deepgram.get(), m_deepgramSys.get()}) {
+        if (client) {
+            ++m_pendingDrains;
+            client->stop();
+        }
+    }
+    m_drainLimit.start();
+}
+
+void SessionController::streamDrained()
+{
+    if (m_state != State::stopping || --m_pendingDrains > 0)
+        return;
+    // From the event loop: the last client to finish is still inside its own callback.
+    QMetaObject::invokeMethod(this, &SessionController::finishStop, Qt::QueuedConnection);
+}
+
+void SessionController::finishStop()
+{
+    if (m_state != State::stopping)
+        return;
+    m_drainLimit.stop();
+    // Lines the consume loop has not reached yet (it may still be waiting for the coach).
+    if (m_micTranscripts) {
+        for (const auto& [speaker, text] : m_micTranscripts->takePending())
+            takeMicrophoneLine(speaker, text);
+    }
+
+    const double startedAt = m_sessionStart.value_or(m_endedAt);
+    const double duration = m_endedAt - startedAt;
+    const double talkRatio = CallScore::talkRatio(m_currentTurns);
+    const qint64 score = CallScore::estimate(talkRatio, m_hintCount, duration);
+
+    SessionRecord record;
+    record.startedAt = startedAt;
+    record.endedAt = m_endedAt;
+    record.turns = m_currentTurns;
+    record.hintCount = m_hintCount;
+    record.deepgramCostUSD = CallScore::speechToTextCostUSD(duration, m_micStreams);
+    record.llmCostUSD = m_llmCostAccum;
+    record.llmCalls = m_llmCallsAccum;
+    record.score = score;
+    record.talkRatio = talkRatio;
+    const WriteResult saved = m_env.store->save(record, m_sessionAccount);
+    m_lastRecord = record;
+    m_lastRecordSaved = bool(saved);
+    if (saved) {
+        NotificationCenter::instance().post(Notifications::sessionSaved, QVariant::fromValue(record));
+        m_checkpointWriter->clearNow(m_env.store->checkpointPath());
+    } else {
+        keepInRecoveryFile(record, saved.reason());
+    }
+
+    const bool analyse = m_currentTurns.size() >= minimumTurnsForAnalysis && m_coach;
+    setPostCallSummary(PostCallSummary::atStop(record, analyse ? PostCallSummary::AnalysisRequest::started
+                                                               : PostCallSummary::AnalysisRequest::skipped));
+    if (m_window)
+        m_window->setLastScore(score);
+    if (analyse)
+        requestAnalysis(record, score);
+
+    ++m_session; // late work of this call now finds it gone
+    teardown();
+    m_sessionStart.reset();
+    setState(State::idle);
+    if (std::exchange(m_signOutWhenStopped, false) && m_env.signOut)
+        m_env.signOut();
+}
+
+void SessionController::keepInRecoveryFile(const SessionRecord& record, const QString& why)
+{
+    const SessionCheckpoint checkpoint{record.startedAt, record.turns, record.endedAt.value_or(record.startedAt)};
+    const WriteResult kept = m_checkpointWriter->writeNow(checkpoint, m_env.store->checkpointPath());
+    setAlert(kept ? QStringLiteral("Could not save the call: %1 — kept in the recovery file").arg(why)
+                  : QStringLiteral("Could not save the call: %1, and the recovery file could not be written "
+                                   "either (%2)")
+                        .arg(why, kept.reason()));
+    Log::line(sessionTag, m_alert);
+    // Offered like a crashed call: saved before the next call starts, or from the main window.
+    m_recoveredCheckpoint = checkpoint;
+    emit recoveredCheckpointChanged();
+}
+
+void SessionController::teardown()
+{
+    // Captures first: their threads hand chunks to the clients until they have stopped.
+    for (AudioSource* capture : {m_audio.get(), m_sysAudio.get()}) {
+        if (capture)
+            capture->stop();
+    }
+    m_audio.reset();
+    m_sysAudio.reset();
+    m_deepgram.reset(); // finishes the transcript stream: the consume loop ends
+    m_deepgramSys.reset();
+    m_micTranscripts.reset();
+    m_coach.reset();
+    m_pendingDrains = 0;
+    m_hintTimer.stop();
+    m_checkpointTimer.stop();
+    m_drainLimit.stop();
     if (m_window) {
         m_window->clearHint();
         m_window->setAudioError(false);
     }
-    m_sessionStart.reset();
 }
 
 void SessionController::requestAnalysis(const SessionRecord& record, qint64 estimate)
@@ -443,13 +718,14 @@ void SessionController::requestAnalysis(const SessionRecord& record, qint64 esti
     auto* analyst = new HintEngine(m_env.config, *token, m_env.context, this);
     analyse(QPointer<SessionController>(this), QPointer<HintEngine>(analyst), transcriptText(record.turns),
             record.durationSeconds(), record.talkRatio.value_or(0.5), record.hintCount, isoDate(record.startedAt),
-            isoDate(record.endedAt.value_or(record.startedAt)), record, estimate, m_postCallSummary->id);
+            isoDate(record.endedAt.value_or(record.startedAt)), record, estimate, m_postCallSummary->id,
+            m_sessionAccount);
 }
 
 QCoro::Task<> SessionController::analyse(QPointer<SessionController> self, QPointer<HintEngine> analyst,
                                          QString transcript, double durationSeconds, double talkRatio, qint64 hintCount,
                                          QString startedAt, QString endedAt, SessionRecord record, qint64 estimate,
-                                         QUuid summaryId)
+                                         QUuid summaryId, QString account)
 {
     const std::optional<QJsonObject> result =
         co_await analyst->analyze(transcript, durationSeconds, talkRatio, int(hintCount), startedAt, endedAt);
@@ -474,8 +750,20 @@ QCoro::Task<> SessionController::analyse(QPointer<SessionController> self, QPoin
         if (self->m_window)
             self->m_window->setLastScore(*finalScore);
     }
-    self->m_env.store->save(record);
+    const WriteResult saved = self->m_env.store->save(record, account);
+    if (!saved) {
+        Log::line(sessionTag, QStringLiteral("Could not save the call's analysis: ") + saved.reason());
+        co_return;
+    }
     NotificationCenter::instance().post(Notifications::sessionSaved, QVariant::fromValue(record));
+    // A call whose first save failed is in the history now: its recovery copy has done its job.
+    if (latestCall && !self->m_lastRecordSaved) {
+        self->m_lastRecordSaved = true;
+        if (self->m_recoveredCheckpoint && self->m_recoveredCheckpoint->startedAt == record.startedAt) {
+            self->dismissRecoveredCheckpoint();
+            self->setAlert({});
+        }
+    }
 }
 
 } // namespace quiro

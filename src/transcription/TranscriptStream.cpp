@@ -46,6 +46,11 @@ bool TranscriptStream::isFinished() const
     return m_state->finished;
 }
 
+std::deque<TranscriptStream::Element> TranscriptStream::takePending()
+{
+    return std::exchange(m_state->elements, {});
+}
+
 void TranscriptStream::push(Element element)
 {
     if (m_state->finished)

@@ -38,6 +38,10 @@ public:
 
     bool isFinished() const;
 
+    // The elements not read yet, taken out of the stream: for a consumer that has to settle what
+    // is left at once instead of one element per turn of the event loop.
+    std::deque<Element> takePending();
+
     // Producer side.
     void push(Element element);
     void finish();

@@ -53,6 +53,7 @@ private:
 
     std::unique_ptr<test::TempHome> m_home;
     std::unique_ptr<test::ScriptedHttpServer> m_server;
+    QString m_apiBase;
 };
 
 void TestAccountCli::init()
@@ -60,6 +61,7 @@ void TestAccountCli::init()
     m_home = std::make_unique<test::TempHome>();
     m_server = std::make_unique<test::ScriptedHttpServer>();
     QVERIFY(m_server->start());
+    m_apiBase = m_server->baseUrl();
 }
 
 void TestAccountCli::cleanup()
@@ -73,7 +75,7 @@ QProcessEnvironment TestAccountCli::environment() const
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", m_home->path());
     environment.insert("XDG_CONFIG_HOME", m_home->file(".config"));
-    environment.insert("API_BASE", m_server->baseUrl());
+    environment.insert("API_BASE", m_apiBase);
     environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quiro-test-bus");
     environment.insert("TZ", "UTC");
     return environment;
@@ -106,6 +108,9 @@ void TestAccountCli::loginThenWhoamiThenLogout()
     const Run login = quiro({"login", "ann@example.com"}, "pa ss\n");
     QCOMPARE(login.exitCode, 0);
     QVERIFY2(login.out.contains("Signed in as Ann Lee <ann@example.com>."), qPrintable(login.out));
+    // No keyring here: said in one plain sentence, not with the D-Bus error.
+    QVERIFY2(login.out.contains("No keyring available: the sign-in is kept in "), qPrintable(login.out));
+    QVERIFY(!login.out.contains("D-Bus") && !login.err.contains("D-Bus"));
     QVERIFY(!login.out.contains(token) && !login.err.contains(token));
     const auto requests = m_server->requests("/api/login");
     QCOMPARE(requests.size(), 1);
@@ -133,17 +138,33 @@ void TestAccountCli::loginThenWhoamiThenLogout()
 
 void TestAccountCli::registerSendsNameAndPasswordFromStdin()
 {
-    m_server->setReply("/api/register",
-                       ScriptedReply::json({{"token", "a.b.c"}, {"email", "cy@example.com"}, {"name", "Cy Young"}}));
+    // The name comes back from the service: an escape sequence in it never reaches the terminal.
+    m_server->setReply(
+        "/api/register",
+        ScriptedReply::json({{"token", "a.b.c"}, {"email", "cy@example.com"}, {"name", "Cy \u001b[2JYoung"}}));
     const Run run = quiro({"register", "cy@example.com", "Cy Young"}, "secret\r\n");
     QCOMPARE(run.exitCode, 0);
     const auto requests = m_server->requests("/api/register");
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].json(),
              (QJsonObject{{"email", "cy@example.com"}, {"password", "secret"}, {"name", "Cy Young"}}));
+    QVERIFY(!run.out.contains('\x1b'));
     const Run whoami = quiro({"whoami"});
     QCOMPARE(whoami.exitCode, 0);
     QVERIFY2(whoami.out.contains("Token expires: unknown"), qPrintable(whoami.out));
+    QVERIFY(!whoami.out.contains('\x1b'));
+
+    // A call needs the service: when it does not answer, the console says so before starting.
+    m_server.reset();
+    const Run console = quiro({"console"});
+    QCOMPARE(console.exitCode, 1);
+    QVERIFY2(console.err.startsWith("quiro console: cannot reach the service at http://127.0.0.1:"),
+             qPrintable(console.err));
+    const Run login = quiro({"login", "cy@example.com"}, "secret\n");
+    QCOMPARE(login.exitCode, 1);
+    QVERIFY2(login.err.startsWith("quiro login: Cannot reach the service at " + m_apiBase) &&
+                 login.err.contains("start the local service"),
+             qPrintable(login.err));
 }
 
 void TestAccountCli::failuresGoToStderrWithStatusOne_data()
@@ -190,6 +211,7 @@ void TestAccountCli::wrongUsageIsStatusTwo_data()
     QTest::newRow("register without name") << QStringList{"register", "a@example.com"};
     QTest::newRow("unknown option") << QStringList{"logout", "--everywhere"};
     QTest::newRow("whoami with an argument") << QStringList{"whoami", "ann"};
+    QTest::newRow("a call longer than a day") << QStringList{"console", "--duration", "3000000"};
 }
 
 void TestAccountCli::wrongUsageIsStatusTwo()
@@ -204,9 +226,15 @@ void TestAccountCli::wrongUsageIsStatusTwo()
 
 void TestAccountCli::helpListsTheArguments()
 {
-    const Run run = quiro({"register", "--help"});
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.startsWith("Usage: quiro register [options] EMAIL NAME\n"), qPrintable(run.out));
+    // Every command's help reads the same way, through "--help" or "quiro help", without Qt's options.
+    for (const QString command : {"register", "login", "logout", "whoami", "history", "console", "doctor"}) {
+        const Run run = quiro({command, "--help"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith("Usage: quiro " + command), qPrintable(run.out));
+        QVERIFY2(!run.out.contains("help-all") && !run.out.contains("[options]"), qPrintable(run.out));
+        QCOMPARE(quiro({"help", command}).out, run.out);
+    }
+    QVERIFY(quiro({"register", "--help"}).out.startsWith("Usage: quiro register EMAIL NAME\n"));
     QCOMPARE(m_server->requests().size(), 0);
 }
 

@@ -504,7 +504,7 @@ private slots:
                                                         // keeps the sink, and so its monitor, running
                                                         "module-sine sink=spk frequency=440",
                                                         "module-sine-source source_name=sinemic rate=16000"});
-        QVERIFY(server.start());
+        QVERIFY(test::PrivateSoundServer::answers());
         test::LogCapture log;
         AudioCapture microphone;
         SystemAudioCapture system;
@@ -528,7 +528,7 @@ private slots:
         stopped.stop(); // while it waits to reconnect
         // Down long enough for attempts that fail.
         QTest::qWait(1000);
-        QVERIFY(server.start());
+        QVERIFY(server.restart());
 
         QTRY_VERIFY2_WITH_TIMEOUT(microphoneEvents.matches("Rccc") && systemEvents.matches("Rccc"),
                                   qPrintable(microphoneEvents.text() + " / " + systemEvents.text()), 10000);

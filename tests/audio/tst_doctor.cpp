@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -108,22 +109,24 @@ bool makeCertificate(const QString& folder)
     return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
 }
 
-// Answers every request with 404 over TLS, as a service does for a path it does not have.
+// Answers every request over TLS with `answer`: by default 404, as a service does for a path it
+// does not have.
 class TlsServer : public QObject {
 public:
-    explicit TlsServer(const QString& folder)
+    explicit TlsServer(const QString& folder,
+                       QByteArray answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
     {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.setLocalCertificate(QSslCertificate(test::readFile(folder + "/cert.pem")));
         configuration.setPrivateKey(QSslKey(test::readFile(folder + "/key.pem"), QSsl::Rsa));
         m_server.setSslConfiguration(configuration);
-        connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
+        connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, [this, answer] {
             while (QTcpSocket* socket = m_server.nextPendingConnection()) {
                 socket->setParent(this);
-                connect(socket, &QIODevice::readyRead, socket, [socket] {
+                connect(socket, &QIODevice::readyRead, socket, [socket, answer] {
                     if (!socket->readAll().contains("\r\n\r\n"))
                         return;
-                    socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                    socket->write(answer);
                     socket->disconnectFromHost();
                 });
             }
@@ -172,13 +175,17 @@ private slots:
 
     void noSoundServerAndNoDisplay()
     {
+        // Typos and values the program cannot use are named with their lines, without failing the call.
+        test::writeFile(m_home->file(".quiroai/.env"), "API_BAS=https://localhost:8443\nWIDGET_MODE=banana\n");
         const Outcome outcome = runDoctor(environment(Devices::none));
         QCOMPARE(outcome.exitCode, 1);
         outcome.expectLines({{"Sound server", "^✗ Sound server: no sound server answers.*start PulseAudio or PipeWire"},
                              {"Microphone", "^✗ "},
-                             {"Display", "^✗ Display: no X11 display"}});
+                             {"Display", "^✗ Display: no X11 display"},
+                             {"Settings", "^! Settings: .*line 1: unknown key API_BAS .*line 2: WIDGET_MODE=banana"}});
+        // The display is for the desktop app only: it is no reason a call cannot happen.
         QCOMPARE(outcome.lines.last(),
-                 QStringLiteral("Not ready for a call — fix: Sound server, Microphone, System audio, Display, Service, "
+                 QStringLiteral("Not ready for a call — fix: Sound server, Microphone, System audio, Service, "
                                 "Account."));
         QVERIFY(outcome.errors.isEmpty());
     }
@@ -194,7 +201,8 @@ private slots:
             {"Sound server", qgetenv("QUIRO_TEST_SOUND_SERVER") == "pipewire"
                                  ? "^✓ Sound server: PipeWire \\d+\\.\\d+\\.\\d+ — \"PulseAudio \\(on PipeWire "
                                  : "^✓ Sound server: pulseaudio \\d"},
-            {"Microphone", R"(^✓ Microphone: .*\(mic\), level .* dBFS)"},
+            // The test desktop's microphone is fed exact zeros: it opens, but nothing would be heard.
+            {"Microphone", R"(^! Microphone: .*\(mic\), level -inf dBFS .* nothing is coming in)"},
             {"System audio", R"(^✓ System audio: monitor of .*\.monitor\), level )"},
             {"Display", "^✓ Display: X11 :"},
             {"Hot key", R"(^✓ Hot key: Ctrl\+Shift\+Space is free$)"},
@@ -266,6 +274,49 @@ private slots:
         QVERIFY(outcome.lines.last().contains("Account") == !expectedLine.startsWith("✓"));
     }
 
+    void serviceNamesItsCoachAndRecognizer()
+    {
+        REQUIRE_TEST_DESKTOP();
+        QTemporaryDir certificates;
+        QVERIFY(makeCertificate(certificates.path()));
+        QVERIFY(QDir().mkpath(m_home->file(".quiroai/service")));
+        QVERIFY(QFile::copy(certificates.filePath("cert.pem"), m_home->file(".quiroai/service/cert.pem")));
+        const QByteArray health =
+            QJsonDocument(QJsonObject{
+                              {"status", "ok"},
+                              {"coach", QJsonObject{{"kind", "model"},
+                                                    {"model", "llama3.1:8b"},
+                                                    {"base_url", "http://127.0.0.1:8080/v1"},
+                                                    {"answers", 0},
+                                                    {"fallbacks", 3},
+                                                    {"last_fallback", "HTTP 404 from the model server"}}},
+                              {"speech", QJsonObject{{"kind", "upstream"},
+                                                     {"url", "wss://stt.example.com/v1/listen"},
+                                                     {"languages", QJsonArray{"de", "en"}},
+                                                     {"streams", 2},
+                                                     {"fallbacks", 0}}},
+                              {"speech_languages", QJsonArray{"de", "en"}},
+                          })
+                .toJson(QJsonDocument::Compact);
+        TlsServer server(certificates.path(), "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                                                  QByteArray::number(health.size()) + "\r\nConnection: close\r\n\r\n" +
+                                                  health);
+        signIn(QDateTime::currentSecsSinceEpoch() + 3600);
+        QProcessEnvironment environment = this->environment();
+        environment.insert("API_BASE", QStringLiteral("https://127.0.0.1:%1").arg(server.port()));
+        // The service would refuse every stream in a language it has no model for.
+        environment.insert("STT_LANGUAGE", "fr");
+        const Outcome outcome = runDoctor(environment);
+        QVERIFY(outcome.line("Language")
+                    .startsWith("✗ Language: STT_LANGUAGE=fr, but the service transcribes only de, en"));
+        // A model that never answered is worth a warning, not a refusal: the rules still coach.
+        QCOMPARE(outcome.line("Coach"), "! Coach: language model \"llama3.1:8b\" at http://127.0.0.1:8080/v1; the "
+                                        "rules took 3 of 3 requests (last: HTTP 404 from the model server)");
+        QCOMPARE(outcome.line("Speech"), "✓ Speech: hosted recognizer at wss://stt.example.com/v1/listen for de, en; "
+                                         "pocketsphinx when it cannot be reached");
+        QCOMPARE(outcome.lines.last(), "Not ready for a call — fix: Language.");
+    }
+
     void serviceOverTls()
     {
         REQUIRE_TEST_DESKTOP();
@@ -293,6 +344,13 @@ private slots:
         QCOMPARE(outcome.exitCode, expectedExit);
         QCOMPARE(outcome.lines.last(),
                  expectedExit == 0 ? "Ready for a call." : "Not ready for a call — fix: Service.");
+        if (expectedExit == 0) {
+            environment.remove("DISPLAY");
+            const Outcome headless = runDoctor(environment);
+            QCOMPARE(headless.exitCode, 0);
+            QCOMPARE(headless.lines.last(), "Ready for a call in the terminal (quiro console); the desktop app also "
+                                            "needs: Display.");
+        }
     }
 };
 

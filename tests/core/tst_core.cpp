@@ -1,4 +1,5 @@
 #include "core/AtomicFile.h"
+#include "core/Autostart.h"
 #include "core/Config.h"
 #include "core/EnvFile.h"
 #include "core/ExternalService.h"
@@ -6,10 +7,18 @@
 #include "core/Paths.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace quiro;
 
@@ -37,6 +46,8 @@ private slots:
     void writerLeavesNonUtf8FileUntouched();
     void privateFoldersAndFiles();
     void atomicWriteKeepsOldFileOnFailure();
+    void privateModesAreNarrowedAtStart();
+    void autostartEntryIsAValidDesktopEntry();
     void loopbackHosts_data();
     void loopbackHosts();
     void endpointJoinsTextAsItStands();
@@ -199,8 +210,6 @@ void TestCore::privateFoldersAndFiles()
     QFile::setPermissions(file, privateFile | QFileDevice::ReadOther | QFileDevice::ReadGroup);
     QVERIFY(AtomicFile::write(file, "{\"a\":1}"));
     QCOMPARE(ownerGroupOther(file), privateFile);
-    QVERIFY(AtomicFile::writeInPlace(file, "[]"));
-    QCOMPARE(test::readFile(file), QByteArray("[]"));
 }
 
 void TestCore::atomicWriteKeepsOldFileOnFailure()
@@ -210,6 +219,56 @@ void TestCore::atomicWriteKeepsOldFileOnFailure()
     QVERIFY(QDir().mkpath(target));
     QVERIFY(!AtomicFile::write(target, "x"));
     QVERIFY(QFileInfo(target).isDir());
+
+    // A disk that fills up half-way (a file-size limit gives the same short write and EFBIG): the
+    // failure is reported, the old file stays whole, and no temporary file is left behind.
+    const QString file = home.file(QStringLiteral("record.json"));
+    QVERIFY(AtomicFile::write(file, "old and whole"));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1024, 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const WriteResult result = AtomicFile::write(file, QByteArray(4000, 'x'));
+        ::_exit(!result && result.reason() == QLatin1String("file too large") ? 0 : 1);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, "the short write was not reported as a failure");
+    QCOMPARE(test::readFile(file), QByteArray("old and whole"));
+    QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"record.json"});
+}
+
+void TestCore::privateModesAreNarrowedAtStart()
+{
+    test::TempHome home;
+    const QString dir = home.file(QStringLiteral(".quiroai"));
+    test::writeFile(dir + QStringLiteral("/token"), "a.b.c");
+    QVERIFY(QFile::setPermissions(dir, QFileDevice::Permissions(0x7777)));
+    QVERIFY(QFile::setPermissions(dir + QStringLiteral("/token"), privateFile | QFileDevice::ReadOther));
+    test::LogCapture log;
+    Paths::narrowPrivateModes();
+    QCOMPARE(ownerGroupOther(dir), privateDir);
+    QCOMPARE(ownerGroupOther(dir + QStringLiteral("/token")), privateFile);
+    QCOMPARE(log.lines().size(), 2);
+    Paths::narrowPrivateModes(); // already private: nothing to say
+    QCOMPARE(log.lines().size(), 2);
+}
+
+void TestCore::autostartEntryIsAValidDesktopEntry()
+{
+    test::TempHome home;
+    QVERIFY(!Autostart::isEnabled());
+    QVERIFY(Autostart::setEnabled(true, QStringLiteral("/opt/my apps/quiro \"1\"")));
+    QVERIFY(Autostart::isEnabled());
+    QVERIFY(test::readFile(Autostart::entryPath()).contains(R"(Exec="/opt/my apps/quiro \"1\"")"));
+    // What desktops read at login must pass their validator.
+    QProcess validator;
+    validator.start(QStringLiteral("desktop-file-validate"), {Autostart::entryPath()});
+    if (validator.waitForFinished(10000))
+        QVERIFY2(validator.exitCode() == 0, validator.readAllStandardOutput().constData());
+    QVERIFY(Autostart::setEnabled(false, {}));
+    QVERIFY(!Autostart::isEnabled());
 }
 
 void TestCore::loopbackHosts_data()

@@ -95,6 +95,7 @@ private slots:
     void objectionFields();
     void durationText_data();
     void durationText();
+    void talkSharePercentOfExactRatios();
 };
 
 void TestRecords::readsMacEditionFile()
@@ -484,8 +485,8 @@ void TestRecords::objectionFields_data()
                               << QString("Price Objection") << "q" << true;
     QTest::newRow("no type, not handled") << QByteArray(R"({"quote":"q"})") << QString("\u2014") << "q" << false;
     QTest::newRow("type not a string") << QByteArray(R"({"type":5,"handled":false})") << "\u2014" << QString() << false;
-    QTest::newRow("handled as text is false")
-        << QByteArray(R"({"type":"timing","handled":"true"})") << "Timing" << QString() << false;
+    QTest::newRow("handled as text is false, snake case in words")
+        << QByteArray(R"({"type":"info_stall","handled":"true"})") << "Info Stall" << QString() << false;
     QTest::newRow("handled as number is false")
         << QByteArray(R"({"type":"timing","handled":1})") << "Timing" << QString() << false;
 }
@@ -521,6 +522,16 @@ void TestRecords::durationText()
     QFETCH(double, seconds);
     QFETCH(QString, text);
     QCOMPARE(PostCallSummary::durationText(seconds), text);
+}
+
+void TestRecords::talkSharePercentOfExactRatios()
+{
+    // Ratios of word counts such as 57 of 100 are not exact in binary (0.57 * 100 is 56.999…);
+    // they must not lose a percent. What lies truly below a whole percent still truncates.
+    for (int percent = 0; percent <= 100; ++percent)
+        QCOMPARE(PostCallSummary::talkSharePercent(percent / 100.0), percent);
+    QCOMPARE(PostCallSummary::talkSharePercent(0.559), 55);
+    QCOMPARE(PostCallSummary::talkSharePercent(0.5699), 56);
 }
 
 QTEST_GUILESS_MAIN(TestRecords)

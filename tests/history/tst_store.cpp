@@ -1,6 +1,7 @@
 #include "HistoryTestSupport.h"
 #include "core/Paths.h"
 #include "core/Preferences.h"
+#include "history/CheckpointWriter.h"
 #include "history/ConversationStore.h"
 
 #include <QDateTime>
@@ -75,6 +76,7 @@ class TestStore : public QObject {
     Q_OBJECT
 
 private slots:
+    void checkpointWriterNeverLetsALateWriteUndoAClear();
     void init() { m_home = std::make_unique<test::HistoryHome>(); }
     void cleanup() { m_home.reset(); }
 
@@ -161,7 +163,6 @@ void TestStore::saveWritesPrivateFileReplacesItAndKeepsItOnFailure()
     second.hintCount = 5;
     second.analysisJSON = "{}";
     store.save(second);
-    // Another record in the same second shares the file name: the later save wins.
     SessionRecord sameSecond = record(1'800'000'000.75, 9);
     const QStringList files = jsonFiles(store.sessionsDir());
     QCOMPARE(files, QStringList{"session-2027-01-15T08-00-00Z.json"});
@@ -169,15 +170,20 @@ void TestStore::saveWritesPrivateFileReplacesItAndKeepsItOnFailure()
     QCOMPARE(modeBits(path), privateFile);
     QCOMPARE(store.loadRecent(), QList<SessionRecord>{second});
 
-    store.save(sameSecond);
-    QCOMPARE(store.loadRecent(), QList<SessionRecord>{sameSecond});
-    QCOMPARE(jsonFiles(store.sessionsDir()).size(), 1);
+    // Another call started in the same second gets a file of its own, and keeps it when saved again.
+    QVERIFY(store.save(sameSecond));
+    sameSecond.hintCount = 2;
+    QVERIFY(store.save(sameSecond));
+    QCOMPARE(jsonFiles(store.sessionsDir()),
+             (QStringList{"session-2027-01-15T08-00-00Z-2.json", "session-2027-01-15T08-00-00Z.json"}));
+    QCOMPARE(store.loadRecent().size(), 2);
+    QVERIFY(store.loadRecent().contains(second) && store.loadRecent().contains(sameSecond));
 
-    // A record that cannot be encoded leaves the stored file as it is.
+    // A record that cannot be encoded fails and leaves the stored file as it is.
     SessionRecord broken = sameSecond;
     broken.talkRatio = std::numeric_limits<double>::quiet_NaN();
-    store.save(broken);
-    QCOMPARE(store.loadRecent(), QList<SessionRecord>{sameSecond});
+    QVERIFY(!store.save(broken));
+    QVERIFY(store.loadRecent().contains(sameSecond));
 }
 
 void TestStore::handWrittenFileReadsBack()
@@ -433,6 +439,28 @@ void TestStore::unwritableFoldersLoseNothing()
     store.saveCheckpoint(SessionCheckpoint::make(5.0, {}, clock));
     QCOMPARE(store.loadCheckpoint(), checkpoint);
     QVERIFY(QFile::setPermissions(Paths::appDir(), privateDir));
+}
+
+void TestStore::checkpointWriterNeverLetsALateWriteUndoAClear()
+{
+    const ConversationStore store;
+    const QString path = store.checkpointPath();
+    auto writer = std::make_unique<CheckpointWriter>();
+    const auto checkpoint = [](int turns) {
+        QList<TurnRecord> list;
+        for (int i = 0; i < turns; ++i)
+            list.append({TurnRecord::clientTag, QStringLiteral("line %1").arg(i), 1.0e9 + i});
+        return SessionCheckpoint::make(1.0e9, list);
+    };
+    // The newest checkpoint is the one on disk once the worker is done.
+    for (int turns = 1; turns <= 20; ++turns)
+        writer->writeLater(checkpoint(turns * 500), path);
+    QTRY_COMPARE(store.loadCheckpoint() ? store.loadCheckpoint()->turns.size() : 0, 10'000);
+    // A clear right after a write that may still be waiting or running wins, for good.
+    writer->writeLater(checkpoint(10'000), path);
+    writer->clearNow(path);
+    writer.reset(); // waits for anything still on the worker
+    QVERIFY(!QFileInfo::exists(path));
 }
 
 QTEST_GUILESS_MAIN(TestStore)

@@ -6,10 +6,13 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
-ServiceProcess::ServiceProcess(QString binary, QString dataDir, Tls tls)
+#include <sys/resource.h>
+
+ServiceProcess::ServiceProcess(QString binary, QString dataDir, Tls tls, QStringList extraArguments)
     : m_binary(std::move(binary))
     , m_dataDir(std::move(dataDir))
     , m_tls(tls)
+    , m_extraArguments(std::move(extraArguments))
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
@@ -24,6 +27,13 @@ bool ServiceProcess::start(QString* error, int timeoutMs)
     QStringList arguments{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data-dir"), m_dataDir};
     if (m_tls == Tls::off)
         arguments << QStringLiteral("--no-tls");
+    arguments << m_extraArguments;
+    const rlim_t descriptors = rlim_t(m_descriptorLimit);
+    m_process.setChildProcessModifier([descriptors] {
+        const rlimit limit{descriptors, descriptors};
+        if (descriptors > 0)
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+    });
     m_process.start(m_binary, arguments);
     if (!m_process.waitForStarted(10'000)) {
         *error = QStringLiteral("cannot start %1: %2").arg(m_binary, m_process.errorString());

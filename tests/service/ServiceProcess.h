@@ -11,7 +11,8 @@ class ServiceProcess {
 public:
     enum class Tls { off, on };
 
-    ServiceProcess(QString binary, QString dataDir, Tls tls);
+    // `extraArguments` follow the port, data folder and TLS choice (limits, say).
+    ServiceProcess(QString binary, QString dataDir, Tls tls, QStringList extraArguments = {});
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
@@ -19,6 +20,10 @@ public:
     // Starts and waits (at most `timeoutMs`) until it listens; false with `error` otherwise.
     bool start(QString* error, int timeoutMs = 20'000);
     void stop();
+    // Runs the next start with at most `descriptors` open files.
+    void limitDescriptors(int descriptors) { m_descriptorLimit = descriptors; }
+    // Runs the next start in this environment instead of the test's own.
+    void setEnvironment(const QProcessEnvironment& environment) { m_process.setProcessEnvironment(environment); }
 
     quint16 port() const { return m_port; }
     // "http://127.0.0.1:PORT", or "https://localhost:PORT" with TLS (the name in the certificate
@@ -33,6 +38,8 @@ private:
     QString m_binary;
     QString m_dataDir;
     Tls m_tls;
+    QStringList m_extraArguments;
+    int m_descriptorLimit = 0;
     QProcess m_process;
     QByteArray m_output;
     quint16 m_port = 0;

@@ -1,10 +1,12 @@
 #include "core/Clock.h"
+#include "service/WorkerPool.h"
 #include "service/accounts/AccountService.h"
 #include "service/accounts/Jwt.h"
 #include "service/accounts/PasswordHasher.h"
 #include "service/accounts/SqliteAccountStore.h"
 
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,6 +26,19 @@ QByteArray credentials(const QString& email, const QString& password, const QStr
     return json({{"email", email}, {"password", password}, {"name", name}});
 }
 
+// The answer of a future, with the event loop running meanwhile: the service finishes its work on
+// this thread once the worker pool is done.
+ApiReply settled(const QFuture<ApiReply>& future)
+{
+    QFutureWatcher<ApiReply> watcher;
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(future);
+    if (!future.isFinished())
+        loop.exec();
+    return future.result();
+}
+
 QByteArray bearer(const ApiReply& reply)
 {
     return "Bearer " + reply.body.value("token").toString().toLatin1();
@@ -38,7 +53,12 @@ class TestAccounts : public QObject {
     std::unique_ptr<SqliteAccountStore> m_store;
     QString m_storePath;
     std::unique_ptr<ManualClock> m_clock;
+    WorkerPool m_workers;
     std::unique_ptr<AccountService> m_service;
+
+    // The answer once the hashing on the worker pool is done.
+    ApiReply registerAccount(const QByteArray& body) { return settled(m_service->registerAccount(body)); }
+    ApiReply login(const QByteArray& body) { return settled(m_service->login(body)); }
 
 private slots:
     void init()
@@ -50,7 +70,7 @@ private slots:
         QString error;
         QVERIFY2(m_store->open(&error), qPrintable(error));
         m_clock = std::make_unique<ManualClock>();
-        m_service = std::make_unique<AccountService>(*m_store, Jwt(QByteArray(32, 'k')), *m_clock);
+        m_service = std::make_unique<AccountService>(*m_store, Jwt(QByteArray(32, 'k')), *m_clock, m_workers);
     }
     void cleanup()
     {
@@ -134,7 +154,7 @@ private slots:
     {
         QFETCH(QByteArray, body);
         QFETCH(int, status);
-        const ApiReply reply = m_service->registerAccount(body);
+        const ApiReply reply = registerAccount(body);
         QCOMPARE(reply.status, status);
         QCOMPARE(m_store->accountCount(), status == 200 ? 1 : 0);
         if (status == 200) {
@@ -149,30 +169,30 @@ private slots:
     {
         // Apostrophes and percent signs are legal in the local part and must be stored as typed.
         const QString email = "o'brien+100%_x@example.com";
-        QCOMPARE(m_service->registerAccount(credentials(email, "secret")).status, 200);
-        QCOMPARE(m_service->login(credentials(email, "secret")).status, 200);
-        QCOMPARE(m_service->login(credentials("' OR '1'='1", "secret")).status, 401);
-        QCOMPARE(m_service->login(credentials("%@example.com", "secret")).status, 401);
+        QCOMPARE(registerAccount(credentials(email, "secret")).status, 200);
+        QCOMPARE(login(credentials(email, "secret")).status, 200);
+        QCOMPARE(login(credentials("' OR '1'='1", "secret")).status, 401);
+        QCOMPARE(login(credentials("%@example.com", "secret")).status, 401);
         QCOMPARE(m_store->findByEmail("o'brien+100%_x@example.com").found, AccountStore::Found::Yes);
         QCOMPARE(m_store->accountCount(), 1);
     }
 
     void duplicateEmailIgnoresCase()
     {
-        QCOMPARE(m_service->registerAccount(credentials("Ann@Example.com", "secret")).status, 200);
-        const ApiReply again = m_service->registerAccount(credentials(" ann@example.COM ", "other1"));
+        QCOMPARE(registerAccount(credentials("Ann@Example.com", "secret")).status, 200);
+        const ApiReply again = registerAccount(credentials(" ann@example.COM ", "other1"));
         QCOMPARE(again.status, 409);
         QVERIFY(!again.body.value("detail").toString().isEmpty());
-        QCOMPARE(m_service->login(credentials("ANN@example.com", "secret")).status, 200);
+        QCOMPARE(login(credentials("ANN@example.com", "secret")).status, 200);
     }
 
     void loginFailures()
     {
-        QCOMPARE(m_service->registerAccount(credentials("ann@example.com", "secret")).status, 200);
+        QCOMPARE(registerAccount(credentials("ann@example.com", "secret")).status, 200);
         // A wrong password and an unknown address are told apart by nothing.
         for (const QByteArray& body :
              {credentials("ann@example.com", "wrong!"), credentials("nobody@example.com", "secret")}) {
-            const ApiReply reply = m_service->login(body);
+            const ApiReply reply = login(body);
             QCOMPARE(reply.status, 401);
             QCOMPARE(reply.body.value("detail").toString(), "Invalid email or password");
         }
@@ -197,15 +217,15 @@ private slots:
         QFETCH(double, spacingSeconds);
         QFETCH(double, waitAfterSeconds);
         QFETCH(int, status);
-        QCOMPARE(m_service->registerAccount(credentials("ann@example.com", "secret")).status, 200);
+        QCOMPARE(registerAccount(credentials("ann@example.com", "secret")).status, 200);
         for (int i = 0; i < failures; ++i) {
-            const int code = m_service->login(credentials("ann@example.com", "wrong!")).status;
+            const int code = login(credentials("ann@example.com", "wrong!")).status;
             QVERIFY(code == 401 || code == 429);
             m_clock->advance(spacingSeconds);
         }
         m_clock->advance(waitAfterSeconds);
         // The right password does not get through a lock.
-        const ApiReply reply = m_service->login(credentials("ann@example.com", "secret"));
+        const ApiReply reply = login(credentials("ann@example.com", "secret"));
         QCOMPARE(reply.status, status);
         if (status == 429) {
             QVERIFY(reply.body.value("detail").toString().contains("Try again in"));
@@ -216,32 +236,68 @@ private slots:
 
     void lockoutSaysWhen()
     {
-        QCOMPARE(m_service->registerAccount(credentials("ann@example.com", "secret")).status, 200);
+        QCOMPARE(registerAccount(credentials("ann@example.com", "secret")).status, 200);
         for (int i = 0; i < 5; ++i)
-            m_service->login(credentials("ann@example.com", "wrong!"));
+            login(credentials("ann@example.com", "wrong!"));
         m_clock->advance(60);
-        QCOMPARE(m_service->login(credentials("ann@example.com", "secret")).body.value("detail").toString(),
+        QCOMPARE(login(credentials("ann@example.com", "secret")).body.value("detail").toString(),
                  "Too many failed sign-in attempts. Try again in 14 minutes.");
         m_clock->advance(14 * 60 - 30);
-        QCOMPARE(m_service->login(credentials("ann@example.com", "secret")).body.value("detail").toString(),
+        QCOMPARE(login(credentials("ann@example.com", "secret")).body.value("detail").toString(),
                  "Too many failed sign-in attempts. Try again in 30 seconds.");
         // Another address is not locked by these failures.
-        QCOMPARE(m_service->login(credentials("other@example.com", "secret")).status, 401);
+        QCOMPARE(login(credentials("other@example.com", "secret")).status, 401);
+    }
+
+    void parallelGuessesStopAtTheLock()
+    {
+        QCOMPARE(registerAccount(credentials("ann@example.com", "secret")).status, 200);
+        QList<QFuture<ApiReply>> guesses;
+        for (int i = 0; i < 8; ++i)
+            guesses << m_service->login(credentials("ann@example.com", "wrong!"));
+        int checked = 0;
+        for (const QFuture<ApiReply>& guess : guesses)
+            checked += settled(guess).status == 401 ? 1 : 0;
+        QCOMPARE(checked, AccountService::maxFailures);
+        QCOMPARE(login(credentials("ann@example.com", "secret")).status, 429);
+    }
+
+    void registrationsPerMinuteForTheWholeService()
+    {
+        AccountService service(*m_store, Jwt(QByteArray(32, 'k')), *m_clock, m_workers, 2);
+        const auto registerAs = [&service](const QString& email) {
+            return settled(service.registerAccount(credentials(email, "secret")));
+        };
+        QCOMPARE(registerAs("a@example.com").status, 200);
+        m_clock->advance(20);
+        QCOMPARE(registerAs("b@example.com").status, 200);
+        // Refused registrations cost nothing and do not count.
+        QCOMPARE(registerAs("b@example.com").status, 409);
+        QCOMPARE(registerAs("not an address").status, 422);
+
+        const ApiReply third = registerAs("c@example.com");
+        QCOMPARE(third.status, 429);
+        QCOMPARE(third.body.value("detail").toString(),
+                 "Too many new accounts in the last minute. Try again in 40 seconds.");
+        QCOMPARE(third.headers.value(0), (QPair<QByteArray, QByteArray>("Retry-After", "40")));
+        m_clock->advance(40);
+        QCOMPARE(registerAs("c@example.com").status, 200);
+        QCOMPARE(m_store->accountCount(), 3);
     }
 
     void successClearsFailures()
     {
-        QCOMPARE(m_service->registerAccount(credentials("ann@example.com", "secret")).status, 200);
+        QCOMPARE(registerAccount(credentials("ann@example.com", "secret")).status, 200);
         for (int round = 0; round < 2; ++round) {
             for (int i = 0; i < 4; ++i)
-                m_service->login(credentials("ann@example.com", "wrong!"));
-            QCOMPARE(m_service->login(credentials("ann@example.com", "secret")).status, 200);
+                login(credentials("ann@example.com", "wrong!"));
+            QCOMPARE(login(credentials("ann@example.com", "secret")).status, 200);
         }
     }
 
     void refreshAndMe()
     {
-        const ApiReply registered = m_service->registerAccount(credentials("ann@example.com", "secret", "Ann Lee"));
+        const ApiReply registered = registerAccount(credentials("ann@example.com", "secret", "Ann Lee"));
         const QByteArray header = bearer(registered);
         const ApiReply me = m_service->me(header);
         QCOMPARE(me.status, 200);

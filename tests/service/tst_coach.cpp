@@ -111,6 +111,75 @@ private slots:
             QCOMPARE(result.shouldInterrupt, result.confidence >= HintClassifier::interruptThreshold);
     }
 
+    // Lines a client says on a real call, and the moment each one is. The live hint and the
+    // post-call analysis must agree on it: a line that earns a hint is filed under the same
+    // sub-type (buying signals are not objections), a line without one is not filed at all.
+    void clientLines_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("subType"); // "" = no hint
+
+        // Another vendor and a lower price in one breath: the alternative is the real objection.
+        row("vendor with a discount", "We are also looking at another vendor and they offered us a big discount",
+            "competitor");
+        row("competitor for less", "Your competitor offered us the same thing for less", "competitor");
+        row("other company cheaper", "Honestly, the other company we talked to is a lot cheaper", "competitor");
+        row("cheaper vendor with a discount",
+            "We're talking to another vendor who gave us a discount, and they're just cheaper", "competitor");
+        row("named rival quoted less", "Dentrix quoted us about half of what you're asking", "competitor");
+        row("elsewhere at a lower price", "We can get a similar tool elsewhere at a lower price", "competitor");
+        row("better deal from another provider", "Another provider gave us a better deal on the yearly plan",
+            "competitor");
+
+        // Price alone.
+        row("over the budget", "That's way more than we budgeted for this year", "price");
+        row("too steep", "Forty dollars a seat is too steep for a clinic our size", "price");
+        row("too expensive", "Honestly this is too expensive for us", "price");
+
+        // The alternative alone.
+        row("already use a named tool", "We already use OpenDental and it does most of this", "competitor");
+        row("happy with the provider", "We're pretty happy with our current provider", "competitor");
+        row("comparing options", "We're comparing a few other options at the moment", "competitor");
+
+        // Other objections and stalls.
+        row("owner decides", "I'd have to run this by the practice owner first", "authority");
+        row("burned before", "We got burned by a tool like this last year", "trust");
+        row("how do I know", "How do I know this will actually work for a clinic like ours?", "trust");
+        row("after the busy season", "Let's revisit this after the busy season", "urgency");
+        row("deck for the team", "Can you send me a deck I can share with the team?", "info_stall");
+        row("procurement", "We'd need to put this through our procurement process", "process");
+
+        // Ready to buy.
+        row("how soon", "How soon could we get this set up for both locations?", "buying_signal");
+        row("contract for two clinics", "What would the contract look like for two clinics?", "buying_signal");
+
+        // Nothing to hint.
+        row("facts only", "We have three clinics and about forty staff", "");
+        row("price is no issue", "Price is not an issue for us", "");
+        row("greeting", "Good morning, can you hear me okay?", "small_talk");
+    }
+    void clientLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, subType);
+        const ProductHints product(productContext, objectionResponses);
+        const auto live = HintClassifier::classify({line, QString(), "discovery", product.competitorNames()});
+        QCOMPARE(live.subType, subType);
+        const bool hint = !subType.isEmpty() && subType != QLatin1String("small_talk");
+        QCOMPARE(live.shouldInterrupt, hint);
+
+        const auto analysis = CallAnalyzer::analyze({"MGR: What does scheduling look like for you today?\nCLT: " + line,
+                                                     std::nullopt, productContext, std::nullopt});
+        QVERIFY(analysis);
+        const QJsonArray objections = analysis->value("objections").toArray();
+        if (hint && subType != QLatin1String("buying_signal")) {
+            QCOMPARE(objections.size(), 1);
+            QCOMPARE(objections.first()["type"].toString(), subType);
+        } else {
+            QVERIFY2(objections.isEmpty(), qPrintable(QJsonDocument(objections).toJson()));
+        }
+    }
+
     void confidence_data()
     {
         QTest::addColumn<int>("weight");
@@ -225,7 +294,7 @@ private slots:
                            "MGR: Our platform has many features and integrations and a great team and support.\n"
                            "CLT: How do we get started?\n"
                            "MGR: Let's book a kickoff call on Tuesday at 10am with your partner.");
-        const auto analysis = CallAnalyzer::analyze({transcript, 600.0, QString()});
+        const auto analysis = CallAnalyzer::analyze({transcript, 600.0, QString(), std::nullopt});
         QVERIFY(analysis);
         const QStringList lines = transcript.split('\n');
         const QJsonArray objections = analysis->value("objections").toArray();
@@ -254,6 +323,111 @@ private slots:
         QVERIFY2(firstStep.contains("Tuesday at 10am"), qPrintable(firstStep));
     }
 
+    // An objection counts as handled only when the seller's next turn takes the concern up and
+    // explores it with a question or meets it with evidence.
+    void objectionHandled_data()
+    {
+        QTest::addColumn<QString>("objection");
+        QTest::addColumn<QString>("reply"); // "" = the client speaks on
+        QTest::addColumn<bool>("handled");
+        const QString price = "Honestly this is too expensive for us";
+        const QString vendor = "We are also looking at another vendor and they offered us a big discount";
+
+        row("price: a question about the price", price,
+            "I hear you. What would the price have to be for this to make sense?", true);
+        row("price: evidence", price, "Fair point. Bright Smile made the cost back in 2 months.", true);
+        row("vendor: a question about their offer", vendor, "What did the other vendor include at that discount?",
+            true);
+        row("named competitor: a comparison", "We already use Dentrix for all of this",
+            "Compared to Dentrix, setup takes one day instead of six weeks.", true);
+        row("authority: a question about the owner", "I'd have to run this by the practice owner first",
+            "Of course. What will the owner want to see before saying yes?", true);
+
+        row("price: change of subject", price, "Let me show you the dashboard.", false);
+        row("price: a question about something else", price, "Great. What else is on your wish list?", false);
+        row("price: acknowledged only", price, "I understand the concern about price.", false);
+        row("vendor: a feature tour", vendor, "Sure. Our customers love the features and the roadmap.", false);
+        row("no reply before the client spoke again", price, "", false);
+    }
+    void objectionHandled()
+    {
+        QFETCH(QString, objection);
+        QFETCH(QString, reply);
+        QFETCH(bool, handled);
+        const QString transcript = "MGR: So that is the plan.\nCLT: " + objection +
+                                   (reply.isEmpty() ? "\nCLT: Anyway, go on." : "\nMGR: " + reply + "\nCLT: Okay.");
+        const auto analysis = CallAnalyzer::analyze({transcript, std::nullopt, productContext, std::nullopt});
+        const QJsonObject first = analysis->value("objections").toArray().first().toObject();
+        QCOMPARE(first["quote"].toString(), objection);
+        QCOMPARE(first["handled"].toBool(), handled);
+        QVERIFY(!first["note"].toString().isEmpty());
+    }
+
+    void analysisQuotesEachLineOnce()
+    {
+        const QString vendor = "We are also looking at another vendor and they offered us a big discount";
+        const QString transcript = "MGR: What matters most to you?\nCLT: " + vendor +
+                                   "\nMGR: What did the other vendor include at that discount?\nCLT: " + vendor +
+                                   "\nMGR: Compared to them we set you up in one day.";
+        const auto analysis = CallAnalyzer::analyze({transcript, std::nullopt, productContext, std::nullopt});
+        const QJsonArray objections = analysis->value("objections").toArray();
+        QCOMPARE(objections.size(), 1);
+        QVERIFY(objections.first()["handled"].toBool());
+        for (const char* key : {"strengths", "improvements", "missed_opportunities", "next_steps"}) {
+            QStringList quoted;
+            for (const QJsonValue& entry : analysis->value(QLatin1String(key)).toArray()) {
+                const QString quote = entry.toString().section('"', 1, 1);
+                QVERIFY2(quote.isEmpty() || !quoted.contains(quote), key);
+                quoted << quote;
+            }
+        }
+        QVERIFY(analysis->value("strengths")
+                    .toArray()
+                    .contains(QJsonValue("Handled the competitor objection: \"" + vendor + "\"")));
+    }
+
+    void analysisQuotesTheClientsTalkShare()
+    {
+        // The seller spoke most of the words, but the app measured 45.6% over the whole call.
+        const QByteArray body =
+            QJsonDocument(QJsonObject{
+                              {"transcript", "MGR: one two three four five six seven eight\nCLT: ok"},
+                              {"talk_ratio", 0.456},
+                          })
+                .toJson();
+        const QJsonObject analysis = CoachService::analyze(body).body.value("analysis").toObject();
+        QVERIFY2(analysis["talk_listen_note"].toString().startsWith("You spoke 45% of the words and the client 55%."),
+                 qPrintable(analysis["talk_listen_note"].toString()));
+        for (const QJsonValue& entry : analysis["improvements"].toArray())
+            QVERIFY2(!entry.toString().startsWith("Talk less"), qPrintable(entry.toString()));
+    }
+
+    void largeTranscriptGivesABoundedAnalysis()
+    {
+        // Nearly 1 MB of call, every client line a long objection of its own.
+        QStringList lines;
+        for (int i = 0; lines.join('\n').size() < 900 * 1024 - 4000; i += 40) {
+            lines << QStringLiteral("CLT: Call %1: this is too expensive for us and %2").arg(i).arg(QString(380, 'x'));
+            lines << QStringLiteral("MGR: Let me show you feature %1 of the dashboard and %2")
+                         .arg(i)
+                         .arg(QString(300, 'y'));
+        }
+        const QByteArray body = QJsonDocument(QJsonObject{{"transcript", lines.join('\n')}}).toJson();
+        QVERIFY(body.size() < 1024 * 1024);
+        const ApiReply reply = CoachService::analyze(body);
+        QCOMPARE(reply.status, 200);
+        const QByteArray answer = QJsonDocument(reply.body).toJson(QJsonDocument::Compact);
+        QVERIFY2(answer.size() < 64 * 1024, QByteArray::number(answer.size()));
+        const QJsonObject analysis = reply.body.value("analysis").toObject();
+        for (const QJsonValue& objection : analysis["objections"].toArray()) {
+            const QString quote = objection["quote"].toString();
+            QVERIFY(quote.size() <= 200);
+            QVERIFY(quote.endsWith(QChar(0x2026)));
+            QVERIFY(std::any_of(lines.begin(), lines.end(),
+                                [&quote](const QString& line) { return line.startsWith("CLT: " + quote.chopped(1)); }));
+        }
+    }
+
     void analyzeScoresRewardGoodCalls()
     {
         const QString good = QStringLiteral("MGR: What is the biggest problem today?\n"
@@ -267,14 +441,14 @@ private slots:
                                             "CLT: It is too expensive\n"
                                             "MGR: We also have integrations with many systems and a mobile app.\n"
                                             "CLT: Ok");
-        const int goodScore = CallAnalyzer::analyze({good, 300.0, QString()})->value("score").toInt();
-        const int poorScore = CallAnalyzer::analyze({poor, 300.0, QString()})->value("score").toInt();
+        const int goodScore = CallAnalyzer::analyze({good, 300.0, QString(), std::nullopt})->value("score").toInt();
+        const int poorScore = CallAnalyzer::analyze({poor, 300.0, QString(), std::nullopt})->value("score").toInt();
         QVERIFY2(goodScore > poorScore + 30, qPrintable(QStringLiteral("%1 vs %2").arg(goodScore).arg(poorScore)));
     }
 
     void analyzeNeedsLines()
     {
-        QVERIFY(!CallAnalyzer::analyze({"hello\nno tags here", std::nullopt, QString()}));
+        QVERIFY(!CallAnalyzer::analyze({"hello\nno tags here", std::nullopt, QString(), std::nullopt}));
         QVERIFY(CallAnalyzer::parseTranscript("MGR:   \nCLT: hi").size() == 1);
     }
 

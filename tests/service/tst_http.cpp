@@ -58,6 +58,37 @@ private slots:
         }
     }
 
+    void limitOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("requestTimeoutMs"); // -1: refused as wrong usage
+        QTest::addColumn<int>("maxStreams");
+        QTest::newRow("defaults") << QStringList{} << 10'000 << 0;
+        QTest::newRow("seconds with decimals")
+            << QStringList{"--request-timeout", "0.25", "--max-streams", "3"} << 250 << 3;
+        QTest::newRow("no deadline at all") << QStringList{"--idle-timeout", "0"} << -1 << 0;
+        QTest::newRow("a day") << QStringList{"--stt-silence-timeout", "86400"} << -1 << 0;
+        QTest::newRow("not a count") << QStringList{"--max-connections", "many"} << -1 << 0;
+        QTest::newRow("a fraction of a stream") << QStringList{"--max-streams", "1.5"} << -1 << 0;
+    }
+    void limitOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, requestTimeoutMs);
+        QFETCH(int, maxStreams);
+        ServiceOptions options;
+        const auto parsed = options.parse(QStringList{"quiro-service"} + arguments, {"en"});
+        if (requestTimeoutMs < 0) {
+            QCOMPARE(int(parsed.outcome), int(ServiceOptions::Outcome::WrongUsage));
+            QVERIFY2(parsed.message.startsWith(arguments.first()), qPrintable(parsed.message));
+            return;
+        }
+        QCOMPARE(int(parsed.outcome), int(ServiceOptions::Outcome::Run));
+        QCOMPARE(options.limits.requestTimeoutMs, requestTimeoutMs);
+        QCOMPARE(options.limits.maxStreams, maxStreams);
+        QVERIFY(options.limits.streams() >= 1);
+    }
+
     void helpNamesLanguagesAndFormat()
     {
         const QString help = ServiceOptions::helpText({"en"});

@@ -124,8 +124,9 @@ private slots:
     {
         m_home = std::make_unique<test::TempHome>();
         m_network = new QNetworkAccessManager(this);
+        // Room for nine streams of one account, whatever this machine's own cap.
         m_service = std::make_unique<ServiceProcess>(QUIRO_SERVICE_BINARY, m_home->file("plain-service"),
-                                                     ServiceProcess::Tls::off);
+                                                     ServiceProcess::Tls::off, QStringList{"--max-streams", "16"});
         QString error;
         QVERIFY2(m_service->start(&error), qPrintable(error));
         m_token = registerUser("owner@example.com");
@@ -252,6 +253,16 @@ private slots:
         stream.open(m_service->wsBase(), m_token);
         QTRY_COMPARE_WITH_TIMEOUT(stream.closed.size(), 1, 15000);
         QCOMPARE(int(stream.socket.closeCode()), 4403);
+    }
+
+    void healthNamesTheRulesAndPocketsphinx()
+    {
+        const HttpAnswer health = request("GET", "/health", {});
+        QCOMPARE(health.status, 200);
+        QCOMPARE(health.body["status"].toString(), "ok");
+        QCOMPARE(health.body["coach"].toObject(), QJsonObject({{"kind", "rules"}}));
+        QCOMPARE(health.body["speech"]["kind"].toString(), "pocketsphinx");
+        QCOMPARE(health.body["speech_languages"].toArray(), QJsonArray{"en"});
     }
 
     void logLinesNameNoSecrets()

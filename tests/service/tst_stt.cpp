@@ -2,6 +2,7 @@
 #include "service/stt/NoiseFill.h"
 #include "service/stt/SpeechDecoder.h"
 #include "service/stt/SpeechModel.h"
+#include "service/stt/SpeechService.h"
 #include "service/stt/SttSession.h"
 
 #include <QScopeGuard>
@@ -10,10 +11,29 @@
 #include <QThread>
 #include <QWebSocket>
 #include <QWebSocketServer>
+#include <QtEndian>
 
 #include <vector>
 
 using namespace quiro::service;
+
+namespace {
+
+// One stream's final transcripts, decoded on this thread in 100 ms chunks.
+QStringList transcribe(SpeechModel& model, const QByteArray& audio)
+{
+    SpeechDecoder decoder(model, QStringLiteral("en"), nullptr);
+    QStringList utterances;
+    QObject::connect(&decoder, &SpeechDecoder::utterance, &decoder,
+                     [&utterances](const QString& text) { utterances << text; });
+    decoder.start();
+    for (qsizetype at = 0; at < audio.size(); at += 3200)
+        decoder.feed(audio.mid(at, 3200));
+    decoder.finish();
+    return utterances;
+}
+
+} // namespace
 
 class TestStt : public QObject {
     Q_OBJECT
@@ -104,6 +124,27 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
     }
 
+    void nextStreamStartsClean()
+    {
+        // Decoders are pooled: after a few streams of a quiet caller, the same decoder hears the
+        // first stream's audio again.
+        QString error;
+        const QByteArray speech = synthesizeSpeech("the price is too expensive for our team", &error);
+        QVERIFY2(!speech.isEmpty(), qPrintable(error));
+        const QByteArray silence(8000, '\0');
+        const QByteArray audio = silence + speech + silence + silence;
+        QByteArray quiet = synthesizeSpeech("we already work with another vendor", &error);
+        for (qsizetype i = 0; i < quiet.size(); i += 2)
+            qToLittleEndian<qint16>(qint16(qFromLittleEndian<qint16>(quiet.constData() + i) / 20), quiet.data() + i);
+
+        SpeechModel model;
+        const QStringList first = transcribe(model, audio);
+        QVERIFY(!first.isEmpty());
+        for (int i = 0; i < 3; ++i)
+            transcribe(model, silence + quiet + silence);
+        QCOMPARE(transcribe(model, audio), first);
+    }
+
     void floodingClientIsStopped()
     {
         // A real WebSocket pair on loopback; the session is given a small queue to fill.
@@ -117,8 +158,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 10000);
 
         SpeechModel model;
-        auto* session = new SttSession(std::unique_ptr<QWebSocket>(server.nextPendingConnection()), model,
-                                       {"en", 16000}, this, 32000);
+        SpeechService speech(model);
+        auto* session = new SttSession(std::unique_ptr<QWebSocket>(server.nextPendingConnection()), speech,
+                                       {"en", 16000}, 60'000, this, 32000);
         QSignalSpy ended(session, &SttSession::ended);
         session->begin();
         QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000); // Metadata

@@ -8,6 +8,7 @@
 #include "history/ConversationStore.h"
 #include "overlay/SessionWindowModel.h"
 #include "session/SessionController.h"
+#include "support/AwaitTask.h"
 #include "support/PrivateSoundServer.h"
 #include "support/TestSupport.h"
 
@@ -43,6 +44,8 @@ public:
     }
 
     void play() { next(); }
+    // The last line has been played (its pause may still be running).
+    bool played() const { return m_played == m_lines.size(); }
     bool finished() const { return m_next > m_lines.size(); }
 
 private:
@@ -61,6 +64,7 @@ private:
         flite.waitForFinished(20000);
         auto* player = new QProcess(this);
         connect(player, &QProcess::finished, this, [this, player] {
+            ++m_played;
             player->deleteLater();
             QTimer::singleShot(1500, this, [this] { next(); });
         });
@@ -70,6 +74,7 @@ private:
     QList<Line> m_lines;
     QString m_folder;
     qsizetype m_next = 0;
+    qsizetype m_played = 0;
 };
 
 // What the call announced, in order.
@@ -113,6 +118,8 @@ private slots:
     void coachedCallIsTranscribedHintedSavedAndAnalysed();
     void serviceGoingAwayMidCallKeepsTheSessionAndItsTurns();
     void withoutSystemAudioTheCallRunsOnTheMicrophone();
+    void sentenceFinishedJustBeforeTheStopIsSaved();
+    void consoleShowsTheCallAndLogsThePlumbing();
 
 private:
     SessionController::Environment environment();
@@ -192,6 +199,7 @@ void TestSessionCall::coachedCallIsTranscribedHintedSavedAndAnalysed()
 
     controller.stop();
     QVERIFY(!controller.running());
+    QVERIFY(test::awaitTask(controller.untilIdle(), 5000));
     QVERIFY(!QFileInfo::exists(m_store->checkpointPath()));
     QCOMPARE(log.saved.size(), 1);
     const SessionRecord first = log.saved.first();
@@ -227,10 +235,15 @@ void TestSessionCall::serviceGoingAwayMidCallKeepsTheSessionAndItsTurns()
     QTRY_VERIFY_WITH_TIMEOUT(log.speakers.contains(QStringLiteral("CLT")), 60000);
 
     m_service->stop();
-    QTRY_COMPARE_WITH_TIMEOUT(window.statusText(), QStringLiteral("Reconnecting…"), 10000);
+    // First the lost stream, then the service that does not come back, with its address.
+    QTRY_VERIFY_WITH_TIMEOUT(log.statuses.contains(QStringLiteral("Reconnecting…")), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.statusText(),
+                              QStringLiteral("Cannot reach the service at %1 — retrying").arg(m_service->apiBase()),
+                              10000);
     QVERIFY(controller.running());
 
     controller.stop();
+    QVERIFY(test::awaitTask(controller.untilIdle(), 5000));
     QCOMPARE(log.saved.size(), 1);
     QVERIFY(!log.saved.first().turns.isEmpty());
     QCOMPARE(m_store->loadRecent().size(), 1);
@@ -242,11 +255,11 @@ void TestSessionCall::serviceGoingAwayMidCallKeepsTheSessionAndItsTurns()
 
 void TestSessionCall::withoutSystemAudioTheCallRunsOnTheMicrophone()
 {
-    // A second sound server: a microphone (a sine source) and no output at all, as on a machine
-    // whose playback cannot be recorded.
+    // A microphone (a sine source) and no output at all, as on a machine whose playback cannot be
+    // recorded.
     test::PrivateSoundServer sound(m_home->path(),
                                    {QStringLiteral("module-sine-source source_name=sinemic rate=16000")});
-    QVERIFY2(sound.start(), "the microphone-only sound server did not start");
+    QVERIFY2(test::PrivateSoundServer::answers(), "the microphone-only sound server did not start");
     SessionWindowModel window(Clock::system());
     SessionController controller(environment());
     controller.setSessionWindow(&window);
@@ -260,11 +273,66 @@ void TestSessionCall::withoutSystemAudioTheCallRunsOnTheMicrophone()
     QTRY_VERIFY_WITH_TIMEOUT(log.statuses.contains(QStringLiteral("Listening…")), 15000);
 
     controller.stop();
+    QVERIFY(test::awaitTask(controller.untilIdle(), 5000));
     QVERIFY(!window.audioError());
     QCOMPARE(log.saved.size(), 1);
     const SessionRecord& record = log.saved.first();
     // One stream was open: the speech-to-text estimate counts the microphone alone.
     QCOMPARE(record.deepgramCostUSD, record.durationSeconds() / 60.0 * 0.0043 * 1.0);
+}
+
+void TestSessionCall::sentenceFinishedJustBeforeTheStopIsSaved()
+{
+    // The recognizer ends an utterance only after some silence, so the result for a sentence that
+    // ends 0.3 s before the stop arrives after it: the stop waits for it.
+    SessionWindowModel window(Clock::system());
+    SessionController controller(environment());
+    controller.setSessionWindow(&window);
+    CallLog log(window);
+    QCoro::waitFor(controller.start());
+    QVERIFY(controller.running());
+    QTRY_VERIFY_WITH_TIMEOUT(log.statuses.contains(QStringLiteral("Listening…")), 15000);
+
+    ScriptedCall call({{"spk", "Honestly the price is too expensive for our budget right now."}}, m_home->path());
+    call.play();
+    QTRY_VERIFY_WITH_TIMEOUT(call.played(), 20000);
+    QTest::qWait(300);
+    controller.stop();
+    QVERIFY(log.transcripts == 0 || log.saved.isEmpty()); // nothing is saved before the drain
+    QVERIFY(test::awaitTask(controller.untilIdle(), 5000));
+    QCOMPARE(log.saved.size(), 1);
+    QVERIFY2(!log.saved.first().turns.isEmpty(), "the last sentence was lost at the stop");
+    QCOMPARE(log.saved.first().turns.last().speaker, QStringLiteral("CLT"));
+}
+
+void TestSessionCall::consoleShowsTheCallAndLogsThePlumbing()
+{
+    // The terminal shows the call; what the streams and captures do goes to the log file, and to
+    // standard error as well with --verbose.
+    const auto console = [this](const QStringList& options) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("API_BASE"), m_service->apiBase());
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(QUIRO_EXECUTABLE),
+                      QStringList{QStringLiteral("console"), QStringLiteral("--duration"), QStringLiteral("2")} +
+                          options);
+        process.closeWriteChannel();
+        const bool finished = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
+        return std::tuple{finished && process.exitCode() == 0, QString::fromUtf8(process.readAllStandardOutput()),
+                          QString::fromUtf8(process.readAllStandardError())};
+    };
+    const auto [quietOk, quietOut, quietErr] = console({});
+    QVERIFY2(quietOk, qPrintable(quietOut + quietErr));
+    QVERIFY2(quietOut.contains(QStringLiteral("· Listening…")) && quietOut.contains(QStringLiteral("Call ended after")),
+             qPrintable(quietOut));
+    for (const QString& plumbing : {QStringLiteral("quiro.app.deepgram: Connecting"), QStringLiteral("[SysAudio]")}) {
+        QVERIFY2(!quietOut.contains(plumbing) && !quietErr.contains(plumbing), qPrintable(quietOut + quietErr));
+        QVERIFY(test::readFile(m_home->file(QStringLiteral(".quiroai/logs/quiro.log"))).contains(plumbing.toUtf8()));
+    }
+    const auto [verboseOk, verboseOut, verboseErr] = console({QStringLiteral("--verbose")});
+    QVERIFY(verboseOk);
+    QVERIFY2(verboseErr.contains(QStringLiteral("[SysAudio] Started")), qPrintable(verboseErr));
 }
 
 QTEST_GUILESS_MAIN(TestSessionCall)

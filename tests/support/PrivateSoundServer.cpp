@@ -3,23 +3,40 @@
 #include <QProcessEnvironment>
 #include <QTest>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace quiro::test {
 
-PrivateSoundServer::PrivateSoundServer(const QString& folder, QStringList modules)
-    : m_folder(folder)
-    , m_modules(std::move(modules))
-    , m_oldServer(qgetenv("PULSE_SERVER"))
+PrivateSoundServer::PrivateSoundServer(const QString& folder, const QStringList& modules)
+    : m_oldServer(qgetenv("PULSE_SERVER"))
 {
-    // HOME and the state folder keep the server from reading or writing the user's settings;
-    // without D-Bus it cannot start a session bus that nobody would stop.
+    const QString socket = folder + QStringLiteral("/native");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), m_folder);
-    env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), m_folder);
-    env.insert(QStringLiteral("PULSE_STATE_PATH"), m_folder);
+    env.insert(QStringLiteral("HOME"), folder);
+    env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), folder);
+    env.insert(QStringLiteral("PULSE_STATE_PATH"), folder);
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
     m_server.setProcessEnvironment(env);
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    qputenv("PULSE_SERVER", "unix:" + m_folder.toUtf8() + "/native");
+    // A test that crashes runs no destructor: the server must not outlive it (it would also keep
+    // the test's output open, and whoever reads it waiting).
+    m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // -n: no default.pa, so the modules given are the whole configuration. A socket left behind by
+    // a killed server is found stale and replaced.
+    m_arguments = QStringList{QStringLiteral("-n"),
+                              QStringLiteral("--daemonize=no"),
+                              QStringLiteral("--system=no"),
+                              QStringLiteral("--exit-idle-time=-1"),
+                              QStringLiteral("--use-pid-file=no"),
+                              QStringLiteral("--realtime=no"),
+                              QStringLiteral("--log-level=error"),
+                              QStringLiteral("-L"),
+                              QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket};
+    for (const QString& module : modules)
+        m_arguments << QStringLiteral("-L") << module;
+    qputenv("PULSE_SERVER", "unix:" + socket.toUtf8());
+    start();
 }
 
 PrivateSoundServer::~PrivateSoundServer()
@@ -31,21 +48,7 @@ PrivateSoundServer::~PrivateSoundServer()
 
 bool PrivateSoundServer::start()
 {
-    // -n: no default.pa, so the modules given are the whole configuration. A socket left behind by
-    // a killed server is found stale and replaced.
-    QStringList arguments{
-        QStringLiteral("-n"),
-        QStringLiteral("--daemonize=no"),
-        QStringLiteral("--system=no"),
-        QStringLiteral("--exit-idle-time=-1"),
-        QStringLiteral("--use-pid-file=no"),
-        QStringLiteral("--realtime=no"),
-        QStringLiteral("--log-level=error"),
-        QStringLiteral("-L"),
-        QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=%1/native").arg(m_folder)};
-    for (const QString& module : m_modules)
-        arguments << QStringLiteral("-L") << module;
-    m_server.start(QStringLiteral("pulseaudio"), arguments);
+    m_server.start(QStringLiteral("pulseaudio"), m_arguments);
     for (int tries = 0; tries < 100; ++tries) {
         if (answers())
             return true;
@@ -60,11 +63,23 @@ void PrivateSoundServer::kill()
     m_server.waitForFinished(5000);
 }
 
+bool PrivateSoundServer::restart()
+{
+    return start();
+}
+
 bool PrivateSoundServer::answers()
 {
-    QProcess pactl;
-    pactl.start(QStringLiteral("pactl"), {QStringLiteral("info")});
-    return pactl.waitForFinished(2000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
+    return pactl({QStringLiteral("info")}).has_value();
+}
+
+std::optional<QString> PrivateSoundServer::pactl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
 } // namespace quiro::test

@@ -5,30 +5,37 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace quiro::test {
 
-// A PulseAudio server of the test's own, on a socket in `folder`, that the test can kill and start
-// again on the same socket (as a desktop restarts a crashed one). While the object lives,
-// PULSE_SERVER points at that socket; afterwards it is restored.
+// A PulseAudio server of one test's own, on a socket in `folder`, with only the devices it asks for
+// (module lines such as "module-sine-source source_name=sinemic"): the process (and every pactl it
+// starts) talks to it while the object lives, so the test can take devices away and bring them
+// back, or kill the server and start it again on the same socket (as a desktop restarts a crashed
+// one), without touching the test desktop's shared server.
 class PrivateSoundServer {
 public:
-    // modules: the server's whole configuration besides its socket, one "-L" argument each
-    // ("module-null-sink sink_name=spk").
-    PrivateSoundServer(const QString& folder, QStringList modules);
+    // Starts the server; answers() says whether it came up.
+    PrivateSoundServer(const QString& folder, const QStringList& modules);
     ~PrivateSoundServer();
     PrivateSoundServer(const PrivateSoundServer&) = delete;
     PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
 
-    // Starts the server and waits until it answers; false when it does not within 10 s.
-    bool start();
     // Kills the server without letting it say goodbye to its clients, as a crash does.
     void kill();
+    // Starts it again after kill() and waits until it answers; false when it does not within 10 s.
+    bool restart();
 
+    // Whether the server answers.
     static bool answers();
+    // Runs pactl against it; its output, or nothing when it failed.
+    static std::optional<QString> pactl(const QStringList& arguments);
 
 private:
-    QString m_folder;
-    QStringList m_modules;
+    bool start();
+
+    QStringList m_arguments;
     QByteArray m_oldServer;
     QProcess m_server;
 };

@@ -70,6 +70,7 @@ private:
 
 // A loopback "/stt" service (plain, or TLS with the given configuration) recording what arrives.
 class SttServer : public QObject {
+    Q_OBJECT
 public:
     explicit SttServer(const QSslConfiguration& tls = {})
         : m_server("stt", tls.isNull() ? QWebSocketServer::NonSecureMode : QWebSocketServer::SecureMode)
@@ -88,6 +89,7 @@ public:
                         [this](const QByteArray& bytes) { m_binary.push_back(bytes); });
                 connect(socket, &QWebSocket::disconnected, this,
                         [this, socket] { m_closeCodes.push_back(int(socket->closeCode())); });
+                emit opened(socket);
             }
         });
     }
@@ -105,6 +107,9 @@ public:
     std::vector<QByteArray> m_authorizations;
     std::vector<QByteArray> m_binary;
     std::vector<int> m_closeCodes;
+
+signals:
+    void opened(QWebSocket* socket);
 
 private:
     QWebSocketServer m_server;
@@ -184,13 +189,19 @@ QString finalResult(const QString& transcript)
 struct Events {
     int connected = 0;
     int disconnected = 0;
+    int drained = 0;
     QStringList finals;
+    std::vector<StreamTrouble> troubles;
 
     void attach(DeepgramClient& client)
     {
         client.onConnected([this] { ++connected; });
-        client.onDisconnected([this] { ++disconnected; });
+        client.onDisconnected([this](const StreamTrouble& trouble) {
+            ++disconnected;
+            troubles.push_back(trouble);
+        });
         client.onFinalTranscript([this](const QString& text) { finals.append(text); });
+        client.onDrained([this] { ++drained; });
     }
 };
 
@@ -219,6 +230,7 @@ struct Session {
     explicit Session(const QString& language = "en")
         : client(std::make_unique<DeepgramClient>(configFor(server.base(), language), "tok.en.x", 16000))
     {
+        client->setDrainTimeoutMs(100);
         events.attach(*client);
         consume(client->transcripts(), consumer);
     }
@@ -245,14 +257,18 @@ class TestTranscription : public QObject {
 
 private slots:
     void urlHasLanguageThenRateAndBearer();
-    void unbuildableBaseConnectsNowhere();
-    void unusableSchemeKeepsRetrying();
+    void unusableAddressIsReportedOnceAndNeverRetried_data();
+    void unusableAddressIsReportedOnceAndNeverRetried();
+    void refusalsBackOffAndHopelessOnesEndTheRetries_data();
+    void refusalsBackOffAndHopelessOnesEndTheRetries();
+    void serviceDownIsUnreachableNotAClosedConnection();
     void secureStreamTrustsOnlyTheLocalServiceCertificate();
     void messages_data();
     void messages();
     void droppedConnectionReconnectsAfterTwoSecondsUnlessStopped();
     void stopSendsCloseStreamThenGoingAway_data();
     void stopSendsCloseStreamThenGoingAway();
+    void stopDeliversTheLastResultsBeforeDraining();
     void sendBeforeStartIsCountedAndDropped();
     void audioGoesOutAsBinaryFramesAndCounterRestarts();
     void oldSocketNeverDeliversAfterReconnect();
@@ -273,35 +289,91 @@ void TestTranscription::urlHasLanguageThenRateAndBearer()
     QCOMPARE(s.server.m_authorizations.front(), "Bearer tok.en.x");
 }
 
-void TestTranscription::unbuildableBaseConnectsNowhere()
+void TestTranscription::unusableAddressIsReportedOnceAndNeverRetried_data()
 {
+    QTest::addColumn<QString>("base");
+    QTest::newRow("not a URL") << "not a url";
+    QTest::newRow("no scheme, so the host reads as one") << "localhost:8443";
+    QTest::newRow("a scheme without WebSockets") << "ftp://127.0.0.1:1";
+}
+
+void TestTranscription::unusableAddressIsReportedOnceAndNeverRetried()
+{
+    QFETCH(QString, base);
     DeepgramLog log;
-    DeepgramClient client(configFor("not a url"), "t", 16000);
+    DeepgramClient client(configFor(base), "t", 16000);
     Events events;
     events.attach(client);
     client.setReconnectDelayMs(10);
     client.start();
     QVERIFY(!client.streamUrl());
+    QTRY_COMPARE_WITH_TIMEOUT(events.disconnected, 1, waitMs);
+    QCOMPARE(events.troubles.front().kind, StreamTrouble::Kind::unusable);
+    QVERIFY(events.troubles.front().isFinal());
+    QVERIFY2(events.troubles.front().detail.contains(base), qPrintable(events.troubles.front().detail));
     QTest::qWait(100); // a retry, if there were one, would have run by now
-    QCOMPARE(log.lines(), QStringList{"critical Cannot build WebSocket URL from base: not a url"});
-    QCOMPARE(events.disconnected, 0);
+    QCOMPARE(events.disconnected, 1);
+    QCOMPARE(log.count("Connecting"), 0);
 }
 
-void TestTranscription::unusableSchemeKeepsRetrying()
+void TestTranscription::refusalsBackOffAndHopelessOnesEndTheRetries_data()
 {
-    // The URL builds, but no WebSocket can be opened on it: every attempt fails and is retried.
-    DeepgramLog log;
-    DeepgramClient client(configFor("ftp://127.0.0.1:1"), "t", 16000);
+    // The close code the service gives a stream right after the upgrade, before any "Metadata".
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("bad token") << 4401 << int(StreamTrouble::Kind::unauthorized);
+    QTest::newRow("unknown language") << 1003 << int(StreamTrouble::Kind::unusable);
+    QTest::newRow("web page origin") << 4403 << int(StreamTrouble::Kind::unusable);
+    QTest::newRow("too many streams") << 4429 << int(StreamTrouble::Kind::refused);
+    QTest::newRow("recognizer failed") << 1011 << int(StreamTrouble::Kind::refused);
+}
+
+void TestTranscription::refusalsBackOffAndHopelessOnesEndTheRetries()
+{
+    QFETCH(int, code);
+    QFETCH(int, kind);
+    Session s;
+    s.client->setReconnectDelayMs(20);
+    QObject::connect(&s.server, &SttServer::opened, &s.server, [&s, code](QWebSocket* socket) {
+        socket->sendTextMessage(R"({"type":"Error","message":"refused for a reason"})");
+        socket->close(QWebSocketProtocol::CloseCode(code), "the close reason");
+    });
+    s.client->start();
+    const bool retried = kind == int(StreamTrouble::Kind::refused);
+    QTRY_COMPARE_WITH_TIMEOUT(s.events.disconnected, retried ? 3 : 1, waitMs);
+    QCOMPARE(int(s.events.troubles.front().kind), kind);
+    QCOMPARE(s.events.troubles.front().detail, "refused for a reason"); // the service's words win
+    if (retried) {
+        // Each refusal waits twice as long as the one before.
+        QCOMPARE(s.events.troubles[0].retryInMs, 20);
+        QCOMPARE(s.events.troubles[1].retryInMs, 40);
+        QCOMPARE(s.events.troubles[2].retryInMs, 80);
+    } else {
+        QVERIFY(s.events.troubles.front().isFinal());
+        QTest::qWait(100);
+        QCOMPARE(s.server.connections(), 1);
+    }
+    s.client->stop();
+}
+
+void TestTranscription::serviceDownIsUnreachableNotAClosedConnection()
+{
+    // Nothing listens on the port: Qt's reason is reported, not a close code of a stream that
+    // never opened, and the pause grows while the service stays away.
+    QTcpServer reserve;
+    QVERIFY(reserve.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = reserve.serverPort();
+    reserve.close();
+    DeepgramClient client(configFor(QString("http://127.0.0.1:%1").arg(port)), "t", 16000);
     client.setReconnectDelayMs(10);
     Events events;
     events.attach(client);
     client.start();
-    QTRY_VERIFY_WITH_TIMEOUT(events.disconnected >= 3, waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(events.disconnected >= 2, waitMs);
     client.stop();
-    const int failures = events.disconnected;
-    QTest::qWait(50);
-    QCOMPARE(events.disconnected, failures);
-    QVERIFY(log.count("Connecting — lang=en sr=16000") >= 3);
+    QCOMPARE(events.troubles[0].kind, StreamTrouble::Kind::unreachable);
+    QVERIFY2(!events.troubles[0].detail.contains("code"), qPrintable(events.troubles[0].detail));
+    QCOMPARE(events.troubles[1].retryInMs, 2 * events.troubles[0].retryInMs);
 }
 
 void TestTranscription::secureStreamTrustsOnlyTheLocalServiceCertificate()
@@ -462,6 +534,30 @@ void TestTranscription::stopSendsCloseStreamThenGoingAway()
     QCOMPARE(s.server.m_closeCodes.front(), int(QWebSocketProtocol::CloseCodeGoingAway));
     QCOMPARE(s.server.latest()->closeReason(), QString());
     // The client asked for the close: that is not a lost connection.
+    QCOMPARE(s.events.disconnected, 0);
+    if (!destroy)
+        QTRY_COMPARE_WITH_TIMEOUT(s.events.drained, 1, waitMs);
+}
+
+void TestTranscription::stopDeliversTheLastResultsBeforeDraining()
+{
+    // The service answers "CloseStream" with the result of the last utterance and then closes:
+    // that result is delivered, and only then does the stream end.
+    Session s;
+    QVERIFY(s.open());
+    QObject::connect(s.server.latest(), &QWebSocket::binaryMessageReceived, &s.server, [&s](const QByteArray& bytes) {
+        if (bytes == closeStream) {
+            s.server.sendText(finalResult("the last words"));
+            s.server.latest()->close(QWebSocketProtocol::CloseCodeNormal);
+        }
+    });
+    s.client->setDrainTimeoutMs(waitMs);
+    s.client->stop();
+    QCOMPARE(s.events.drained, 0); // never from inside stop()
+    QTRY_COMPARE_WITH_TIMEOUT(s.events.drained, 1, waitMs);
+    QCOMPARE(s.events.finals, QStringList{"the last words"});
+    QTRY_VERIFY_WITH_TIMEOUT(s.consumer->done, waitMs);
+    QCOMPARE(s.consumer->texts, QStringList{"the last words"});
     QCOMPARE(s.events.disconnected, 0);
 }
 

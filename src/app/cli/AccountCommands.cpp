@@ -4,11 +4,13 @@
 #include "account/JwtExpiry.h"
 #include "account/TokenStore.h"
 #include "app/cli/Command.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/TerminalText.h"
 #include "core/Clock.h"
+#include "core/Paths.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <qcoro/qcorotask.h>
@@ -52,7 +54,7 @@ std::optional<QString> readLine()
 
 // From the terminal without echo, or one line of standard input when it is not a terminal
 // (scripts pipe it in).
-std::optional<QString> readPassword()
+std::optional<QString> readPassword(const char* prompt = "Password: ")
 {
     if (!isatty(STDIN_FILENO))
         return readLine();
@@ -68,7 +70,7 @@ std::optional<QString> readPassword()
         s_echoOff = 1;
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
-    std::fputs("Password: ", stderr);
+    std::fputs(prompt, stderr);
     std::fflush(stderr);
     auto password = readLine();
     if (canSilence) {
@@ -89,58 +91,47 @@ struct Account {
     AuthManager auth{Config::load(), &store, Clock::system()};
 };
 
-enum class Parsed { run, done, wrongUsage };
-
-// Parses `arguments` for `quiro <command>`: --help prints the help and ends the command; wrong
-// arguments are reported on stderr.
-Parsed parse(QCommandLineParser& parser, const QString& command, const QStringList& arguments, int positionalCount)
-{
-    parser.addHelpOption();
-    if (!parser.parse(QStringList{QStringLiteral("quiro ") + command} + arguments)) {
-        QTextStream(stderr) << "quiro " << command << ": " << parser.errorText() << ". Run 'quiro " << command
-                            << " --help' for its usage.\n";
-        return Parsed::wrongUsage;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        // Qt names the program by its path; the user typed "quiro <command>".
-        QString help = parser.helpText();
-        const QString program = QCoreApplication::arguments().value(0);
-        if (const qsizetype at = program.isEmpty() ? -1 : help.indexOf(program); at >= 0)
-            help.replace(at, program.size(), QStringLiteral("quiro ") + command);
-        QTextStream(stdout) << help;
-        return Parsed::done;
-    }
-    const QStringList positional = parser.positionalArguments();
-    bool blank = false;
-    for (const QString& value : positional)
-        blank = blank || value.trimmed().isEmpty();
-    if (positional.size() != positionalCount || blank) {
-        QTextStream(stderr) << "quiro " << command << ": expected " << positionalCount
-                            << (positionalCount == 1 ? " argument" : " arguments") << ". Run 'quiro " << command
-                            << " --help' for its usage.\n";
-        return Parsed::wrongUsage;
-    }
-    return Parsed::run;
-}
-
-int exitStatusFor(Parsed parsed)
-{
-    return parsed == Parsed::done ? Success : WrongUsage;
-}
+const QString loginUsage =
+    QStringLiteral("Usage: quiro login EMAIL\n\n"
+                   "Signs in to your account on the service (API_BASE in ~/.quiroai/.env). The password is read\n"
+                   "from the terminal without echo, or as one line of standard input.\n\n"
+                   "Options:\n"
+                   "  -h, --help    show this help\n");
+const QString registerUsage =
+    QStringLiteral("Usage: quiro register EMAIL NAME\n\n"
+                   "Creates an account on the service and signs in. At a terminal the password is asked twice,\n"
+                   "without echo; otherwise it is read as one line of standard input.\n\n"
+                   "Options:\n"
+                   "  -h, --help    show this help\n");
+const QString logoutUsage = QStringLiteral("Usage: quiro logout\n\n"
+                                           "Signs out and removes the stored sign-in.\n\n"
+                                           "Options:\n"
+                                           "  -h, --help    show this help\n");
+const QString whoamiUsage = QStringLiteral("Usage: quiro whoami\n\n"
+                                           "Shows the signed-in account: e-mail, name and when the sign-in expires\n"
+                                           "(local time).\n\n"
+                                           "Options:\n"
+                                           "  -h, --help    show this help\n");
 
 void printSignedIn(const AuthManager& auth)
 {
-    QTextStream(stdout) << "Signed in as " << auth.name().value_or(QString()) << " <"
-                        << auth.email().value_or(QString()) << ">.\n";
+    // The name and e-mail come back from the service: printed through the sanitiser like any
+    // remote text.
+    QTextStream(stdout) << "Signed in as " << clean(auth.name().value_or(QString())) << " <"
+                        << clean(auth.email().value_or(QString())) << ">.\n";
 }
 
 int finishAuth(const QString& command, const std::optional<AuthError>& error, const AuthManager& auth)
 {
     if (error) {
-        QTextStream(stderr) << "quiro " << command << ": " << error->message() << '\n';
+        QTextStream(stderr) << "quiro " << command << ": " << error->reason() << '\n';
         return Failure;
     }
     printSignedIn(auth);
+    // A keyring write that worked removes the file copy: a file left means there was no keyring.
+    if (QFileInfo::exists(Paths::tokenFile()))
+        QTextStream(stdout) << "No keyring available: the sign-in is kept in " << Paths::tokenFile()
+                            << ", readable only by you.\n";
     return Success;
 }
 
@@ -148,12 +139,9 @@ int finishAuth(const QString& command, const std::optional<AuthError>& error, co
 
 int runLogin(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Signs in to your account. The password is read from the terminal "
-                                                    "without echo, or as one line of standard input."));
-    parser.addPositionalArgument(QStringLiteral("EMAIL"), QStringLiteral("The account's e-mail address."));
-    if (const Parsed parsed = parse(parser, QStringLiteral("login"), arguments, 1); parsed != Parsed::run)
-        return exitStatusFor(parsed);
+    CommandLine commandLine(QStringLiteral("login"), loginUsage);
+    if (const auto parsed = commandLine.parse(arguments, 1, 1); parsed != CommandLine::Parsed::run)
+        return CommandLine::exitStatus(parsed);
     const auto password = readPassword();
     if (!password) {
         QTextStream(stderr) << "quiro login: no password given; type it at the prompt or pipe it in.\n";
@@ -161,37 +149,37 @@ int runLogin(const QStringList& arguments)
     }
     Account account;
     AuthManager& auth = account.auth;
-    const auto error = QCoro::waitFor(auth.login(parser.positionalArguments().at(0), *password));
+    const auto error = QCoro::waitFor(auth.login(commandLine.arguments().at(0), *password));
     return finishAuth(QStringLiteral("login"), error, auth);
 }
 
 int runRegister(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Creates an account and signs in. The password is read from the "
-                                                    "terminal without echo, or as one line of standard input."));
-    parser.addPositionalArgument(QStringLiteral("EMAIL"), QStringLiteral("The new account's e-mail address."));
-    parser.addPositionalArgument(QStringLiteral("NAME"), QStringLiteral("Your name as the app shows it."));
-    if (const Parsed parsed = parse(parser, QStringLiteral("register"), arguments, 2); parsed != Parsed::run)
-        return exitStatusFor(parsed);
+    CommandLine commandLine(QStringLiteral("register"), registerUsage);
+    if (const auto parsed = commandLine.parse(arguments, 2, 2); parsed != CommandLine::Parsed::run)
+        return CommandLine::exitStatus(parsed);
     const auto password = readPassword();
     if (!password) {
         QTextStream(stderr) << "quiro register: no password given; type it at the prompt or pipe it in.\n";
         return Failure;
     }
+    // A new password typed without seeing it is asked twice; a piped one is taken as it comes.
+    if (isatty(STDIN_FILENO) && readPassword("Password again: ") != password) {
+        QTextStream(stderr) << "quiro register: the two passwords differ; nothing was created.\n";
+        return Failure;
+    }
     Account account;
     AuthManager& auth = account.auth;
-    const QStringList positional = parser.positionalArguments();
+    const QStringList positional = commandLine.arguments();
     const auto error = QCoro::waitFor(auth.registerAccount(positional.at(0), *password, positional.at(1)));
     return finishAuth(QStringLiteral("register"), error, auth);
 }
 
 int runLogout(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Signs out and removes the stored token."));
-    if (const Parsed parsed = parse(parser, QStringLiteral("logout"), arguments, 0); parsed != Parsed::run)
-        return exitStatusFor(parsed);
+    CommandLine commandLine(QStringLiteral("logout"), logoutUsage);
+    if (const auto parsed = commandLine.parse(arguments, 0, 0); parsed != CommandLine::Parsed::run)
+        return CommandLine::exitStatus(parsed);
     Account account;
     QCoro::waitFor(account.auth.logout());
     QTextStream(stdout) << "Signed out.\n";
@@ -200,11 +188,9 @@ int runLogout(const QStringList& arguments)
 
 int runWhoami(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Shows the signed-in account: e-mail, name and when the token "
-                                                    "expires (local time)."));
-    if (const Parsed parsed = parse(parser, QStringLiteral("whoami"), arguments, 0); parsed != Parsed::run)
-        return exitStatusFor(parsed);
+    CommandLine commandLine(QStringLiteral("whoami"), whoamiUsage);
+    if (const auto parsed = commandLine.parse(arguments, 0, 0); parsed != CommandLine::Parsed::run)
+        return CommandLine::exitStatus(parsed);
     Account account;
     AuthManager& auth = account.auth;
     QCoro::waitFor(auth.restore(AuthManager::Renewal::leave));
@@ -214,8 +200,8 @@ int runWhoami(const QStringList& arguments)
     }
     QTextStream out(stdout);
     const QString unknown = QStringLiteral("unknown");
-    out << "E-mail: " << auth.email().value_or(unknown) << '\n';
-    out << "Name: " << auth.name().value_or(unknown) << '\n';
+    out << "E-mail: " << clean(auth.email().value_or(unknown)) << '\n';
+    out << "Name: " << clean(auth.name().value_or(unknown)) << '\n';
     out << "Token expires: ";
     if (const auto expiry = JwtExpiry::expiry(*auth.token())) {
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(qint64(*expiry * 1000.0)).toLocalTime();

@@ -2,14 +2,20 @@
 
 #include "account/AuthManager.h"
 #include "app/cli/Command.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/ServiceCheck.h"
 #include "app/cli/TerminalText.h"
+#include "core/Log.h"
 #include "core/NotificationCenter.h"
+#include "core/Paths.h"
+#include "history/ConversationStore.h"
 #include "history/PostCallAnalysis.h"
 #include "overlay/SessionWindowModel.h"
 #include "session/SessionController.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
@@ -27,6 +33,10 @@ namespace {
 
 constexpr int analysisWaitMs = 60'000;
 constexpr int interruptedStatus = 130;
+// Timers count milliseconds in an int; a day is far beyond any call and far below that limit.
+constexpr int longestCallSeconds = 24 * 60 * 60;
+constexpr int serviceCheckTimeoutMs = 5000;
+constexpr auto expiredAdvice = "quiro console: your sign-in has expired; run 'quiro login EMAIL' to sign in again.\n";
 
 // Ctrl+C arrives as a signal; the handler only writes a byte that the event loop then reads.
 int s_interruptWriteFd = -1;
@@ -47,8 +57,18 @@ public:
         , m_style(useColour())
     {
         printAsItHappens();
-        if (durationSeconds > 0)
-            QTimer::singleShot(durationSeconds * 1000, this, [this] { endCall(); });
+        // The duration counts from the moment the call is heard, like the saved call's.
+        if (durationSeconds > 0) {
+            connect(&m_controller, &SessionController::runningChanged, this, [this, durationSeconds] {
+                if (m_controller.running())
+                    QTimer::singleShot(durationSeconds * 1000, this, [this] { endCall(); });
+            });
+        }
+        // The call may end without us: the service refused the sign-in or the stream for good.
+        connect(&m_controller, &SessionController::stateChanged, this, [this] {
+            if (m_controller.state() == SessionController::State::idle)
+                callEnded();
+        });
         listenForInterrupts();
         listenForKeys();
     }
@@ -59,6 +79,8 @@ public:
 private:
     void printAsItHappens()
     {
+        NotificationCenter::instance().observe(Notifications::loggedOut, this,
+                                               [this](const Notification&) { m_signedOut = true; });
         NotificationCenter::instance().observe(Notifications::transcript, this, [this](const Notification& n) {
             line(speakerName(n.userInfo.value(QStringLiteral("speaker")).toString()) + QStringLiteral(": ") +
                  clean(n.userInfo.value(QStringLiteral("text")).toString()));
@@ -69,6 +91,22 @@ private:
         });
         connect(&m_window, &SessionWindowModel::statusTextChanged, this,
                 [this] { line(m_style.faint(QStringLiteral("· ") + m_window.statusText())); });
+        connect(&m_controller, &SessionController::alertChanged, this, [this] {
+            // Before the call runs, a failed start says it itself, in one sentence.
+            if (m_controller.state() == SessionController::State::idle && !m_ended)
+                return;
+            if (!m_controller.alert().isEmpty())
+                QTextStream(stderr) << m_style.red(m_controller.alert()) << '\n';
+        });
+        connect(&m_controller, &SessionController::recoveredCallSaved, this, [this](const SessionRecord& record) {
+            line(QStringLiteral("Recovered %1 from a call that ended unexpectedly at %2 — saved to history as %3")
+                     .arg(record.turns.size() == 1 ? QStringLiteral("1 turn")
+                                                   : QStringLiteral("%1 turns").arg(record.turns.size()))
+                     .arg(QDateTime::fromMSecsSinceEpoch(qint64(record.endedAt.value_or(record.startedAt) * 1000.0))
+                              .toLocalTime()
+                              .toString(QStringLiteral("HH:mm")),
+                          record.id.toString(QUuid::WithoutBraces).toUpper()));
+        });
         connect(&m_window, &SessionWindowModel::audioErrorChanged, this, [this] {
             if (m_window.audioError())
                 line(m_style.red(QStringLiteral("Only your microphone is heard: the computer's playback cannot be "
@@ -87,6 +125,9 @@ private:
         connect(notifier, &QSocketNotifier::activated, this, [this] {
             char byte;
             [[maybe_unused]] const auto got = ::read(m_interruptReadFd, &byte, 1);
+            // The terminal has echoed "^C" without a line break.
+            if (::isatty(STDOUT_FILENO))
+                line(QString());
             if (m_ended) {
                 // The record is already on disk; only the analysis is given up.
                 line(QStringLiteral("Not waiting for the analysis."));
@@ -128,15 +169,35 @@ private:
         if (m_ended)
             return;
         m_ended = true;
+        // The streams still deliver their last results; the call is saved once they have.
+        if (m_controller.state() != SessionController::State::idle)
+            line(m_style.faint(QStringLiteral("· Ending the call…")));
         m_controller.stop();
+        if (m_controller.state() == SessionController::State::idle)
+            callEnded();
+    }
+
+    void callEnded()
+    {
+        if (m_saidEnded)
+            return;
+        m_saidEnded = m_ended = true;
         const auto& record = m_controller.lastRecord();
         if (!record) {
-            QCoreApplication::exit(Failure);
+            finish(Failure);
             return;
         }
-        line(QStringLiteral("Call ended after %1; saved as %2.")
-                 .arg(PostCallSummary::durationText(record->durationSeconds()),
-                      record->id.toString(QUuid::WithoutBraces).toUpper()));
+        // Anything the user has to act on (a save that failed, a sign-in that expired, a stream
+        // the service refused) makes the call end as a failure.
+        m_failed = !m_controller.alert().isEmpty();
+        if (m_controller.lastRecordSaved()) {
+            line(QStringLiteral("Call ended after %1; saved as %2.")
+                     .arg(PostCallSummary::durationText(record->durationSeconds()),
+                          record->id.toString(QUuid::WithoutBraces).toUpper()));
+        } else if (!m_controller.recoveredCheckpoint() ||
+                   !QFileInfo::exists(ConversationStore::shared().checkpointPath())) {
+            QTextStream(stderr) << "quiro console: the transcript above is the only copy of this call.\n";
+        }
         if (printDebriefIfSettled())
             return;
         line(QStringLiteral("Waiting for the analysis (up to a minute; Ctrl+C to skip)…"));
@@ -166,16 +227,38 @@ private:
         const auto& summary = m_controller.postCallSummary();
         const auto& record = m_controller.lastRecord();
         m_out << '\n'
-              << m_style.bold(QStringLiteral("Score ")) << m_style.score(summary ? summary->score : *record->score)
+              << m_style.bold(QStringLiteral("Score "))
+              << (record->turns.isEmpty() ? PostCallSummary::noSpeechHeard
+                                          : m_style.score(summary ? summary->score : *record->score))
               << "   you spoke " << PostCallSummary::talkSharePercent(record->talkRatio.value_or(0.5)) << "%   "
-              << record->turns.size() << " exchanges   " << record->hintCount << " hints\n\n";
+              << counted(record->turns.size(), "turn", "turns") << "   " << counted(record->hintCount, "hint", "hints")
+              << "\n\n";
         if (summary && summary->displayState() == PostCallSummary::DisplayState::present)
             printAnalysis(m_out, PostCallAnalysis::read(*summary->analysis), m_style);
+        else if (record->turns.size() < SessionController::minimumTurnsForAnalysis)
+            m_out << m_style.bold(QStringLiteral("Not analysed")) << '\n'
+                  << QStringLiteral("Calls are analysed from %1 turns on; this one has %2.")
+                         .arg(SessionController::minimumTurnsForAnalysis)
+                         .arg(record->turns.size())
+                  << '\n';
         else
             m_out << m_style.bold(AnalysisSection::unavailableTitle) << '\n'
                   << AnalysisSection::unavailableDetail << '\n';
         m_out.flush();
-        QCoreApplication::exit(Success);
+        finish(m_failed ? Failure : Success);
+    }
+
+    // Ends the event loop. After the service refused the sign-in, the stored token is removed first.
+    void finish(int status)
+    {
+        if (!m_signedOut) {
+            QCoreApplication::exit(status);
+            return;
+        }
+        QCoro::connect(AuthManager::shared().logout(), this, [] {
+            QTextStream(stderr) << expiredAdvice;
+            QCoreApplication::exit(Failure);
+        });
     }
 
     void line(const QString& text)
@@ -191,43 +274,64 @@ private:
     int m_interruptReadFd = -1;
     QByteArray m_typed;
     bool m_ended = false;
+    bool m_saidEnded = false;
+    bool m_failed = false;
+    bool m_signedOut = false;
     bool m_printed = false;
 };
+
+// The service refused the sign-in: the stored token goes before we exit, and the user hears what to do.
+int signedOut(AuthManager& auth)
+{
+    QCoro::waitFor(auth.logout());
+    QTextStream(stderr) << expiredAdvice;
+    return Failure;
+}
 
 } // namespace
 
 int runConsole(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("One coached call in the terminal: both sides' lines and the hints as they happen.\n"
-                       "Type a and Enter for a hint now; Ctrl+C ends the call and shows the debrief."));
-    parser.addHelpOption();
-    const QCommandLineOption duration(
-        QStringLiteral("duration"), QStringLiteral("End the call by itself after SECONDS."), QStringLiteral("SECONDS"));
-    parser.addOption(duration);
-    if (!parser.parse(QStringList{QStringLiteral("quiro console")} + arguments)) {
-        QTextStream(stderr) << "quiro console: " << parser.errorText() << "\n";
-        return WrongUsage;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << parser.helpText();
-        return Success;
-    }
+    CommandLine commandLine(
+        QStringLiteral("console"),
+        QStringLiteral("Usage: quiro console [--duration SECONDS] [--verbose]\n\n"
+                       "One coached call in the terminal: both sides' lines and the hints as they happen,\n"
+                       "then the score and the debrief. Type a and Enter for a hint now; Ctrl+C ends the call.\n"
+                       "What happens behind the scenes goes to %1.\n\n"
+                       "Options:\n"
+                       "  --duration SECONDS   end the call by itself after SECONDS (at most 86400)\n"
+                       "  --verbose            show the log lines on standard error as well\n"
+                       "  -h, --help           show this help\n")
+            .arg(Paths::logFile()));
+    const QCommandLineOption duration(QStringLiteral("duration"), QString(), QStringLiteral("SECONDS"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"));
+    commandLine.addOption(duration);
+    commandLine.addOption(verbose);
+    if (const auto parsed = commandLine.parse(arguments, 0, 0); parsed != CommandLine::Parsed::run)
+        return CommandLine::exitStatus(parsed);
     int durationSeconds = 0;
-    if (parser.isSet(duration)) {
+    if (commandLine.isSet(duration)) {
         bool ok = false;
-        durationSeconds = parser.value(duration).toInt(&ok);
-        if (!ok || durationSeconds <= 0) {
-            QTextStream(stderr) << "quiro console: --duration takes a whole number of seconds above 0.\n";
-            return WrongUsage;
-        }
+        durationSeconds = commandLine.value(duration).toInt(&ok);
+        if (!ok || durationSeconds <= 0 || durationSeconds > longestCallSeconds)
+            return commandLine.wrongUsage(
+                QStringLiteral("--duration takes a whole number of seconds from 1 to %1 (24 hours).")
+                    .arg(longestCallSeconds));
     }
+    if (commandLine.isSet(verbose))
+        Log::toFile(Paths::logFile(), Log::Echo::toStandardError);
 
     AuthManager& auth = AuthManager::shared();
     QCoro::waitFor(auth.restore());
     if (!auth.isLoggedIn()) {
         QTextStream(stderr) << "quiro console: you are not signed in; run 'quiro login EMAIL' first.\n";
+        return Failure;
+    }
+
+    const Config config = Config::load();
+    const ServiceCheck::Result service = QCoro::waitFor(ServiceCheck::run(config, serviceCheckTimeoutMs));
+    if (!service.answers) {
+        QTextStream(stderr) << "quiro console: " << service.detail << ".\n";
         return Failure;
     }
 
@@ -240,11 +344,15 @@ int runConsole(const QStringList& arguments)
                         << ". Type a and Enter for a hint now; Ctrl+C ends the call.\n";
     QCoro::waitFor(controller.start());
     if (!controller.running()) {
+        if (!auth.isLoggedIn())
+            return signedOut(auth);
+        const QString reason = controller.alert();
         QTextStream(stderr) << "quiro console: the call could not start"
-                            << (window.hint() ? QStringLiteral(": ") + window.hint()->text : QString())
+                            << (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason)
                             << ". Run 'quiro doctor' to see what is missing.\n";
         return Failure;
     }
+    // The account manager is gone once the event loop has ended: nothing here may use `auth` now.
     return call.exec();
 }
 

@@ -3,42 +3,45 @@
 #include "account/JwtExpiry.h"
 #include "account/TokenStore.h"
 #include "app/cli/Command.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/ServiceCheck.h"
 #include "app/cli/TerminalText.h"
+#include "app/desktop/PortalShortcut.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioLevel.h"
+#include "audio/HearingCheck.h"
 #include "audio/SoundServer.h"
 #include "audio/SystemAudioCapture.h"
 #include "core/Clock.h"
 #include "core/Config.h"
-#include "core/ExternalService.h"
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/Preferences.h"
 
-#include <QCommandLineParser>
-#include <QCoro/QCoroNetworkReply>
 #include <QCoro/QCoroTask>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDateTime>
 #include <QEventLoop>
 #include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPointer>
 #include <QTextStream>
 #include <QTimer>
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
+#include <cmath>
 #include <memory>
 
 namespace quiro::cli {
 
 namespace {
 
-enum class Need { forCall, optional };
+enum class Need {
+    forCall,       // no call without it, not even in the terminal
+    forDesktopApp, // the windows need it; `quiro console` does not
+    optional,
+};
 
 struct Check {
     explicit Check(QString name = {}, Need needed = Need::forCall)
@@ -49,13 +52,14 @@ struct Check {
 
     QString label;
     bool ok = false;
+    bool warning = false; // works, but probably not as the user expects
     Need need;
     QString detail; // what was found, or what is wrong and how to fix it
 };
 
 constexpr int levelWindowMs = 2000;
 constexpr int apiTimeoutMs = 5000;
-const QString soundSettings = QStringLiteral("the sound settings (pavucontrol)");
+const QString& soundSettings = HearingCheck::soundSettings;
 
 // --- sound ---------------------------------------------------------------------------------
 
@@ -83,7 +87,7 @@ QList<Check> checkSound()
 
     const auto queried = SoundServer::query();
     if (const auto* error = std::get_if<QString>(&queried)) {
-        server.detail = *error + QStringLiteral(" — start PulseAudio or PipeWire (pipewire-pulse) and log in again");
+        server.detail = HearingCheck::serverProblem(*error);
         microphone.detail = QStringLiteral("not checked — no sound server");
         system.detail = QStringLiteral("not checked — no sound server");
         return {server, microphone, system};
@@ -104,18 +108,11 @@ QList<Check> checkSound()
         levels->system.add(chunk);
     });
 
-    std::optional<QString> microphoneError;
-    if (info.defaultSource.isEmpty())
-        microphoneError = QStringLiteral("no input device — plug in a microphone or enable it in ") + soundSettings;
-    else if (info.sourceIsMonitor)
-        microphoneError = QStringLiteral("the default input \"%1\" only repeats what the computer plays — plug in a "
-                                         "microphone or choose it in %2")
-                              .arg(info.defaultSourceDescription, soundSettings);
-    else if (info.sourceMuted)
-        microphoneError = QStringLiteral("%1 (%2) is muted — unmute it in %3")
-                              .arg(info.defaultSourceDescription, info.defaultSource, soundSettings);
-    else if (const auto failure = QCoro::waitFor(microphoneCapture.start()))
-        microphoneError = failure->message;
+    std::optional<QString> microphoneError = HearingCheck::microphoneProblem(info);
+    if (!microphoneError) {
+        if (const auto failure = QCoro::waitFor(microphoneCapture.start()))
+            microphoneError = failure->message;
+    }
 
     const auto systemFailure = QCoro::waitFor(systemCapture.start());
 
@@ -147,13 +144,18 @@ QList<Check> checkSound()
     } else {
         microphone.ok = true;
         microphone.detail = withLevel(microphoneDevice, levels->microphone);
+        // Exact zeros come from a muted or disconnected device, never from a quiet room.
+        if (std::isinf(levels->microphone.dbfs())) {
+            microphone.warning = true;
+            microphone.detail += QStringLiteral(" — nothing is coming in; check that the microphone is switched on "
+                                                "and not muted in %1")
+                                     .arg(soundSettings);
+        }
     }
 
     if (systemFailure) {
-        QString why = systemFailure->message;
-        if (systemFailure->error == SystemAudioCapture::CaptureError::noDisplay)
-            why = QStringLiteral("no output device to listen to — choose one in ") + soundSettings;
-        system.detail = why + QStringLiteral("; without it only your microphone is heard");
+        system.detail = HearingCheck::playbackProblem(*systemFailure) +
+                        QStringLiteral("; without it only your microphone is heard");
     } else if (levels->system.samples() == 0) {
         system.detail = QStringLiteral("%1 delivered no audio in %2 s — the other side of a call would not be heard")
                             .arg(systemDevice)
@@ -203,7 +205,7 @@ bool canGrabHotKey(Display* display)
 
 QList<Check> checkDesktop()
 {
-    Check display{QStringLiteral("Display")};
+    Check display{QStringLiteral("Display"), Need::forDesktopApp};
     Check hotKey{QStringLiteral("Hot key"), Need::optional};
     Check tray{QStringLiteral("System tray"), Need::optional};
 
@@ -227,6 +229,16 @@ QList<Check> checkDesktop()
     hotKey.detail = hotKey.ok ? QStringLiteral("Ctrl+Shift+Space is free")
                               : QStringLiteral("Ctrl+Shift+Space is taken by another program — free it in that "
                                                "program's shortcut settings; the overlay's buttons still work");
+    // On Wayland a grab through XWayland hears the key only while an X11 window has the focus, and
+    // the call's window is not one; the desktop's shortcuts portal is what the app uses there.
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        hotKey.ok = PortalShortcut::isOffered();
+        hotKey.detail = hotKey.ok ? QStringLiteral("Ctrl+Shift+Space through the desktop's global shortcuts portal "
+                                                   "(the desktop may ask you once to allow it)")
+                                  : QStringLiteral("this Wayland desktop offers no global shortcuts portal: "
+                                                   "Ctrl+Shift+Space works only while a Quiro window has the "
+                                                   "focus; the overlay's buttons still work");
+    }
 
     const QByteArray selection = "_NET_SYSTEM_TRAY_S" + QByteArray::number(DefaultScreen(connection));
     const Atom trayAtom = XInternAtom(connection, selection.constData(), False);
@@ -268,66 +280,47 @@ Check checkSecretService()
 
 // --- service -------------------------------------------------------------------------------
 
-QCoro::Task<Check> checkService(Config config)
+Check serviceCheck(const ServiceCheck::Result& result)
 {
     Check check{QStringLiteral("Service")};
-    const std::optional<QUrl> url = config.apiURL();
-    if (!url) {
-        check.detail =
-            QStringLiteral("API_BASE \"%1\" is not a URL — fix it in %2").arg(config.apiBase, Paths::userEnvFile());
-        co_return check;
-    }
-    QNetworkAccessManager network;
-    network.setTransferTimeout(apiTimeoutMs);
-    QNetworkReply* reply = network.get(ExternalService::request(*url));
-    reply->setParent(&network);
-    QStringList tlsErrors;
-    QObject::connect(reply, &QNetworkReply::sslErrors, reply, [&tlsErrors](const QList<QSslError>& errors) {
-        for (const QSslError& error : errors)
-            tlsErrors.append(error.errorString());
-    });
-    QPointer<QNetworkReply> guard(reply);
-    co_await reply;
-    if (!guard) {
-        check.detail = QStringLiteral("the request to %1 was lost").arg(config.apiBase);
-        co_return check;
-    }
+    check.ok = result.answers;
+    check.detail = result.detail;
+    return check;
+}
 
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool tls = url->scheme() == QLatin1String("https");
-    if (status.isValid()) {
-        // Any HTTP answer means the service is there and the TLS handshake succeeded.
-        check.ok = true;
-        check.detail = QStringLiteral("%1 answers (HTTP %2)%3")
-                           .arg(config.apiBase)
-                           .arg(status.toInt())
-                           .arg(tls ? QStringLiteral(" over trusted TLS") : QStringLiteral(", unencrypted"));
-        co_return check;
-    }
-    const QString where = QStringLiteral("the service at %1").arg(config.apiBase);
-    const QString local = ExternalService::isLoopbackHost(url->host())
-                              ? QStringLiteral("start the local service (quiro-service, or scripts/run)")
-                              : QStringLiteral("check your network, or API_BASE in %1").arg(Paths::userEnvFile());
-    switch (reply->error()) {
-    case QNetworkReply::SslHandshakeFailedError:
-        check.detail =
-            QStringLiteral("%1 has a certificate we do not trust (%2) — %3")
-                .arg(where, tlsErrors.isEmpty() ? reply->errorString() : tlsErrors.join(QStringLiteral("; ")),
-                     ExternalService::isLoopbackHost(url->host())
-                         ? QStringLiteral("the local service's certificate is %1; restart the service to "
-                                          "recreate it")
-                               .arg(Paths::serviceCertFile())
-                         : QStringLiteral("check API_BASE in %1").arg(Paths::userEnvFile()));
-        break;
-    case QNetworkReply::OperationCanceledError:
-        check.detail =
-            QStringLiteral("%1 did not answer within %2 s — %3").arg(where).arg(apiTimeoutMs / 1000).arg(local);
-        break;
-    default:
-        check.detail = QStringLiteral("cannot reach %1 (%2) — %3").arg(where, reply->errorString(), local);
-        break;
-    }
-    co_return check;
+Check providerCheck(const QString& label, const ServiceCheck::Provider& provider)
+{
+    Check check{label, Need::optional};
+    check.ok = true;
+    check.warning = provider.warning;
+    check.detail = provider.detail;
+    return check;
+}
+
+// The service refuses a stream in a language it has no model for, so the call would hear nothing.
+Check languageCheck(const QString& language, const QStringList& served)
+{
+    Check check{QStringLiteral("Language")};
+    check.ok = ServiceCheck::servesLanguage(served, language);
+    check.detail = check.ok ? QStringLiteral("calls are transcribed in \"%1\"").arg(language)
+                            : QStringLiteral("STT_LANGUAGE=%1, but the service transcribes only %2 — choose one of "
+                                             "them in Settings or in %3")
+                                  .arg(language, served.join(QStringLiteral(", ")), Paths::userEnvFile());
+    return check;
+}
+
+// The service, then what coaches and what transcribes there, when it says.
+QCoro::Task<QList<Check>> checkService(Config config)
+{
+    const ServiceCheck::Result result = co_await ServiceCheck::run(config, apiTimeoutMs);
+    QList<Check> checks{serviceCheck(result)};
+    if (result.coach)
+        checks.append(providerCheck(QStringLiteral("Coach"), *result.coach));
+    if (result.speech)
+        checks.append(providerCheck(QStringLiteral("Speech"), *result.speech));
+    if (!result.speechLanguages.isEmpty())
+        checks.append(languageCheck(config.language, result.speechLanguages));
+    co_return checks;
 }
 
 // --- account -------------------------------------------------------------------------------
@@ -356,6 +349,23 @@ QCoro::Task<Check> checkAccount(TokenStore::Backend backend)
     co_return check;
 }
 
+// --- settings ------------------------------------------------------------------------------
+
+Check checkSettings()
+{
+    Check check{QStringLiteral("Settings")};
+    const QStringList problems = Config::problemsIn(Paths::userEnvFile());
+    check.ok = true;
+    if (problems.isEmpty()) {
+        check.detail = QStringLiteral("%1 is fine").arg(Paths::userEnvFile());
+        return check;
+    }
+    // Each problem names its line; the checks below show what the program made of the rest.
+    check.warning = true;
+    check.detail = problems.join(QStringLiteral("; "));
+    return check;
+}
+
 // --- output --------------------------------------------------------------------------------
 
 void print(QTextStream& out, const Check& check, const Style& style)
@@ -363,7 +373,8 @@ void print(QTextStream& out, const Check& check, const Style& style)
     QString line = check.label + QStringLiteral(": ") + check.detail;
     if (!check.ok && check.need == Need::optional)
         line += QStringLiteral(" (optional)");
-    const QString mark = check.ok                       ? style.green(QStringLiteral("✓"))
+    const QString mark = check.warning                  ? style.yellow(QStringLiteral("!"))
+                         : check.ok                     ? style.green(QStringLiteral("✓"))
                          : check.need == Need::optional ? style.yellow(QStringLiteral("✗"))
                                                         : style.red(QStringLiteral("✗"));
     out << mark << ' ' << line << '\n';
@@ -374,22 +385,15 @@ void print(QTextStream& out, const Check& check, const Style& style)
 
 int runDoctor(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Checks that this computer is ready for a coached call and says how to fix what is not."));
-    parser.addHelpOption();
-    if (!parser.parse(QStringList{QStringLiteral("quiro doctor")} + arguments)) {
-        QTextStream(stderr) << "quiro doctor: " << parser.errorText() << ". Run 'quiro doctor --help'.\n";
-        return WrongUsage;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << parser.helpText();
-        return Success;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        QTextStream(stderr) << "quiro doctor: takes no arguments. Run 'quiro doctor --help'.\n";
-        return WrongUsage;
-    }
+    CommandLine commandLine(
+        QStringLiteral("doctor"),
+        QStringLiteral("Usage: quiro doctor\n\n"
+                       "Checks that this computer is ready for a coached call — sound, display,\n"
+                       "settings, the service and the sign-in — and says how to fix what is not.\n\n"
+                       "Options:\n"
+                       "  -h, --help    show this help\n"));
+    if (const auto parsed = commandLine.parse(arguments, 0, 0); parsed != CommandLine::Parsed::run)
+        return CommandLine::exitStatus(parsed);
 
     // The captures log their start and stop; here only the check lines belong on stdout.
     Log::setSink([](const QString&) {});
@@ -405,25 +409,34 @@ int runDoctor(const QStringList& arguments)
 
     report(checkSound());
     report(checkDesktop());
+    report({checkSettings()});
     const Check secrets = checkSecretService();
     report({secrets});
-    report({QCoro::waitFor(checkService(Config::load()))});
+    report(QCoro::waitFor(checkService(Config::load())));
     // Without a secret service the token can only be in the file; asking the keychain would
     // merely wait for D-Bus to give up.
     report({QCoro::waitFor(
         checkAccount(secrets.ok ? TokenStore::Backend::keychainThenFile : TokenStore::Backend::fileOnly))});
 
-    QStringList blocking;
-    for (const Check& check : checks) {
-        if (!check.ok && check.need == Need::forCall)
-            blocking.append(check.label);
+    const auto failing = [&](Need need) {
+        QStringList labels;
+        for (const Check& check : checks) {
+            if (!check.ok && check.need == need)
+                labels.append(check.label);
+        }
+        return labels;
+    };
+    if (const QStringList blocking = failing(Need::forCall); !blocking.isEmpty()) {
+        out << "Not ready for a call — fix: " << blocking.join(QStringLiteral(", ")) << ".\n";
+        return Failure;
     }
-    if (blocking.isEmpty()) {
-        out << "Ready for a call.\n";
+    if (const QStringList desktop = failing(Need::forDesktopApp); !desktop.isEmpty()) {
+        out << "Ready for a call in the terminal (quiro console); the desktop app also needs: "
+            << desktop.join(QStringLiteral(", ")) << ".\n";
         return Success;
     }
-    out << "Not ready for a call — fix: " << blocking.join(QStringLiteral(", ")) << ".\n";
-    return Failure;
+    out << "Ready for a call.\n";
+    return Success;
 }
 
 } // namespace quiro::cli

@@ -1,16 +1,21 @@
 #include "app/cli/HistoryCommand.h"
 
 #include "app/cli/Command.h"
+#include "app/cli/CommandLine.h"
 #include "app/cli/TerminalText.h"
+#include "core/Preferences.h"
 #include "history/ConversationStore.h"
+#include "history/DebriefText.h"
 #include "history/PostCallAnalysis.h"
 #include "history/PostCallSummary.h"
 
-#include <QCommandLineParser>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTextStream>
+
+#include <cmath>
 
 namespace quiro::cli {
 
@@ -19,44 +24,18 @@ namespace {
 const QString usage =
     QStringLiteral("Usage: quiro history [--limit N] [--json]\n"
                    "       quiro history show ID [--markdown]\n\n"
-                   "Lists the stored calls of the signed-in account (or of \"local\"), newest first,\n"
-                   "or shows one call's debrief and transcript.\n\n"
+                   "Lists the stored calls of the signed-in account (or, when nobody is signed in, the\n"
+                   "calls made without an account), newest first, or shows one call's debrief and\n"
+                   "transcript. ID may be the first characters of an ID, as long as only one call has them.\n\n"
                    "Options:\n"
                    "  --limit N     list at most N calls (default 20)\n"
-                   "  --json        print the calls as a JSON array in the session-file format,\n"
-                   "                with \"durationSeconds\" added\n"
+                   "  --json        print the calls as a JSON array: the session-file fields, with dates\n"
+                   "                in ISO 8601 (UTC), the analysis as an object, and \"durationSeconds\"\n"
                    "  --markdown    print the shown call as Markdown\n"
                    "  -h, --help    show this help\n");
 
-// Backslash-escapes what Markdown would turn into markup, links or HTML.
-QString markdownText(const QString& text)
-{
-    static const QString special = QStringLiteral("\\`*_[]<>#|~!");
-    QString result;
-    for (const QChar c : clean(text)) {
-        if (special.contains(c))
-            result.append(QLatin1Char('\\'));
-        result.append(c);
-    }
-    return result;
-}
-
-QString localTime(double unixSeconds, const QString& format)
-{
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixSeconds * 1000.0), Qt::LocalTime).toString(format);
-}
-
-QString talkShare(const std::optional<double>& talkRatio)
-{
-    if (!talkRatio)
-        return QStringLiteral("\u2014");
-    return QString::number(PostCallSummary::talkSharePercent(*talkRatio)) + QLatin1Char('%');
-}
-
-QString counted(qint64 count, const char* one, const char* many)
-{
-    return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
-}
+// An ID, or the start of one: hex digits and dashes, with at least this many digits.
+constexpr int shortestIdPrefix = 4;
 
 void reportSkipped(int skippedFiles, const QString& dir)
 {
@@ -69,6 +48,52 @@ void reportSkipped(int skippedFiles, const QString& dir)
         err << "quiro history: " << skippedFiles << " files in " << dir << " could not be read and were skipped.\n";
 }
 
+QString isoDate(double unixSeconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(unixSeconds * 1000.0)), Qt::UTC)
+        .toString(Qt::ISODateWithMs);
+}
+
+// The session-file fields for scripts: dates as ISO 8601 in UTC instead of the file's seconds since
+// 2001, the analysis as an object instead of a string of JSON, and the duration.
+QJsonObject forScripts(const SessionRecord& record)
+{
+    QJsonObject object = record.toJson();
+    object.insert(QStringLiteral("startedAt"), isoDate(record.startedAt));
+    if (record.endedAt)
+        object.insert(QStringLiteral("endedAt"), isoDate(*record.endedAt));
+    QJsonArray turns;
+    for (const TurnRecord& turn : record.turns) {
+        QJsonObject entry = turn.toJson();
+        entry.insert(QStringLiteral("timestamp"), isoDate(turn.timestamp));
+        turns.append(entry);
+    }
+    object.insert(QStringLiteral("turns"), turns);
+    object.remove(QStringLiteral("analysisJSON"));
+    if (const auto analysis = record.analysis())
+        object.insert(QStringLiteral("analysis"), *analysis);
+    object.insert(QStringLiteral("durationSeconds"), record.durationSeconds());
+    return object;
+}
+
+// Whose calls these are, in one line, and where the others are when they might be missed.
+void printWhose(QTextStream& out, const ConversationStore& store, const Style& style)
+{
+    QTextStream err(stderr);
+    if (const auto problem = Preferences::problem())
+        err << "quiro history: " << *problem << ", so the signed-in account is unknown; fix or remove it, "
+            << "or run 'quiro login' again.\n";
+    if (const auto email = Preferences::email()) {
+        out << style.bold(QStringLiteral("Calls of ") + clean(*email)) << '\n';
+        return;
+    }
+    out << style.bold(QStringLiteral("Nobody is signed in: calls made without an account")) << '\n';
+    const QStringList others = store.otherAccounts();
+    if (!others.isEmpty())
+        err << "quiro history: calls of other accounts are stored too (" << others.join(QStringLiteral(", "))
+            << "); run 'quiro login EMAIL' to see them.\n";
+}
+
 int list(int limit, bool json)
 {
     const ConversationStore& store = ConversationStore::shared();
@@ -76,25 +101,25 @@ int list(int limit, bool json)
     QTextStream out(stdout);
     if (json) {
         QJsonArray array;
-        for (const SessionRecord& record : listing.records) {
-            QJsonObject object = record.toJson();
-            object.insert(QStringLiteral("durationSeconds"), record.durationSeconds());
-            array.append(object);
-        }
+        for (const SessionRecord& record : listing.records)
+            array.append(forScripts(record));
         out << QJsonDocument(array).toJson(QJsonDocument::Indented);
-    } else if (listing.records.isEmpty()) {
-        out << "No calls stored yet.\n";
     } else {
         const Style style(useColour());
+        printWhose(out, store, style);
+        if (listing.records.isEmpty() && listing.skippedFiles == 0)
+            out << "No calls stored yet.\n";
         for (const SessionRecord& record : listing.records) {
-            const QString score = record.score ? style.score(*record.score) : QStringLiteral("\u2014");
-            QString share = talkShare(record.talkRatio);
+            QString score = DebriefText::score(record, [&](qint64 value) { return style.score(value); });
+            if (!record.turns.isEmpty())
+                score.prepend(QStringLiteral("score "));
+            QString share = DebriefText::talkShare(record.talkRatio);
             if (record.talkRatio && *record.talkRatio > PostCallSummary::talkRatioWarning)
                 share = style.red(share);
-            out << localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm")) << "  "
+            out << DebriefText::localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm")) << "  "
                 << PostCallSummary::durationText(record.durationSeconds()).leftJustified(14) << "  "
                 << counted(record.turns.size(), "turn", "turns").leftJustified(10) << "  "
-                << counted(record.hintCount, "hint", "hints").leftJustified(9) << "  score " << score << "  you spoke "
+                << counted(record.hintCount, "hint", "hints").leftJustified(9) << "  " << score << "  you spoke "
                 << share << "  " << style.faint(record.id.toString(QUuid::WithoutBraces).toUpper()) << '\n';
         }
     }
@@ -103,22 +128,18 @@ int list(int limit, bool json)
     return Success;
 }
 
-struct Section {
-    const QString& title;
-    const std::optional<QStringList>& items;
-};
-
 void printPlain(QTextStream& out, const SessionRecord& record, const Style& style)
 {
     const PostCallSummary summary = PostCallSummary::fromRecord(record);
-    out << style.bold(QStringLiteral("Call on ") + localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+    out << style.bold(QStringLiteral("Call on ") +
+                      DebriefText::localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm:ss")))
         << '\n'
         << "id          " << record.id.toString(QUuid::WithoutBraces).toUpper() << '\n'
         << "duration    " << PostCallSummary::durationText(summary.durationSec) << '\n'
-        << "score       " << (record.score ? style.score(*record.score) : QStringLiteral("\u2014")) << '\n'
-        << "you spoke   " << talkShare(record.talkRatio) << '\n'
-        << "exchanges   " << summary.turns << '\n'
-        << "quiros      " << summary.hintCount << "\n\n";
+        << "score       " << DebriefText::score(record, [&](qint64 value) { return style.score(value); }) << '\n'
+        << "you spoke   " << DebriefText::talkShare(record.talkRatio) << '\n'
+        << "turns       " << summary.turns << '\n'
+        << "hints       " << summary.hintCount << "\n\n";
 
     if (summary.displayState() == PostCallSummary::DisplayState::present) {
         printAnalysis(out, PostCallAnalysis::read(*summary.analysis), style);
@@ -131,135 +152,82 @@ void printPlain(QTextStream& out, const SessionRecord& record, const Style& styl
         out << speakerName(turn.speaker) << ": " << clean(turn.text) << '\n';
 }
 
-void printMarkdown(QTextStream& out, const SessionRecord& record)
-{
-    const PostCallSummary summary = PostCallSummary::fromRecord(record);
-    out << "# Call on " << localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm:ss")) << "\n\n"
-        << "- ID: " << record.id.toString(QUuid::WithoutBraces).toUpper() << '\n'
-        << "- Duration: " << PostCallSummary::durationText(summary.durationSec) << '\n'
-        << "- Score: " << (record.score ? QString::number(*record.score) : QStringLiteral("\u2014")) << '\n'
-        << "- You spoke: " << talkShare(record.talkRatio) << '\n'
-        << "- Exchanges: " << summary.turns << '\n'
-        << "- Quiros: " << summary.hintCount << "\n\n";
-
-    if (summary.displayState() == PostCallSummary::DisplayState::present) {
-        const PostCallAnalysis analysis = PostCallAnalysis::read(*summary.analysis);
-        if (analysis.summary)
-            out << markdownText(*analysis.summary) << "\n\n";
-        const auto printSection = [&](const Section& section) {
-            if (!section.items || section.items->isEmpty())
-                return;
-            out << "## " << section.title << "\n\n";
-            for (const QString& item : *section.items)
-                out << "- " << markdownText(item) << '\n';
-            out << '\n';
-        };
-        printSection({AnalysisSection::strengths, analysis.strengths});
-        printSection({AnalysisSection::improvements, analysis.improvements});
-        printSection({AnalysisSection::missedOpportunities, analysis.missedOpportunities});
-        if (analysis.objections && !analysis.objections->isEmpty()) {
-            out << "## " << AnalysisSection::objections << "\n\n";
-            for (const Objection& objection : *analysis.objections) {
-                out << "- **" << markdownText(objection.displayType()) << "**";
-                if (!objection.quote.isEmpty())
-                    out << " \u2014 \u201c" << markdownText(objection.quote) << "\u201d";
-                out << " (" << (objection.handled ? "handled" : "not handled") << ")\n";
-                if (!objection.note.isEmpty())
-                    out << "  " << markdownText(objection.note) << '\n';
-            }
-            out << '\n';
-        }
-        printSection({AnalysisSection::nextSteps, analysis.nextSteps});
-        if (analysis.talkListenNote)
-            out << '_' << markdownText(*analysis.talkListenNote) << "_\n\n";
-    } else {
-        out << "## " << AnalysisSection::unavailableTitle << "\n\n" << AnalysisSection::unavailableDetail << "\n\n";
-    }
-
-    out << "## Transcript\n\n";
-    for (const TurnRecord& turn : record.turns)
-        out << "**" << markdownText(speakerName(turn.speaker)) << ":** " << markdownText(turn.text) << "\n\n";
-}
-
 int show(const QString& idText, bool markdown)
 {
     QTextStream err(stderr);
-    const QUuid id = QUuid::fromString(idText);
-    if (id.isNull()) {
-        err << "quiro history: '" << clean(idText)
-            << "' is not a session ID; run 'quiro history' to see the IDs of your calls.\n";
+    static const QRegularExpression idShape(QStringLiteral("^[0-9A-Fa-f-]+$"));
+    QString wanted = idText.trimmed().toUpper();
+    wanted.remove(QLatin1Char('-'));
+    if (!idShape.match(idText.trimmed()).hasMatch() || wanted.size() < shortestIdPrefix) {
+        err << "quiro history: '" << clean(idText) << "' is not a session ID (give at least " << shortestIdPrefix
+            << " of its characters); run 'quiro history' to see the IDs of your calls.\n";
         return WrongUsage;
     }
     // The ID may belong to any call, not only to the newest few: search every file.
     const ConversationStore& store = ConversationStore::shared();
     const auto listing = store.loadRecentListing(ConversationStore::allFiles);
-    const auto found = std::find_if(listing.records.begin(), listing.records.end(),
-                                    [&](const SessionRecord& record) { return record.id == id; });
-    if (found == listing.records.end()) {
-        reportSkipped(listing.skippedFiles, store.sessionsDir());
-        err << "quiro history: no stored call has the ID " << id.toString(QUuid::WithoutBraces).toUpper()
-            << "; run 'quiro history' to see the IDs of your calls.\n";
+    QList<SessionRecord> matches;
+    for (const SessionRecord& record : listing.records) {
+        if (record.id.toString(QUuid::Id128).toUpper().startsWith(wanted))
+            matches.append(record);
+    }
+    reportSkipped(listing.skippedFiles, store.sessionsDir());
+    if (matches.isEmpty()) {
+        err << "quiro history: no call with that ID (" << clean(idText)
+            << "); run 'quiro history' to see the IDs of your calls.\n";
+        return Failure;
+    }
+    if (matches.size() > 1) {
+        err << "quiro history: " << matches.size() << " calls have IDs that start with " << clean(idText)
+            << "; give more of the ID:\n";
+        for (const SessionRecord& record : matches)
+            err << "  " << record.id.toString(QUuid::WithoutBraces).toUpper() << "  "
+                << DebriefText::localTime(record.startedAt, QStringLiteral("yyyy-MM-dd HH:mm")) << '\n';
         return Failure;
     }
     QTextStream out(stdout);
     if (markdown)
-        printMarkdown(out, *found);
+        out << DebriefText::markdown(matches.first());
     else
-        printPlain(out, *found, Style(useColour()));
+        printPlain(out, matches.first(), Style(useColour()));
     out.flush();
-    reportSkipped(listing.skippedFiles, store.sessionsDir());
     return Success;
-}
-
-int wrongUsage(const QString& sentence)
-{
-    QTextStream err(stderr);
-    err << "quiro history: " << sentence << " Run 'quiro history --help' for the options.\n";
-    return WrongUsage;
 }
 
 } // namespace
 
 int runHistory(const QStringList& arguments)
 {
-    QCommandLineParser parser;
+    CommandLine commandLine(QStringLiteral("history"), usage);
     const QCommandLineOption limitOption(QStringLiteral("limit"), QString(), QStringLiteral("N"));
     const QCommandLineOption jsonOption(QStringLiteral("json"));
     const QCommandLineOption markdownOption(QStringLiteral("markdown"));
-    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({limitOption, jsonOption, markdownOption, helpOption});
-    parser.addPositionalArgument(QStringLiteral("show"), QString());
-    if (!parser.parse(QStringList{QStringLiteral("quiro history")} + arguments)) {
-        QString sentence = parser.errorText();
-        if (!sentence.endsWith(QLatin1Char('.')))
-            sentence += QLatin1Char('.');
-        return wrongUsage(sentence);
-    }
-    if (parser.isSet(helpOption)) {
-        QTextStream(stdout) << usage;
-        return Success;
-    }
+    for (const auto& option : {limitOption, jsonOption, markdownOption})
+        commandLine.addOption(option);
+    if (const auto parsed = commandLine.parse(arguments, 0, 2); parsed != CommandLine::Parsed::run)
+        return CommandLine::exitStatus(parsed);
 
-    const QStringList positional = parser.positionalArguments();
+    const QStringList positional = commandLine.arguments();
     if (positional.isEmpty()) {
-        if (parser.isSet(markdownOption))
-            return wrongUsage(QStringLiteral("--markdown goes with 'show ID'."));
+        if (commandLine.isSet(markdownOption))
+            return commandLine.wrongUsage(QStringLiteral("--markdown goes with 'show ID'."));
         int limit = ConversationStore::defaultRecentLimit;
-        if (parser.isSet(limitOption)) {
+        if (commandLine.isSet(limitOption)) {
             bool ok = false;
-            limit = parser.value(limitOption).toInt(&ok);
+            limit = commandLine.value(limitOption).toInt(&ok);
             if (!ok || limit < 1)
-                return wrongUsage(QStringLiteral("--limit needs a whole number of at least 1."));
+                return commandLine.wrongUsage(QStringLiteral("--limit needs a whole number of at least 1."));
         }
-        return list(limit, parser.isSet(jsonOption));
+        return list(limit, commandLine.isSet(jsonOption));
     }
     if (positional.first() != QLatin1String("show"))
-        return wrongUsage(QStringLiteral("Unknown argument '") + clean(positional.first()) + QStringLiteral("'."));
+        return commandLine.wrongUsage(QStringLiteral("Unknown argument '") + clean(positional.first()) +
+                                      QStringLiteral("'."));
     if (positional.size() != 2)
-        return wrongUsage(QStringLiteral("'show' takes exactly one session ID."));
-    if (parser.isSet(limitOption) || parser.isSet(jsonOption))
-        return wrongUsage(QStringLiteral("--limit and --json go with the list, not with 'show'."));
-    return show(positional.at(1), parser.isSet(markdownOption));
+        return commandLine.wrongUsage(QStringLiteral("'show' takes exactly one session ID."));
+    if (commandLine.isSet(limitOption) || commandLine.isSet(jsonOption))
+        return commandLine.wrongUsage(QStringLiteral("--limit and --json go with the list, not with 'show'."));
+    return show(positional.at(1), commandLine.isSet(markdownOption));
 }
 
 } // namespace quiro::cli

@@ -1,5 +1,6 @@
 #include "app/cli/TerminalText.h"
 
+#include "core/Text.h"
 #include "history/TurnRecord.h"
 
 #include <unistd.h>
@@ -29,27 +30,17 @@ QString Style::wrap(const QString& code, const QString& text) const
 
 QString clean(const QString& text)
 {
-    QString result;
-    result.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (c.category() == QChar::Other_Control)
-            result.append(QLatin1Char(' '));
-        else if ((u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069))
-            continue;
-        else
-            result.append(c);
-    }
-    return result;
+    return Text::displayable(text);
+}
+
+QString counted(qint64 count, const char* one, const char* many)
+{
+    return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
 }
 
 QString speakerName(const QString& speakerTag)
 {
-    if (speakerTag == TurnRecord::managerTag)
-        return QStringLiteral("You");
-    if (speakerTag == TurnRecord::clientTag)
-        return QStringLiteral("Them");
-    return clean(speakerTag);
+    return clean(TurnRecord::speakerName(speakerTag));
 }
 
 void printAnalysis(QTextStream& out, const PostCallAnalysis& analysis, const Style& style)

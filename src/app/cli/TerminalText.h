@@ -36,6 +36,9 @@ private:
 // reach the terminal as they are.
 QString clean(const QString& text);
 
+// "1 turn", "2 turns".
+QString counted(qint64 count, const char* one, const char* many);
+
 // "You" for the seller's tag, "Them" for the client's.
 QString speakerName(const QString& speakerTag);
 

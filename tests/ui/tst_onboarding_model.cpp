@@ -1,0 +1,191 @@
+// The first-run model without devices or a display: the page flow, the profile it writes, and
+// the user's request for the device checks with checks the test controls.
+#include "core/Paths.h"
+#include "support/AwaitTask.h"
+#include "support/TestSupport.h"
+#include "ui/onboarding/OnboardingModel.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroSignal>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using namespace quiro;
+using Field = OnboardingModel::Field;
+
+namespace {
+
+QJsonObject writtenProfile()
+{
+    return QJsonDocument::fromJson(test::readFile(Paths::profileFile())).object();
+}
+
+// A check that answers when the test says so, noting when it was asked.
+struct HeldCheck {
+    HeldCheck(QStringList* asked, QString name)
+        : asked(asked)
+        , name(std::move(name))
+    {
+    }
+
+    QStringList* asked;
+    QString name;
+    std::shared_ptr<QObject> release = std::make_shared<QObject>();
+    HearingCheck::Result answer;
+
+    std::function<QCoro::Task<HearingCheck::Result>()> probe()
+    {
+        return [this]() -> QCoro::Task<HearingCheck::Result> {
+            asked->append(name);
+            co_await qCoro(release.get(), &QObject::objectNameChanged);
+            co_return answer;
+        };
+    }
+    void answerWith(bool ok)
+    {
+        answer = ok ? HearingCheck::Result{true, name, {}} : HearingCheck::Result{false, {}, name + " is missing"};
+        release->setObjectName(QStringLiteral("answered"));
+    }
+};
+
+} // namespace
+
+class TestOnboardingModel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { m_home = std::make_unique<test::TempHome>(); }
+    void cleanup() { m_home.reset(); }
+
+    void nextWalksThePagesInOrderAndStopsOnReady();
+    void leavingThePlaybookWritesTheProfile_data();
+    void leavingThePlaybookWritesTheProfile();
+    void failedSaveKeepsThePageAndWhatWasTyped();
+    void requestChecksMicrophoneThenPlaybackAndAdvancesOnlyFromPermissions();
+
+private:
+    std::unique_ptr<test::TempHome> m_home;
+};
+
+void TestOnboardingModel::nextWalksThePagesInOrderAndStopsOnReady()
+{
+    OnboardingModel model;
+    QSignalSpy changes(&model, &OnboardingModel::pageChanged);
+    for (const OnboardPage expected : {OnboardPage::permissions, OnboardPage::playbook, OnboardPage::ready}) {
+        model.next();
+        QCOMPARE(model.page(), expected);
+    }
+    QVERIFY(QFile::exists(Paths::profileFile()));
+    model.next();
+    QCOMPARE(model.page(), OnboardPage::ready);
+    QCOMPARE(changes.size(), 3);
+}
+
+void TestOnboardingModel::leavingThePlaybookWritesTheProfile_data()
+{
+    QTest::addColumn<QStringList>("fields"); // in the order of OnboardingModel::Field
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("only the second objection")
+        << QStringList{{}, {}, {}, {}, {}, QStringLiteral("We have no budget"), {}}
+        << QByteArray(R"({"product_name":"","value_prop":"","target_customer":"","call_type":"",)"
+                      R"("objections":["We have no budget"]})");
+    QTest::newRow("all empty") << QStringList(OnboardingModel::fieldCount, QString())
+                               << QByteArray(R"({"product_name":"","value_prop":"","target_customer":"",)"
+                                             R"("call_type":"","objections":[]})");
+    QTest::newRow("as typed, blanks kept")
+        << QStringList{QStringLiteral(" Acme "),      QStringLiteral("Hints live"),    QStringLiteral("SaaS teams"),
+                       QStringLiteral("Demo"),        QStringLiteral("Too expensive"), {},
+                       QStringLiteral("Ask the team")}
+        << QByteArray(R"({"product_name":" Acme ","value_prop":"Hints live","target_customer":"SaaS teams",)"
+                      R"("call_type":"Demo","objections":["Too expensive","Ask the team"]})");
+}
+
+void TestOnboardingModel::leavingThePlaybookWritesTheProfile()
+{
+    QFETCH(QStringList, fields);
+    QFETCH(QByteArray, expected);
+    // An earlier profile is replaced, not merged.
+    test::writeFile(Paths::profileFile(), R"({"product_name":"Old","objections":["Old one"],"extra":1})");
+    OnboardingModel model;
+    model.next();
+    model.next();
+    for (int i = 0; i < OnboardingModel::fieldCount; ++i)
+        model.setText(Field(i), fields.at(i));
+    model.next();
+    QCOMPARE(model.page(), OnboardPage::ready);
+    QCOMPARE(writtenProfile(), QJsonDocument::fromJson(expected).object());
+}
+
+void TestOnboardingModel::failedSaveKeepsThePageAndWhatWasTyped()
+{
+    // A file where the folder should be: the profile cannot be written.
+    test::writeFile(Paths::home() + QStringLiteral("/.quiroai"), "not a folder");
+    OnboardingModel model;
+    model.next();
+    model.next();
+    model.setText(Field::productName, QStringLiteral("Acme"));
+    model.next();
+    QCOMPARE(model.page(), OnboardPage::playbook);
+    QVERIFY(model.saveError().has_value());
+    QVERIFY2(model.saveError()->startsWith(QStringLiteral("Your product profile could not be saved: ")),
+             qPrintable(*model.saveError()));
+    QCOMPARE(model.text(Field::productName), QStringLiteral("Acme"));
+
+    QVERIFY(QFile::remove(Paths::home() + QStringLiteral("/.quiroai")));
+    model.next();
+    QCOMPARE(model.page(), OnboardPage::ready);
+    QCOMPARE(model.saveError(), std::nullopt);
+    QCOMPARE(writtenProfile().value(QStringLiteral("product_name")).toString(), QStringLiteral("Acme"));
+}
+
+void TestOnboardingModel::requestChecksMicrophoneThenPlaybackAndAdvancesOnlyFromPermissions()
+{
+    QStringList asked;
+    HeldCheck mic(&asked, QStringLiteral("mic"));
+    HeldCheck playback(&asked, QStringLiteral("playback"));
+    OnboardingModel model({mic.probe(), playback.probe()});
+    model.next();
+
+    // The playback monitor missing: the flow stays, and the reason is there to show.
+    QCoro::Task<> request = model.requestAll();
+    QVERIFY(model.checking());
+    QCOMPARE(asked, QStringList{QStringLiteral("mic")}); // one after the other
+    mic.answerWith(true);
+    QTRY_COMPARE(asked.size(), 2);
+    playback.answerWith(false);
+    QVERIFY(test::awaitTask(std::move(request)));
+    QVERIFY(!model.checking());
+    QVERIFY(model.askedOnce());
+    QVERIFY(model.micOK() && !model.scrOK() && !model.bothGranted());
+    QCOMPARE(model.playback().reason, QStringLiteral("playback is missing"));
+    QCOMPARE(model.page(), OnboardPage::permissions);
+
+    // A request still running when the user skips ahead must not move the flow on again (which
+    // would save the profile before anything was typed).
+    mic.release = std::make_shared<QObject>();
+    playback.release = std::make_shared<QObject>();
+    QCoro::Task<> late = model.requestAll();
+    model.next();
+    mic.answerWith(true);
+    QTRY_COMPARE(asked.size(), 4);
+    playback.answerWith(true);
+    QVERIFY(test::awaitTask(std::move(late)));
+    QVERIFY(model.bothGranted());
+    QCOMPARE(model.page(), OnboardPage::playbook);
+    QVERIFY(!QFile::exists(Paths::profileFile()));
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    TestOnboardingModel test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_onboarding_model.moc"
