@@ -1,5 +1,6 @@
 #include "audio/PulseRecorder.h"
 
+#include "audio/SoundServer.h"
 #include "core/Log.h"
 
 #include <QPromise>
@@ -29,14 +30,6 @@ pa_sample_spec targetSpec()
 QString fromUtf8(const char* text)
 {
     return text ? QString::fromUtf8(text) : QString();
-}
-
-// PipeWire's PulseAudio layer names the default "@DEFAULT_SINK@" or "@DEFAULT_SOURCE@" while it has
-// none, as it does for a few milliseconds after the default device goes. Such a name is no device:
-// looking it up finds nothing, and a stream opened on it would land wherever PipeWire likes.
-bool isPlaceholder(const QString& name)
-{
-    return name.startsWith(QLatin1Char('@')) && name.endsWith(QLatin1Char('@'));
 }
 
 } // namespace
@@ -152,6 +145,7 @@ void PulseRecorder::close()
     pa_threaded_mainloop_lock(m_loop);
     OpenHandler pending = std::exchange(m_openDone, nullptr);
     m_phase = Phase::closed;
+    letNamingFinish();
     freeTimer(m_timer);
     releaseContext();
     pa_threaded_mainloop_unlock(m_loop);
@@ -225,6 +219,27 @@ void PulseRecorder::releaseContext()
     m_context = nullptr;
 }
 
+// PipeWire's PulseAudio layer (0.3.65) builds its view of the server for a client while it names
+// it; a client that hangs up meanwhile can leave it announcing no new default device to any client
+// from then on, until it restarts. So a connection being named is let finish first: a local server
+// takes milliseconds, and one that hangs is given up after namingWaitMs.
+void PulseRecorder::letNamingFinish()
+{
+    if (!m_context || pa_context_get_state(m_context) != PA_CONTEXT_SETTING_NAME)
+        return;
+    const pa_usec_t deadline = pa_rtclock_now() + pa_usec_t(namingWaitMs) * 1000;
+    pa_time_event* wake = newTimer(namingWaitMs, &PulseRecorder::wakeCallback);
+    // The state callback and the timer wake us.
+    while (pa_context_get_state(m_context) == PA_CONTEXT_SETTING_NAME && pa_rtclock_now() < deadline)
+        pa_threaded_mainloop_wait(m_loop);
+    freeTimer(wake);
+}
+
+void PulseRecorder::wakeCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
+{
+    pa_threaded_mainloop_signal(static_cast<PulseRecorder*>(self)->m_loop, 0);
+}
+
 // Timers live on the loop, not on the connection, so they outlast a lost one; they are made through
 // a context only because it converts the monotonic deadline for the loop.
 pa_time_event* PulseRecorder::newTimer(int delayMs, pa_time_event_cb_t callback)
@@ -267,6 +282,8 @@ QString PulseRecorder::contextError() const
 void PulseRecorder::contextStateCallback(pa_context* context, void* self)
 {
     auto* recorder = static_cast<PulseRecorder*>(self);
+    // For close(), which may wait for the naming to finish.
+    pa_threaded_mainloop_signal(recorder->m_loop, 0);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
         // The first connection, or a new one after the server was lost: either way the default
@@ -382,7 +399,7 @@ void PulseRecorder::serverInfoCallback(pa_context* context, const pa_server_info
     }
     const bool wantSource = recorder->m_device == Device::defaultSource;
     const QString name = fromUtf8(wantSource ? info->default_source_name : info->default_sink_name);
-    if (name.isEmpty() || isPlaceholder(name)) {
+    if (name.isEmpty() || SoundServer::isPlaceholder(name)) {
         recorder->resolved(Failure{
             FailureKind::noDevice,
             wantSource ? QStringLiteral("No microphone found — the sound server has no input device; plug one in "
@@ -577,10 +594,11 @@ void PulseRecorder::deviceGapCallback(pa_mainloop_api*, pa_time_event*, const st
     recorder->freeTimer(recorder->m_deviceGap);
     if (recorder->m_phase != Phase::running || recorder->m_stream)
         return;
-    // PipeWire's PulseAudio layer (0.3.65) can leave one connection's view of the defaults behind:
-    // it goes on naming the placeholder, with no further change event, while a new connection
-    // already sees the device that replaced the old one. One fresh connection settles that before
-    // the device counts as lost.
+    // A connection only learns of a new default through change events, and PipeWire's PulseAudio
+    // layer (0.3.65) stops sending them for good once any client hangs up while being named (see
+    // letNamingFinish()): this connection would go on seeing the placeholder while a new one reads
+    // the device that replaced the old one. One fresh connection settles that before the device
+    // counts as lost.
     if (!std::exchange(recorder->m_gapReconnected, true)) {
         if (recorder->reconnectAfter(0))
             recorder->m_deviceGap = recorder->newTimer(deviceGapMs, &PulseRecorder::deviceGapCallback);

@@ -87,7 +87,9 @@ public:
     std::optional<Failure> openAndWait();
 
     // Stops the stream and joins the loop thread. Once it returns, no callback runs any more.
-    // Idempotent. Must not be called from a callback (the loop thread cannot join itself).
+    // A connection the server is still naming is let finish first (milliseconds; at most
+    // namingWaitMs when the server hangs). Idempotent. Must not be called from a callback (the loop
+    // thread cannot join itself).
     void close();
 
     // Calls `tick` on the loop thread every intervalMs, on a fixed schedule measured on the
@@ -106,9 +108,11 @@ public:
     static constexpr int firstRetryDelayMs = 250;
     static constexpr int maxRetryDelayMs = 2000;
     // How long a default that is missing right after a server change may stay missing before the
-    // device counts as lost. PipeWire names a placeholder first and the real device a few
-    // milliseconds later, in a second change event.
+    // connection is renewed, and then once more before the device counts as lost. PipeWire names a
+    // placeholder first and the real device a few milliseconds later, in a second change event.
     static constexpr int deviceGapMs = 500;
+    // How long close() lets a connection that the server is still naming finish before it drops it.
+    static constexpr int namingWaitMs = 500;
 
 private:
     enum class Phase { idle, opening, running, failed, closed };
@@ -125,9 +129,11 @@ private:
     static void openTimeoutCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
     static void retryCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
     static void deviceGapCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
+    static void wakeCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
 
     bool newContext();
     void releaseContext();
+    void letNamingFinish();
     void serverLost();
     bool reconnectAfter(int delayMs);
     pa_time_event* newTimer(int delayMs, pa_time_event_cb_t callback);

@@ -432,6 +432,23 @@ private slots:
         QVERIFY(!QCoro::waitFor(stopped.start()));
         QVERIFY(stopped.isRunning());
         stopped.stop();
+
+        // Stops at every moment of the first few milliseconds, the server's handshake among them,
+        // leave the server telling its other clients about a new default output. (PipeWire's
+        // PulseAudio layer 0.3.65 stops doing so for good when a client hangs up while being named.)
+        ServerChanges changes;
+        QVERIFY(changes.addOutput("headset", "Headset"));
+        SystemAudioCapture running;
+        QVERIFY(!QCoro::waitFor(running.start()));
+        for (int delayUs = 0; delayUs < 6000; delayUs += 50) {
+            SystemAudioCapture capture;
+            QCoro::Task<std::optional<SystemAudioCapture::Failure>> starting = capture.start();
+            QThread::usleep(delayUs);
+            capture.stop();
+            QCoro::waitFor(std::move(starting));
+        }
+        QVERIFY(setDefault("sink", "headset"));
+        QTRY_COMPARE_WITH_TIMEOUT(running.deviceName(), "headset.monitor", 3000);
     }
 
     void outputUnpluggedMidStream()
