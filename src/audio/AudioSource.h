@@ -41,7 +41,9 @@ public:
 
     // The receiver of every chunk, called on the capture's own thread. May be replaced while running.
     virtual void setOnChunk(ChunkHandler handler) = 0;
-    // Called on the capture's own thread when the sound server is lost and when recording resumes.
+    // Called on the capture's own thread, like onChunk, when the sound server is lost and when
+    // audio flows again: each once per loss, however many reconnection attempts lie between them,
+    // and no chunk in between. May be replaced while running.
     virtual void setOnServerLink(ServerLinkHandler handler) = 0;
 
     // Opens the device; the task completes on the caller's thread with nothing once audio flows,

@@ -1,12 +1,15 @@
 #include "audio/PulseRecorder.h"
 
+#include "audio/SoundServer.h"
 #include "core/Log.h"
 
 #include <QPromise>
 
 #include <pulse/rtclock.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace quiro {
 
@@ -78,22 +81,16 @@ void PulseRecorder::open(OpenHandler done)
     }
 
     pa_threaded_mainloop_lock(m_loop);
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Quiro");
-    if (!m_context) {
+    if (!newContext()) {
         finishOpen(Failure{FailureKind::other, QStringLiteral("Could not create a sound server connection")});
-    } else {
-        pa_context_set_state_callback(m_context, &PulseRecorder::contextStateCallback, this);
+    } else if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
         // No server name: libpulse honours PULSE_SERVER, the X11 root property and the user's
         // runtime folder, exactly like every other client of the desktop.
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
-            finishOpen(Failure{FailureKind::noServer,
-                               QStringLiteral("No sound server answers (%1) — start PulseAudio or PipeWire "
-                                              "(pipewire-pulse)")
-                                   .arg(contextError())});
-        } else {
-            m_openTimeout = pa_context_rttime_new(m_context, pa_rtclock_now() + pa_usec_t(openTimeoutMs) * 1000,
-                                                  &PulseRecorder::openTimeoutCallback, this);
-        }
+        finishOpen(Failure{FailureKind::noServer, QStringLiteral("No sound server answers (%1) — start PulseAudio or "
+                                                                 "PipeWire (pipewire-pulse)")
+                                                      .arg(contextError())});
+    } else {
+        m_openTimeout = newTimer(openTimeoutMs, &PulseRecorder::openTimeoutCallback);
     }
     pa_threaded_mainloop_unlock(m_loop);
 }
@@ -148,23 +145,9 @@ void PulseRecorder::close()
     pa_threaded_mainloop_lock(m_loop);
     OpenHandler pending = std::exchange(m_openDone, nullptr);
     m_phase = Phase::closed;
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
-    if (m_timer) {
-        api->time_free(m_timer);
-        m_timer = nullptr;
-    }
-    if (m_openTimeout) {
-        api->time_free(m_openTimeout);
-        m_openTimeout = nullptr;
-    }
-    dropStream();
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
+    letNamingFinish();
+    freeTimer(m_timer);
+    releaseContext();
     pa_threaded_mainloop_unlock(m_loop);
 
     // The loop thread is joined here: from now on no callback of ours can be running or start.
@@ -179,14 +162,11 @@ void PulseRecorder::close()
 void PulseRecorder::startTimer(int intervalMs, std::function<void()> tick)
 {
     withLock([&] {
-        if (!m_context || m_phase != Phase::running)
+        if (m_phase != Phase::running)
             return;
-        if (m_timer)
-            pa_threaded_mainloop_get_api(m_loop)->time_free(m_timer);
         m_tick = std::move(tick);
         m_tickIntervalUs = uint64_t(intervalMs) * 1000;
-        m_nextTickUs = pa_rtclock_now() + m_tickIntervalUs;
-        m_timer = pa_context_rttime_new(m_context, m_nextTickUs, &PulseRecorder::timerCallback, this);
+        armTick();
     });
 }
 
@@ -210,12 +190,82 @@ PulseRecorder::DeviceInfo PulseRecorder::device()
 
 // --- loop thread ---------------------------------------------------------------------------
 
+bool PulseRecorder::newContext()
+{
+    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Quiro");
+    if (!m_context)
+        return false;
+    pa_context_set_state_callback(m_context, &PulseRecorder::contextStateCallback, this);
+    return true;
+}
+
+// Drops the connection with everything that lives on it. The requests still pending are cancelled
+// with it, and a cancelled request never calls back, so nothing of this connection reaches the next.
+void PulseRecorder::releaseContext()
+{
+    freeTimer(m_openTimeout);
+    freeTimer(m_retryTimer);
+    freeTimer(m_deviceGap);
+    dropStream();
+    m_resolving = false;
+    m_resolveAgain = false;
+    m_defaultName.clear();
+    if (!m_context)
+        return;
+    pa_context_set_state_callback(m_context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
+    pa_context_disconnect(m_context);
+    pa_context_unref(m_context);
+    m_context = nullptr;
+}
+
+// PipeWire's PulseAudio layer (0.3.65) builds its view of the server for a client while it names
+// it; a client that hangs up meanwhile can leave it announcing no new default device to any client
+// from then on, until it restarts. So a connection being named is let finish first: a local server
+// takes milliseconds, and one that hangs is given up after namingWaitMs.
+void PulseRecorder::letNamingFinish()
+{
+    if (!m_context || pa_context_get_state(m_context) != PA_CONTEXT_SETTING_NAME)
+        return;
+    const pa_usec_t deadline = pa_rtclock_now() + pa_usec_t(namingWaitMs) * 1000;
+    pa_time_event* wake = newTimer(namingWaitMs, &PulseRecorder::wakeCallback);
+    // The state callback and the timer wake us.
+    while (pa_context_get_state(m_context) == PA_CONTEXT_SETTING_NAME && pa_rtclock_now() < deadline)
+        pa_threaded_mainloop_wait(m_loop);
+    freeTimer(wake);
+}
+
+void PulseRecorder::wakeCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
+{
+    pa_threaded_mainloop_signal(static_cast<PulseRecorder*>(self)->m_loop, 0);
+}
+
+// Timers live on the loop, not on the connection, so they outlast a lost one; they are made through
+// a context only because it converts the monotonic deadline for the loop.
+pa_time_event* PulseRecorder::newTimer(int delayMs, pa_time_event_cb_t callback)
+{
+    return pa_context_rttime_new(m_context, pa_rtclock_now() + pa_usec_t(delayMs) * 1000, callback, this);
+}
+
+void PulseRecorder::freeTimer(pa_time_event*& event)
+{
+    if (event)
+        pa_threaded_mainloop_get_api(m_loop)->time_free(std::exchange(event, nullptr));
+}
+
+void PulseRecorder::armTick()
+{
+    freeTimer(m_timer);
+    if (!m_tick || !m_context || m_serverLost)
+        return;
+    m_nextTickUs = pa_rtclock_now() + m_tickIntervalUs;
+    m_timer = pa_context_rttime_new(m_context, m_nextTickUs, &PulseRecorder::timerCallback, this);
+}
+
 void PulseRecorder::finishOpen(std::optional<Failure> failure)
 {
-    if (m_openTimeout && m_loop) {
-        pa_threaded_mainloop_get_api(m_loop)->time_free(m_openTimeout);
-        m_openTimeout = nullptr;
-    }
+    if (m_loop)
+        freeTimer(m_openTimeout);
     // After a failed open the loop idles until the owner closes it; callbacks ignore it.
     m_phase = failure ? Phase::failed : Phase::running;
     if (auto done = std::exchange(m_openDone, nullptr))
@@ -232,9 +282,13 @@ QString PulseRecorder::contextError() const
 void PulseRecorder::contextStateCallback(pa_context* context, void* self)
 {
     auto* recorder = static_cast<PulseRecorder*>(self);
+    // For close(), which may wait for the naming to finish.
+    pa_threaded_mainloop_signal(recorder->m_loop, 0);
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
-        if (recorder->m_phase != Phase::opening)
+        // The first connection, or a new one after the server was lost: either way the default
+        // device is looked up afresh.
+        if (recorder->m_phase != Phase::opening && recorder->m_phase != Phase::running)
             return;
         pa_context_set_subscribe_callback(context, &PulseRecorder::subscribeCallback, self);
         if (pa_operation* op = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
@@ -249,15 +303,61 @@ void PulseRecorder::contextStateCallback(pa_context* context, void* self)
                                                               "PipeWire (pipewire-pulse)")
                                                    .arg(recorder->contextError())});
         } else if (recorder->m_phase == Phase::running) {
-            recorder->m_phase = Phase::failed;
-            if (recorder->m_callbacks.streamError)
-                recorder->m_callbacks.streamError(
-                    QStringLiteral("lost the sound server (%1)").arg(recorder->contextError()));
+            recorder->serverLost();
         }
         return;
     default:
         return;
     }
+}
+
+// Reported once per loss; then a fresh connection is tried after a pause that doubles with every
+// failed attempt, so a server that stays away costs one attempt every maxRetryDelayMs.
+void PulseRecorder::serverLost()
+{
+    const QString error = contextError();
+    // The tick pauses with the server, so that nothing is delivered until audio flows again.
+    freeTimer(m_timer);
+    m_current = {};
+    if (!m_serverLost) {
+        m_serverLost = true;
+        m_retryDelayMs = firstRetryDelayMs;
+        if (m_callbacks.streamError)
+            m_callbacks.streamError(QStringLiteral("lost the sound server (%1)").arg(error));
+        if (m_callbacks.serverLink)
+            m_callbacks.serverLink(AudioSource::ServerLink::lost);
+    }
+    if (reconnectAfter(m_retryDelayMs))
+        m_retryDelayMs = std::min(2 * m_retryDelayMs, maxRetryDelayMs);
+}
+
+// A context that has failed never connects again, and one whose view went stale is no use: every
+// attempt gets a new one, which also carries the timer that starts the attempt.
+bool PulseRecorder::reconnectAfter(int delayMs)
+{
+    releaseContext();
+    if (!newContext()) {
+        Log::line(QStringLiteral("Audio"), QStringLiteral("Could not create a sound server connection; %1 gives up")
+                                               .arg(QString::fromUtf8(m_threadName)));
+        freeTimer(m_timer);
+        m_phase = Phase::failed;
+        return false;
+    }
+    m_retryTimer = newTimer(delayMs, &PulseRecorder::retryCallback);
+    return true;
+}
+
+void PulseRecorder::retryCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    recorder->freeTimer(recorder->m_retryTimer);
+    // No autospawn: a desktop restarts its own server (systemd, the session); one started by us
+    // would stand beside it and take the devices from the user's sound settings.
+    // A refused connection usually fails inside pa_context_connect, whose state callback has then
+    // already scheduled the next attempt on a new context.
+    pa_context* attempt = recorder->m_context;
+    if (pa_context_connect(attempt, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 && attempt == recorder->m_context)
+        recorder->serverLost();
 }
 
 void PulseRecorder::subscribeCallback(pa_context*, pa_subscription_event_type_t eventType, uint32_t, void* self)
@@ -299,7 +399,7 @@ void PulseRecorder::serverInfoCallback(pa_context* context, const pa_server_info
     }
     const bool wantSource = recorder->m_device == Device::defaultSource;
     const QString name = fromUtf8(wantSource ? info->default_source_name : info->default_sink_name);
-    if (name.isEmpty()) {
+    if (name.isEmpty() || SoundServer::isPlaceholder(name)) {
         recorder->resolved(Failure{
             FailureKind::noDevice,
             wantSource ? QStringLiteral("No microphone found — the sound server has no input device; plug one in "
@@ -398,12 +498,20 @@ void PulseRecorder::resolved(std::optional<Failure> failure)
     } else if (m_phase == Phase::running) {
         if (failure) {
             // The default went away and nothing usable replaced it. While our stream still runs
-            // it may keep working (the server moves it); without one there is nothing to record
-            // until the server names a usable default again, which the next change event brings.
-            if (!m_stream)
-                reportLost(failure->message);
-        } else if (!m_stream || m_candidateDefault != m_defaultName) {
-            connectStream();
+            // it may keep working (the server moves it). Without one there is nothing to record
+            // until the server names a usable default again, which a change event brings: often
+            // within milliseconds (PipeWire names a placeholder first), so the device counts as
+            // lost only when none has come within deviceGapMs.
+            if (!m_stream) {
+                m_gapError = failure->message;
+                if (!m_deviceGap)
+                    m_deviceGap = newTimer(deviceGapMs, &PulseRecorder::deviceGapCallback);
+            }
+        } else {
+            freeTimer(m_deviceGap);
+            m_gapReconnected = false;
+            if (!m_stream || m_candidateDefault != m_defaultName)
+                connectStream();
         }
     }
     if (m_resolveAgain && (m_phase == Phase::opening || m_phase == Phase::running)) {
@@ -480,6 +588,25 @@ void PulseRecorder::streamFailed(const QString& error)
     reportLost(error);
 }
 
+void PulseRecorder::deviceGapCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
+{
+    auto* recorder = static_cast<PulseRecorder*>(self);
+    recorder->freeTimer(recorder->m_deviceGap);
+    if (recorder->m_phase != Phase::running || recorder->m_stream)
+        return;
+    // A connection only learns of a new default through change events, and PipeWire's PulseAudio
+    // layer (0.3.65) stops sending them for good once any client hangs up while being named (see
+    // letNamingFinish()): this connection would go on seeing the placeholder while a new one reads
+    // the device that replaced the old one. One fresh connection settles that before the device
+    // counts as lost.
+    if (!std::exchange(recorder->m_gapReconnected, true)) {
+        if (recorder->reconnectAfter(0))
+            recorder->m_deviceGap = recorder->newTimer(deviceGapMs, &PulseRecorder::deviceGapCallback);
+        return;
+    }
+    recorder->reportLost(recorder->m_gapError);
+}
+
 void PulseRecorder::reportLost(const QString& error)
 {
     // Said once per loss; the device that comes back is announced through deviceChanged.
@@ -499,8 +626,9 @@ void PulseRecorder::streamStateCallback(pa_stream* stream, void* self)
     switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY: {
         recorder->m_failuresSinceReady = 0;
-        // After a loss m_current is empty, so the device we are back on is always announced.
-        const bool switched = recorder->m_phase == Phase::running &&
+        // After a device loss m_current is empty, so the device we are back on is always
+        // announced; after a server loss the restored report names it instead.
+        const bool switched = recorder->m_phase == Phase::running && !recorder->m_serverLost &&
                               (recorder->m_lostReported || recorder->m_current.name != recorder->m_connecting.name);
         recorder->m_lostReported = false;
         recorder->m_current = recorder->m_connecting;
@@ -527,8 +655,15 @@ void PulseRecorder::streamReadCallback(pa_stream* stream, size_t, void* self)
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
             return;
         // A hole (data == nullptr) means the server lost audio; there is nothing to hand on.
-        if (data && recorder->m_phase == Phase::running && recorder->m_callbacks.data)
-            recorder->m_callbacks.data(static_cast<const char*>(data), qsizetype(bytes));
+        if (data && recorder->m_phase == Phase::running) {
+            if (std::exchange(recorder->m_serverLost, false)) {
+                recorder->armTick();
+                if (recorder->m_callbacks.serverLink)
+                    recorder->m_callbacks.serverLink(AudioSource::ServerLink::restored);
+            }
+            if (recorder->m_callbacks.data)
+                recorder->m_callbacks.data(static_cast<const char*>(data), qsizetype(bytes));
+        }
         pa_stream_drop(stream);
         if (stream != recorder->m_stream)
             return;
@@ -549,11 +684,10 @@ void PulseRecorder::timerCallback(pa_mainloop_api*, pa_time_event* event, const 
         recorder->m_tick();
 }
 
-void PulseRecorder::openTimeoutCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* self)
+void PulseRecorder::openTimeoutCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
 {
     auto* recorder = static_cast<PulseRecorder*>(self);
-    api->time_free(event);
-    recorder->m_openTimeout = nullptr;
+    recorder->freeTimer(recorder->m_openTimeout);
     if (recorder->m_phase == Phase::opening)
         recorder->finishOpen(
             Failure{FailureKind::noServer, QStringLiteral("The sound server did not answer within %1 s — restart "

@@ -22,6 +22,10 @@ namespace quiro {
 // It follows the server's default device: when the default source (or, for a monitor, the default
 // sink) changes, the stream is re-opened on the new device and deviceChanged reports it. The
 // session goes on; the transcription stream sees at most a few milliseconds' gap.
+//
+// It also outlives the server: when the connection is lost while recording, it connects again,
+// with a pause between attempts that grows to maxRetryDelayMs, for as long as it stays open, and
+// records from whatever the default device is once the server is back.
 class PulseRecorder {
 public:
     enum class Device { defaultSource, defaultSinkMonitor };
@@ -47,10 +51,13 @@ public:
         std::function<void(const char* data, qsizetype bytes)> data;
         // The stream now records from another device after the default changed. Loop thread.
         std::function<void(const DeviceInfo& device)> deviceChanged;
-        // The stream ended on its own: the server is gone (for good), or the device is gone and no
-        // usable default replaced it (recording resumes, with deviceChanged, once one appears).
-        // Loop thread.
+        // The stream ended on its own: the server is gone (serverLink follows), or the device is
+        // gone and no usable default replaced it (recording resumes, with deviceChanged, once one
+        // appears). Loop thread.
         std::function<void(const QString& error)> streamError;
+        // The server went away (lost), or audio flows again after it came back (restored): each
+        // once per loss, whatever the number of attempts between them. Loop thread, lock held.
+        std::function<void(AudioSource::ServerLink link)> serverLink;
     };
 
     // The failure as a capture reports it: no device → noDisplay, a device that does not open →
@@ -80,11 +87,14 @@ public:
     std::optional<Failure> openAndWait();
 
     // Stops the stream and joins the loop thread. Once it returns, no callback runs any more.
-    // Idempotent. Must not be called from a callback (the loop thread cannot join itself).
+    // A connection the server is still naming is let finish first (milliseconds; at most
+    // namingWaitMs when the server hangs). Idempotent. Must not be called from a callback (the loop
+    // thread cannot join itself).
     void close();
 
     // Calls `tick` on the loop thread every intervalMs, on a fixed schedule measured on the
-    // monotonic clock (a late tick does not shift the following ones). Only while open.
+    // monotonic clock (a late tick does not shift the following ones). Only while open; it pauses
+    // while the server is lost and starts over when audio flows again.
     void startTimer(int intervalMs, std::function<void()> tick);
 
     // Runs fn with the loop lock held (directly when already on the loop thread or not running).
@@ -94,6 +104,15 @@ public:
     DeviceInfo device();
 
     static constexpr int openTimeoutMs = 5000;
+    // The pause before the first reconnection attempt, doubled after each failed one up to the last.
+    static constexpr int firstRetryDelayMs = 250;
+    static constexpr int maxRetryDelayMs = 2000;
+    // How long a default that is missing right after a server change may stay missing before the
+    // connection is renewed, and then once more before the device counts as lost. PipeWire names a
+    // placeholder first and the real device a few milliseconds later, in a second change event.
+    static constexpr int deviceGapMs = 500;
+    // How long close() lets a connection that the server is still naming finish before it drops it.
+    static constexpr int namingWaitMs = 500;
 
 private:
     enum class Phase { idle, opening, running, failed, closed };
@@ -108,7 +127,18 @@ private:
     static void streamReadCallback(pa_stream* stream, size_t bytes, void* self);
     static void timerCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
     static void openTimeoutCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
+    static void retryCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
+    static void deviceGapCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
+    static void wakeCallback(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
 
+    bool newContext();
+    void releaseContext();
+    void letNamingFinish();
+    void serverLost();
+    bool reconnectAfter(int delayMs);
+    pa_time_event* newTimer(int delayMs, pa_time_event_cb_t callback);
+    void freeTimer(pa_time_event*& event);
+    void armTick();
     void resolveDefault();
     void resolved(std::optional<Failure> failure);
     void connectStream();
@@ -129,6 +159,8 @@ private:
     pa_stream* m_stream = nullptr;
     pa_time_event* m_timer = nullptr;
     pa_time_event* m_openTimeout = nullptr;
+    pa_time_event* m_retryTimer = nullptr;
+    pa_time_event* m_deviceGap = nullptr;
     Phase m_phase = Phase::idle;
     OpenHandler m_openDone;
 
@@ -148,6 +180,12 @@ private:
     DeviceInfo m_current;
     int m_failuresSinceReady = 0;
     bool m_lostReported = false;
+    QString m_gapError; // why the device would count as lost when m_deviceGap expires
+    bool m_gapReconnected = false;
+
+    // Set from the loss of the server until audio flows again.
+    bool m_serverLost = false;
+    int m_retryDelayMs = firstRetryDelayMs;
 };
 
 } // namespace quiro

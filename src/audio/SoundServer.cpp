@@ -1,5 +1,7 @@
 #include "audio/SoundServer.h"
 
+#include <QRegularExpression>
+
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
 
@@ -12,6 +14,13 @@ namespace {
 QString text(const char* value)
 {
     return value ? QString::fromUtf8(value) : QString();
+}
+
+// A default device as the server names it; empty when it has none, or only a placeholder.
+QString device(const char* name)
+{
+    const QString device = text(name);
+    return isPlaceholder(device) ? QString() : device;
 }
 
 // A one-shot conversation with the server on a plain (non-threaded) loop run right here: the
@@ -77,14 +86,14 @@ void serverInfo(pa_context* context, const pa_server_info* server, void* data)
     }
     query->info.serverName = text(server->server_name);
     query->info.serverVersion = text(server->server_version);
-    query->info.defaultSink = text(server->default_sink_name);
-    query->info.defaultSource = text(server->default_source_name);
+    query->info.defaultSink = device(server->default_sink_name);
+    query->info.defaultSource = device(server->default_source_name);
     query->pending = 0;
-    if (server->default_sink_name) {
+    if (!query->info.defaultSink.isEmpty()) {
         ++query->pending;
         release(pa_context_get_sink_info_by_name(context, server->default_sink_name, &sinkInfo, data));
     }
-    if (server->default_source_name) {
+    if (!query->info.defaultSource.isEmpty()) {
         ++query->pending;
         release(pa_context_get_source_info_by_name(context, server->default_source_name, &sourceInfo, data));
     }
@@ -114,6 +123,21 @@ void timedOut(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* dat
 }
 
 } // namespace
+
+bool isPlaceholder(const QString& name)
+{
+    return name.startsWith(QLatin1Char('@')) && name.endsWith(QLatin1Char('@'));
+}
+
+QString describe(const Info& info)
+{
+    const QString reported = QStringLiteral("%1 %2").arg(info.serverName, info.serverVersion);
+    static const QRegularExpression pipeWire(QStringLiteral("\\bon PipeWire ([^)\\s]+)"));
+    const QRegularExpressionMatch match = pipeWire.match(info.serverName);
+    if (!match.hasMatch())
+        return reported;
+    return QStringLiteral("PipeWire %1 — \"%2\"").arg(match.captured(1), reported);
+}
 
 std::variant<Info, QString> query(int timeoutMs)
 {

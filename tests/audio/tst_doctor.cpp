@@ -198,7 +198,9 @@ private slots:
 
         QCOMPARE(outcome.exitCode, 1);
         outcome.expectLines({
-            {"Sound server", "^✓ Sound server: pulseaudio "},
+            {"Sound server", qgetenv("QUIRO_TEST_SOUND_SERVER") == "pipewire"
+                                 ? "^✓ Sound server: PipeWire \\d+\\.\\d+\\.\\d+ — \"PulseAudio \\(on PipeWire "
+                                 : "^✓ Sound server: pulseaudio \\d"},
             // The test desktop's microphone is fed exact zeros: it opens, but nothing would be heard.
             {"Microphone", R"(^! Microphone: .*\(mic\), level -inf dBFS .* nothing is coming in)"},
             {"System audio", R"(^✓ System audio: monitor of .*\.monitor\), level )"},

@@ -22,21 +22,21 @@ PrivateSoundServer::PrivateSoundServer(const QString& folder, const QStringList&
     // A test that crashes runs no destructor: the server must not outlive it (it would also keep
     // the test's output open, and whoever reads it waiting).
     m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    QStringList arguments{QStringLiteral("-n"),
-                          QStringLiteral("--daemonize=no"),
-                          QStringLiteral("--system=no"),
-                          QStringLiteral("--exit-idle-time=-1"),
-                          QStringLiteral("--use-pid-file=no"),
-                          QStringLiteral("--realtime=no"),
-                          QStringLiteral("--log-level=error"),
-                          QStringLiteral("-L"),
-                          QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket};
+    // -n: no default.pa, so the modules given are the whole configuration. A socket left behind by
+    // a killed server is found stale and replaced.
+    m_arguments = QStringList{QStringLiteral("-n"),
+                              QStringLiteral("--daemonize=no"),
+                              QStringLiteral("--system=no"),
+                              QStringLiteral("--exit-idle-time=-1"),
+                              QStringLiteral("--use-pid-file=no"),
+                              QStringLiteral("--realtime=no"),
+                              QStringLiteral("--log-level=error"),
+                              QStringLiteral("-L"),
+                              QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket};
     for (const QString& module : modules)
-        arguments << QStringLiteral("-L") << module;
-    m_server.start(QStringLiteral("pulseaudio"), arguments);
+        m_arguments << QStringLiteral("-L") << module;
     qputenv("PULSE_SERVER", "unix:" + socket.toUtf8());
-    for (int tries = 0; tries < 100 && !answers(); ++tries)
-        QTest::qWait(100);
+    start();
 }
 
 PrivateSoundServer::~PrivateSoundServer()
@@ -44,6 +44,28 @@ PrivateSoundServer::~PrivateSoundServer()
     qputenv("PULSE_SERVER", m_oldServer);
     m_server.terminate();
     m_server.waitForFinished(5000);
+}
+
+bool PrivateSoundServer::start()
+{
+    m_server.start(QStringLiteral("pulseaudio"), m_arguments);
+    for (int tries = 0; tries < 100; ++tries) {
+        if (answers())
+            return true;
+        QTest::qWait(100);
+    }
+    return false;
+}
+
+void PrivateSoundServer::kill()
+{
+    m_server.kill();
+    m_server.waitForFinished(5000);
+}
+
+bool PrivateSoundServer::restart()
+{
+    return start();
 }
 
 bool PrivateSoundServer::answers()

@@ -94,7 +94,7 @@ QList<Check> checkSound()
     }
     const auto& info = std::get<SoundServer::Info>(queried);
     server.ok = true;
-    server.detail = QStringLiteral("%1 %2").arg(info.serverName, info.serverVersion);
+    server.detail = SoundServer::describe(info);
 
     auto levels = std::make_shared<Levels>();
     AudioCapture microphoneCapture;
