@@ -1,4 +1,3 @@
-#include "AccountTestTokens.h"
 #include "account/AuthManager.h"
 #include "account/JwtExpiry.h"
 #include "account/TokenStore.h"
@@ -8,6 +7,7 @@
 #include "support/AwaitTask.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TestSupport.h"
+#include "support/Tokens.h"
 
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -61,13 +61,6 @@ struct Fixture {
         QCOMPARE(auth->token(), token);
     }
 };
-
-// The owner/group/other bits only (Qt also reports the owner's bits as "user" bits).
-QFileDevice::Permissions modeOf(const QString& path)
-{
-    return QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
-}
-const QFileDevice::Permissions privateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 // Counts "quiro.logged_out" notifications while it lives.
 struct LoggedOut : QObject {
@@ -263,7 +256,7 @@ void TestAccount::loginSendsCredentialsAndSignsIn()
     QCOMPARE(Preferences::name(), QString("Bob"));
     // Stored (privately) by the time login() finished.
     QCOMPARE(test::readFile(f.store.filePath()), token.toUtf8());
-    QCOMPARE(modeOf(f.store.filePath()), privateFile);
+    QCOMPARE(test::modeBits(f.store.filePath()), test::privateFile);
     QCOMPARE(f.auth->pendingRefreshDelayMs(), std::optional<qint64>(qint64(day * 1000)));
 }
 
@@ -551,8 +544,8 @@ void TestAccount::fileFallbackWithoutSecretService()
         TokenStore store;
         QVERIFY(test::awaitTask(store.write("a.b.c"), 30'000));
         QCOMPARE(test::readFile(Paths::tokenFile()), QByteArray("a.b.c"));
-        QCOMPARE(modeOf(Paths::tokenFile()), privateFile);
-        QCOMPARE(modeOf(Paths::appDir()), privateFile | QFileDevice::ExeOwner);
+        QCOMPARE(test::modeBits(Paths::tokenFile()), test::privateFile);
+        QCOMPARE(test::modeBits(Paths::appDir()), test::privateDir);
         QCOMPARE(log.lines().size(), 1);
         QVERIFY2(log.lines().first().startsWith("[Auth] Secret service unavailable"), qPrintable(log.lines().first()));
         QVERIFY(!log.lines().first().contains("a.b.c"));

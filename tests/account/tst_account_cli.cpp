@@ -1,6 +1,6 @@
-#include "AccountTestTokens.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TestSupport.h"
+#include "support/Tokens.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

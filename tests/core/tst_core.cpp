@@ -22,16 +22,6 @@
 
 using namespace quiro;
 
-namespace {
-constexpr auto privateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-constexpr auto privateDir = privateFile | QFileDevice::ExeOwner;
-QFileDevice::Permissions ownerGroupOther(const QString& path)
-{
-    // Qt reports the owner's bits twice (ReadUser and ReadOwner); compare the real mode bits only.
-    return QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
-}
-} // namespace
-
 class TestCore : public QObject {
     Q_OBJECT
 
@@ -179,7 +169,7 @@ void TestCore::writerKeepsOtherLinesAndReplacesKey()
     EnvFile::setValue(path, QStringLiteral("WIDGET_MODE"), QStringLiteral("island"));
     EnvFile::setValue(path, QStringLiteral("WIDGET_MODE"), QStringLiteral("panel"));
     QCOMPARE(test::readFile(path), QByteArray("# settings\nAPI_BASE=http://x:1\n WIDGET_MODE=kept\nWIDGET_MODE=panel"));
-    QCOMPARE(ownerGroupOther(path), privateFile);
+    QCOMPARE(test::modeBits(path), test::privateFile);
 }
 
 void TestCore::writerLeavesNonUtf8FileUntouched()
@@ -201,15 +191,15 @@ void TestCore::privateFoldersAndFiles()
     const QString nested = Paths::appDir() + QStringLiteral("/sessions/someone_example_com");
     QVERIFY(Paths::ensurePrivateDir(nested));
     for (const QString& dir : {Paths::appDir(), Paths::appDir() + QStringLiteral("/sessions"), nested})
-        QCOMPARE(ownerGroupOther(dir), privateDir);
+        QCOMPARE(test::modeBits(dir), test::privateDir);
 
     const QString file = nested + QStringLiteral("/a.json");
     QVERIFY(AtomicFile::write(file, "{}"));
-    QCOMPARE(ownerGroupOther(file), privateFile);
+    QCOMPARE(test::modeBits(file), test::privateFile);
     // A file that existed with a wider mode becomes private when rewritten.
-    QFile::setPermissions(file, privateFile | QFileDevice::ReadOther | QFileDevice::ReadGroup);
+    QFile::setPermissions(file, test::privateFile | QFileDevice::ReadOther | QFileDevice::ReadGroup);
     QVERIFY(AtomicFile::write(file, "{\"a\":1}"));
-    QCOMPARE(ownerGroupOther(file), privateFile);
+    QCOMPARE(test::modeBits(file), test::privateFile);
 }
 
 void TestCore::atomicWriteKeepsOldFileOnFailure()
@@ -245,11 +235,11 @@ void TestCore::privateModesAreNarrowedAtStart()
     const QString dir = home.file(QStringLiteral(".quiroai"));
     test::writeFile(dir + QStringLiteral("/token"), "a.b.c");
     QVERIFY(QFile::setPermissions(dir, QFileDevice::Permissions(0x7777)));
-    QVERIFY(QFile::setPermissions(dir + QStringLiteral("/token"), privateFile | QFileDevice::ReadOther));
+    QVERIFY(QFile::setPermissions(dir + QStringLiteral("/token"), test::privateFile | QFileDevice::ReadOther));
     test::LogCapture log;
     Paths::narrowPrivateModes();
-    QCOMPARE(ownerGroupOther(dir), privateDir);
-    QCOMPARE(ownerGroupOther(dir + QStringLiteral("/token")), privateFile);
+    QCOMPARE(test::modeBits(dir), test::privateDir);
+    QCOMPARE(test::modeBits(dir + QStringLiteral("/token")), test::privateFile);
     QCOMPARE(log.lines().size(), 2);
     Paths::narrowPrivateModes(); // already private: nothing to say
     QCOMPARE(log.lines().size(), 2);
