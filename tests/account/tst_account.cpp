@@ -1,4 +1,3 @@
-#include "AccountTestTokens.h"
 #include "account/AuthManager.h"
 #include "account/JwtExpiry.h"
 #include "account/TokenStore.h"
@@ -8,6 +7,7 @@
 #include "support/AwaitTask.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TestSupport.h"
+#include "support/Tokens.h"
 
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -61,13 +61,6 @@ struct Fixture {
         QCOMPARE(auth->token(), token);
     }
 };
-
-// The owner/group/other bits only (Qt also reports the owner's bits as "user" bits).
-QFileDevice::Permissions modeOf(const QString& path)
-{
-    return QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
-}
-const QFileDevice::Permissions privateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 // Counts "quiro.logged_out" notifications while it lives.
 struct LoggedOut : QObject {
@@ -124,16 +117,10 @@ void TestAccount::expiryFromPayload_data()
     QTest::newRow("one padding character") << test::tokenWithPayload(R"({"exp":1800000000,"a":"1234"})") << 3 << 1.8e9;
     QTest::newRow("two padding characters") << test::tokenWithPayload(R"({"exp":1800000000,"a":"123"})") << 2 << 1.8e9;
     QTest::newRow("url alphabet") << test::tokenWithPayload(R"({"exp":1800000001,"s":"???>>>"})") << -1 << 1800000001.0;
-    QTest::newRow("fractional exp") << test::tokenWithPayload(R"({"exp":1800000000.5})") << -1 << 1800000000.5;
     QTest::newRow("no exp") << test::tokenWithPayload(R"({"sub":"1"})") << -1 << -1.0;
     QTest::newRow("exp is a string") << test::tokenWithPayload(R"({"exp":"1800000000"})") << -1 << -1.0;
     QTest::newRow("payload not JSON") << test::tokenWithPayload("exp=1800000000") << -1 << -1.0;
-    QTest::newRow("payload a JSON array") << test::tokenWithPayload("[1800000000]") << -1 << -1.0;
     QTest::newRow("payload not base64") << "a.!!!!.c" << -1 << -1.0;
-    QTest::newRow("empty payload") << "a..c" << -1 << -1.0;
-    QTest::newRow("two parts") << "a.eyJleHAiOjF9" << -1 << -1.0;
-    QTest::newRow("four parts") << "a.eyJleHAiOjF9.c.d" << -1 << -1.0;
-    QTest::newRow("empty") << "" << -1 << -1.0;
 }
 
 void TestAccount::expiryFromPayload()
@@ -159,19 +146,14 @@ void TestAccount::refreshDelay_data()
     QTest::addColumn<double>("expected"); // -1: nothing to schedule
     const auto expiring = [](double lifetime) { return test::tokenExpiringAt(now + lifetime); };
     QTest::newRow("10 days ahead: a day") << expiring(10 * day) << false << day;
-    QTest::newRow("4 days and a second ahead: a day") << expiring(4 * day + 1) << false << day;
     QTest::newRow("3.5 days ahead: 12 hours") << expiring(3.5 * day) << false << 0.5 * day;
     QTest::newRow("3 days and a second ahead") << expiring(3 * day + 1) << false << 1.0;
     QTest::newRow("exactly 3 days ahead: now") << expiring(3 * day) << false << 0.0;
-    QTest::newRow("2 days ahead: now") << expiring(2 * day) << false << 0.0;
     QTest::newRow("expired: now") << expiring(-day) << false << 0.0;
     QTest::newRow("no exp: nothing") << test::tokenWithPayload(R"({"sub":"1"})") << false << -1.0;
     // Right after a renewal a short-lived token is renewed halfway, but not within a minute.
-    QTest::newRow("renewed, long-lived: as usual") << expiring(10 * day) << true << day;
     QTest::newRow("renewed, one day: halfway") << expiring(day) << true << day / 2;
-    QTest::newRow("renewed, ten minutes: halfway") << expiring(600) << true << 300.0;
     QTest::newRow("renewed, one minute: not before a minute") << expiring(60) << true << 60.0;
-    QTest::newRow("renewed, already expired: a minute") << expiring(-10) << true << 60.0;
 }
 
 void TestAccount::refreshDelay()
@@ -193,23 +175,14 @@ void TestAccount::authStatuses_data()
     const QString token = test::tokenExpiringAt(now + 10 * day);
     const QByteArray valid = QJsonDocument(authBody(token)).toJson();
     QTest::newRow("200 valid") << 200 << valid << "";
-    QTest::newRow("200 extra keys") << 200 << QByteArray(R"({"token":"t.t.t","email":"a","name":"b","x":1})") << "";
     QTest::newRow("200 without name") << 200 << QByteArray(R"({"token":"t.t.t","email":"a"})") << "Bad server response";
-    QTest::newRow("200 name not a string")
-        << 200 << QByteArray(R"({"token":"t.t.t","email":"a","name":1})") << "Bad server response";
-    QTest::newRow("200 not JSON") << 200 << QByteArray("<html>") << "Bad server response";
     QTest::newRow("201 valid body") << 201 << valid << "Server error (201)";
-    QTest::newRow("201 with detail") << 201 << QByteArray(R"({"detail":"Check your inbox"})") << "Check your inbox";
     QTest::newRow("401 with detail") << 401 << QByteArray(R"({"detail":"Invalid email or password"})")
                                      << "Invalid email or password";
     QTest::newRow("401 without detail") << 401 << QByteArray(R"({"error":"nope"})") << "Server error (401)";
     QTest::newRow("422 detail is a list")
         << 422 << QByteArray(R"({"detail":[{"msg":"bad email"}]})") << "Server error (422)";
-    QTest::newRow("422 detail string") << 422 << QByteArray(R"({"detail":"Password too short"})")
-                                       << "Password too short";
     QTest::newRow("500 empty body") << 500 << QByteArray() << "Server error (500)";
-    QTest::newRow("500 with detail") << 500 << QByteArray(R"({"detail":"Database down"})") << "Database down";
-    QTest::newRow("500 detail a number") << 500 << QByteArray(R"({"detail":5})") << "Server error (500)";
 }
 
 void TestAccount::authStatuses()
@@ -263,7 +236,7 @@ void TestAccount::loginSendsCredentialsAndSignsIn()
     QCOMPARE(Preferences::name(), QString("Bob"));
     // Stored (privately) by the time login() finished.
     QCOMPARE(test::readFile(f.store.filePath()), token.toUtf8());
-    QCOMPARE(modeOf(f.store.filePath()), privateFile);
+    QCOMPARE(test::modeBits(f.store.filePath()), test::privateFile);
     QCOMPARE(f.auth->pendingRefreshDelayMs(), std::optional<qint64>(qint64(day * 1000)));
 }
 
@@ -314,11 +287,7 @@ void TestAccount::refreshOutcomes_data()
                                     << QStringList{"[Auth] Token refreshed ✅"};
     QTest::newRow("200 without token") << 200 << QByteArray(R"({"ok":true})") << true << ""
                                        << QStringList{"[Auth] Token refresh failed — status 200"};
-    QTest::newRow("200 token not a string")
-        << 200 << QByteArray(R"({"token":1})") << true << "" << QStringList{"[Auth] Token refresh failed — status 200"};
     QTest::newRow("401 signs out") << 401 << QByteArray() << false << "" << QStringList{};
-    QTest::newRow("500") << 500 << QByteArray(R"({"detail":"x"})") << true << ""
-                         << QStringList{"[Auth] Token refresh failed — status 500"};
     QTest::newRow("network") << 0 << QByteArray() << true << ""
                              << QStringList{"[Auth] Token refresh failed — network error"};
 }
@@ -443,10 +412,7 @@ void TestAccount::fetchMe_data()
     QTest::newRow("200 full") << 200 << QByteArray(R"({"email":"a@x","name":"A","email_verified":true,"plan":"pro"})")
                               << true << 0;
     QTest::newRow("200 without name") << 200 << QByteArray(R"({"email":"a@x"})") << false << 0;
-    QTest::newRow("200 flag not a boolean")
-        << 200 << QByteArray(R"({"email":"a@x","name":"A","email_verified":1})") << false << 0;
     QTest::newRow("401 renews the token") << 401 << QByteArray() << false << 1;
-    QTest::newRow("500 nothing") << 500 << QByteArray(R"({"email":"a@x","name":"A"})") << false << 0;
 }
 
 void TestAccount::fetchMe()
@@ -551,8 +517,8 @@ void TestAccount::fileFallbackWithoutSecretService()
         TokenStore store;
         QVERIFY(test::awaitTask(store.write("a.b.c"), 30'000));
         QCOMPARE(test::readFile(Paths::tokenFile()), QByteArray("a.b.c"));
-        QCOMPARE(modeOf(Paths::tokenFile()), privateFile);
-        QCOMPARE(modeOf(Paths::appDir()), privateFile | QFileDevice::ExeOwner);
+        QCOMPARE(test::modeBits(Paths::tokenFile()), test::privateFile);
+        QCOMPARE(test::modeBits(Paths::appDir()), test::privateDir);
         QCOMPARE(log.lines().size(), 1);
         QVERIFY2(log.lines().first().startsWith("[Auth] Secret service unavailable"), qPrintable(log.lines().first()));
         QVERIFY(!log.lines().first().contains("a.b.c"));

@@ -1,9 +1,9 @@
-#include "AccountTestTokens.h"
 #include "account/AuthManager.h"
 #include "account/TokenStore.h"
 #include "core/Paths.h"
 #include "support/AwaitTask.h"
 #include "support/TestSupport.h"
+#include "support/Tokens.h"
 
 #include <QFile>
 #include <QProcess>

@@ -3,7 +3,6 @@
 #include "coaching/ProductContext.h"
 #include "core/Clock.h"
 #include "core/Config.h"
-#include "core/ExternalService.h"
 #include "support/AwaitTask.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TestSupport.h"
@@ -84,17 +83,8 @@ private:
     std::unique_ptr<ScriptedHttpServer> m_server;
     std::unique_ptr<ManualClock> m_clock;
     std::unique_ptr<Coach> m_coach;
-    // The engine under test: the coach's own, or one that a test made with makeEngine.
+    // The coach's own engine.
     HintEngine* m_engine = nullptr;
-    std::unique_ptr<HintEngine> m_ownEngine;
-
-    void makeEngine(const QString& apiBase)
-    {
-        m_ownEngine = std::make_unique<HintEngine>(Config{apiBase, Config::defaultHintModel, Config::defaultLanguage},
-                                                   QStringLiteral("tok-123"),
-                                                   std::make_shared<const ProductContext>(std::nullopt));
-        m_engine = m_ownEngine.get();
-    }
 
     HintResult classify()
     {
@@ -137,7 +127,6 @@ private slots:
 
     void cleanup()
     {
-        m_ownEngine.reset();
         m_coach.reset();
         m_server.reset();
         m_clock.reset();
@@ -250,37 +239,20 @@ private slots:
                  QString("Ask which budget line covers this"));
     }
 
-    void shownHintUpdatesCallState_data()
-    {
-        QTest::addColumn<QString>("subType");
-        QTest::addColumn<QString>("intent");
-        QTest::addColumn<QString>("category");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<bool>("nextStepAgreed");
-        const auto row = [](const char* name, const char* subType, const char* intent, const char* category,
-                            const char* label, bool nextStep) {
-            QTest::newRow(name) << QString(subType) << QString(intent) << QString(category) << QString::fromUtf8(label)
-                                << nextStep;
-        };
-        row("buying signal", "", "BUYING_SIGNAL", "buying_signal", "🎯 Buying Signal", true);
-        row("closing intent", "", "CLOSING", "buying_signal", "🎯 Buying Signal", true);
-        row("price", "price", "OBJECTION", "price", "💰 Price", false);
-    }
-
     void shownHintUpdatesCallState()
     {
-        QFETCH(QString, subType);
-        QFETCH(QString, intent);
-        QFETCH(QString, category);
-        QFETCH(QString, label);
-        QFETCH(bool, nextStepAgreed);
-
-        m_server->setReply("/hint", hintReply(subType, "Lock the pilot start now", intent));
+        m_server->enqueueReply("/hint", hintReply("price", "Ask what ROI would justify this"));
         QCOMPARE(turn(Speaker::client, clientLine1),
-                 (MaybeHint(Hint{"Lock the pilot start now", label, category, "opening"})));
+                 (MaybeHint(Hint{"Ask what ROI would justify this", "💰 Price", "price", "opening"})));
+        QVERIFY(!m_coach->buffer()->callStateSnapshot().nextStepAgreed);
+
+        // Only a buying signal agrees a next step.
+        m_clock->advance(31.0);
+        m_server->enqueueReply("/hint", hintReply("", "Lock the pilot start now", "BUYING_SIGNAL"));
+        QCOMPARE(turn(Speaker::client, clientLine2).value_or(Hint()).category, QString("buying_signal"));
         const CallStateSnapshot state = m_coach->buffer()->callStateSnapshot();
-        QCOMPARE(state.nextStepAgreed, nextStepAgreed);
-        QCOMPARE(state.objectionsHandled, QStringList{category});
+        QVERIFY(state.nextStepAgreed);
+        QCOMPARE(state.objectionsHandled, (QStringList{"price", "buying_signal"}));
     }
 
     void sellerRoad_data()
@@ -448,12 +420,9 @@ private slots:
         const QByteArray good = hintReply("price", "Ask what ROI means").body;
         QTest::newRow("200 object") << 200 << good << true << QStringList();
         QTest::newRow("201 is not success") << 201 << good << false << QStringList{"[HintEngine] /hint → HTTP 201"};
-        QTest::newRow("401") << 401 << good << false << QStringList{"[HintEngine] /hint → HTTP 401"};
         QTest::newRow("500") << 500 << QByteArray("oops") << false << QStringList{"[HintEngine] /hint → HTTP 500"};
         QTest::newRow("invalid JSON") << 200 << QByteArray("{\"raw\": ") << false << QStringList();
         QTest::newRow("array") << 200 << QByteArray("[{\"raw\": \"{}\"}]") << false << QStringList();
-        QTest::newRow("scalar") << 200 << QByteArray("42") << false << QStringList();
-        QTest::newRow("empty body") << 200 << QByteArray() << false << QStringList();
     }
 
     void statusAndBody()
@@ -508,21 +477,6 @@ private slots:
         QCOMPARE(m_engine->totalCalls(), int(path != "/hint") + int(path != "/assist"));
     }
 
-    void refusedConnectionLogsErrorLine()
-    {
-        // Take a free port and close it again, so that nothing listens there.
-        quint16 port = 0;
-        {
-            ScriptedHttpServer closed;
-            QVERIFY(closed.start());
-            port = closed.port();
-        }
-        makeEngine(QStringLiteral("http://127.0.0.1:%1").arg(port));
-        LogCapture capture;
-        QVERIFY(finished(m_engine->extractFacts("we run four hundred seats today")).isEmpty());
-        verifyErrorLine(capture, "/extract");
-    }
-
     void hintRequestShape()
     {
         m_server->setReply("/hint", hintReply("price", "Ask what ROI means"));
@@ -574,18 +528,6 @@ private slots:
             QCOMPARE(m_server->requests(path).first().json().value("product_context").toString(), context->compiled());
     }
 
-    void baseWithTrailingSlashKeepsDoubleSlash()
-    {
-        // The URL keeps the double slash and the request is sent. (Qt's HTTP stack writes the path
-        // "//hint" on the wire as "/hint", so the service still finds its route.)
-        QCOMPARE(ExternalService::endpoint(m_server->baseUrl() + "/", ExternalService::Path::hint)->path(),
-                 QString("//hint"));
-        makeEngine(m_server->baseUrl() + "/");
-        m_server->setReply("/hint", hintReply("price", "Ask what ROI means"));
-        QVERIFY(classify().has_value());
-        QCOMPARE(m_server->requests().size(), 1);
-    }
-
     void nothingToSendSendsNothing()
     {
         m_server->setReply("/hint", hintReply("price", "Ask what ROI means"));
@@ -609,6 +551,7 @@ private slots:
 
         const QString roi = QStringLiteral("Ask what ROI would justify this");
         const HintResult none;
+        const HintResult asked({"price", roi});
         const auto price = [](const char* text) { return HintResult({"price", QString::fromUtf8(text)}); };
         const QJsonObject base = hintAnswer(roi);
         const auto with = [&base](std::initializer_list<std::pair<const char*, QJsonValue>> changes) {
@@ -626,41 +569,27 @@ private slots:
         };
         const QJsonValue absent(QJsonValue::Undefined);
 
-        row("confidence 1 as integer passes", with({{"confidence", 1}}), price("Ask what ROI would justify this"));
-        row("confidence 0.65 passes", with({{"confidence", 0.65}}), price("Ask what ROI would justify this"));
+        row("confidence 1 as integer passes", with({{"confidence", 1}}), asked);
+        row("confidence 0.65 passes", with({{"confidence", 0.65}}), asked);
         row("confidence 0.64 fails", with({{"confidence", 0.64}}), none);
         row("confidence missing fails", with({{"confidence", absent}}), none);
-        row("confidence as text fails", with({{"confidence", "0.9"}}), none);
-        row("should_interrupt \"true\" fails", with({{"should_interrupt", "true"}}), none);
         row("should_interrupt false fails", with({{"should_interrupt", false}}), none);
-        row("should_interrupt missing fails", with({{"should_interrupt", absent}}), none);
         row("intent NEUTRAL", with({{"intent", "NEUTRAL"}}), none);
-        row("intent neutral is not NEUTRAL", with({{"intent", "neutral"}}), price("Ask what ROI would justify this"));
         row("missing response: category fallback", with({{"sub_type", "change"}, {"response", absent}}),
             HintResult({"fear_of_change", "Ask what staying the same costs"}));
-        row("missing response, unmapped: price fallback", with({{"sub_type", "weather"}, {"response", absent}}),
-            price("Ask what ROI would justify this"));
+        row("missing response, unmapped: price fallback", with({{"sub_type", "weather"}, {"response", absent}}), asked);
         row("missing response, seller behaviour",
             with({{"sub_type", absent}, {"intent", "SELLER_BEHAVIOR"}, {"response", absent}}),
             HintResult({"overtalking", "Pause. Ask a question."}));
-        row("missing response, buying signal",
-            with({{"sub_type", absent}, {"intent", "BUYING_SIGNAL"}, {"response", absent}}),
-            HintResult({"buying_signal", "Give next step: date and time now"}));
-        row("response not a string: fallback", with({{"response", 7}}), price("Ask what ROI would justify this"));
+        row("response not a string: fallback", with({{"response", 7}}), asked);
         row("empty response stays empty", with({{"response", ""}}), price(""));
-        row("sub_type not a string counts as empty", with({{"sub_type", 3}}), price("Ask what ROI would justify this"));
 
         const QString object = with({{"response", "**Ask** what ROI would justify this"}});
-        row("fenced json block", "```json\n" + object + "\n```", price("Ask what ROI would justify this"));
-        row("fence without language", "```\n" + object + "\n```", price("Ask what ROI would justify this"));
-        row("surrounding blanks and lines", "\n  " + object + "  \n", price("Ask what ROI would justify this"));
-        row("prose around the object", "Sure! Here it is: " + object + " Hope that helps.",
-            price("Ask what ROI would justify this"));
+        row("fenced json block", "```json\n" + object + "\n```", asked);
+        row("prose around the object", "Sure! Here it is: " + object + " Hope that helps.", asked);
         row("prose with braces after", "Answer " + object + " (see {notes})", none);
         row("no object", "I cannot help with that", none);
-        row("closing brace before opening", "} nothing {", none);
-        row("array", "[" + object + "]", price("Ask what ROI would justify this"));
-        row("empty object", "{}", none);
+        row("array", "[" + object + "]", asked);
 
         const auto response = [&with](const char* text) { return with({{"response", QString::fromUtf8(text)}}); };
         row("emphasis and code marks", response("**Ask** __who__ *decides* _now_ `today`"),
@@ -669,14 +598,10 @@ private slots:
             price("Ask who signs off"));
         row("inner hyphen and quote stay", response("Ask a follow-up on 'scope'"), price("Ask a follow-up on 'scope"));
         row("guillemets, heading and quote marks", response("## > «Name the client»"), price("Name the client"));
-        row("12 words cut to 8", response("one two three four five six seven eight nine ten eleven twelve"),
-            price("one two three four five six seven eight"));
         row("9 words with double blanks cut and joined", response("one  two three four five six seven eight nine"),
             price("one two three four five six seven eight"));
         row("8 words keep inner spacing", response("one  two three four five six seven   eight"),
             price("one  two three four five six seven   eight"));
-        row("tabs do not separate words", response("one\ttwo three"), price("one\ttwo three"));
-        row("only marks", response("** - **"), price(""));
     }
 
     void answerRules()
@@ -697,7 +622,6 @@ private slots:
         QTest::newRow("cost present") << QJsonValue(0.0125) << 0.025 << 2;
         QTest::newRow("cost zero still reported") << QJsonValue(0.0) << 0.0 << 2;
         QTest::newRow("cost missing") << QJsonValue(QJsonValue::Undefined) << 0.0 << 0;
-        QTest::newRow("cost not a number") << QJsonValue("0.5") << 0.0 << 0;
     }
 
     void costCounting()
@@ -751,13 +675,9 @@ private slots:
         const QString five = QStringLiteral("we have four hundred seats");
         const QByteArray facts = R"({"facts": ["400 seats", "renewal in May"]})";
         QTest::newRow("four words send nothing") << "we have four hundred" << facts << QStringList();
-        QTest::newRow("four words and extra blanks send nothing")
-            << "  we  have four   hundred " << facts << QStringList();
-        QTest::newRow("empty sends nothing") << "" << facts << QStringList();
         QTest::newRow("five words") << five << facts << QStringList{"400 seats", "renewal in May"};
         QTest::newRow("facts not strings") << five << QByteArray(R"({"facts": ["a", 2]})") << QStringList();
         QTest::newRow("facts missing") << five << QByteArray(R"({"other": []})") << QStringList();
-        QTest::newRow("facts not an array") << five << QByteArray(R"({"facts": "a"})") << QStringList();
     }
 
     void extractFacts()
@@ -787,11 +707,8 @@ private slots:
         QTest::newRow("cleaned and cut to 8 words")
             << hint("- \"**Ask**  them what a perfect fit looks like for the team\"")
             << "Ask them what a perfect fit looks like" << 1;
-        QTest::newRow("short hint joined by single blanks") << hint("Ask   now") << "Ask now" << 1;
         QTest::newRow("empty hint counted, no hint") << hint("") << "<none>" << 1;
-        QTest::newRow("hint of marks only") << hint("**\"\"**") << "<none>" << 1;
         QTest::newRow("hint missing counted") << QByteArray(R"({"cost": 0.1})") << "<none>" << 1;
-        QTest::newRow("hint not a string") << hint(3) << "<none>" << 1;
         QTest::newRow("not an object, not counted") << QByteArray(R"(["hint"])") << "<none>" << 0;
     }
 

@@ -25,60 +25,17 @@ class TestCoaching : public QObject {
     Q_OBJECT
 
 private slots:
-    void labelsAndTables()
+    void labels()
     {
-        // Literal UTF-8 here, against the escapes in the code, so a wrong code point in either place shows up.
-        const QList<std::pair<const char*, const char*>> labels{{"buying_signal", "🎯 Buying Signal"},
-                                                                {"price", "💰 Price"},
+        // Literal UTF-8 here, against the escapes in the code: the emoji selector after the swords,
+        // none after the shield, one label for both talk-less categories, the fallback label.
+        const QList<std::pair<const char*, const char*>> labels{{"price", "💰 Price"},
                                                                 {"competition", "⚔️ Competitor"},
-                                                                {"authority", "👤 Authority"},
                                                                 {"trust", "🛡 Trust"},
-                                                                {"need", "❓ Need/Fit"},
-                                                                {"urgency", "⏳ Urgency"},
-                                                                {"manager_talking", "🔇 Talk Less"},
                                                                 {"overtalking", "🔇 Talk Less"},
-                                                                {"rushing", "🐢 Slow Down"},
-                                                                {"overselling", "🛑 Stop Pitching"},
-                                                                {"ignoring_objection", "⚠️ Handle Objection"},
-                                                                {"premature_close", "🚫 Too Early"},
-                                                                {"weak_close", "🤝 Lock Next Step"},
-                                                                {"discounting", "💎 Hold Price"},
-                                                                {"vague_proof", "📋 Be Specific"},
-                                                                {"info_stall", "📧 Qualify Request"},
-                                                                {"internal_process", "📅 Get Timeline"},
-                                                                {"fear_of_change", "🔄 Cost of Status Quo"},
-                                                                {"client_hesitation", "💡 Hint"},
-                                                                {"closing_signal", "💡 Hint"},
-                                                                {"", "💡 Hint"}};
+                                                                {"client_hesitation", "💡 Hint"}};
         for (const auto& [category, label] : labels)
             QCOMPARE(Playbook::label(QString::fromUtf8(category)), QString::fromUtf8(label));
-        // No entry missing or extra; the fallback texts are compared in the hint engine's tests.
-        QCOMPARE(Playbook::labels().size(), 19);
-        QCOMPARE(Playbook::basePriority().size(), 9);
-        QCOMPARE(Playbook::fallback().size(), 18);
-        QVERIFY(!Playbook::fallback().contains(QStringLiteral("manager_talking")));
-        QVERIFY(!Playbook::basePriority().contains(QStringLiteral("overtalking")));
-        QCOMPARE(Playbook::fallback().value("premature_close"), QString::fromUtf8("Discovery first — earn the close."));
-    }
-
-    void stageRelevanceSets_data()
-    {
-        QTest::addColumn<Stage>("stage");
-        QTest::addColumn<QStringList>("categories");
-        QTest::newRow("opening") << Stage::opening << QStringList{"manager_talking"};
-        QTest::newRow("discovery") << Stage::discovery << QStringList{"need", "manager_talking", "client_hesitation"};
-        QTest::newRow("presentation") << Stage::presentation
-                                      << QStringList{"price", "trust", "competition", "client_hesitation"};
-        QTest::newRow("objection") << Stage::objection
-                                   << QStringList{"price", "trust", "need", "urgency", "authority", "competition"};
-        QTest::newRow("closing") << Stage::closing << QStringList{"buying_signal", "urgency", "authority"};
-    }
-
-    void stageRelevanceSets()
-    {
-        QFETCH(Stage, stage);
-        QFETCH(QStringList, categories);
-        QCOMPARE(Playbook::stageRelevance(stage), QSet<QString>(categories.cbegin(), categories.cend()));
     }
 
     void mapCategory_data()
@@ -90,18 +47,13 @@ private slots:
             QTest::newRow(name) << QString(subType) << QString(intent) << QString(category);
         };
         row("competitor", "competitor", "", "competition");
-        row("process", "process", "OBJECTION", "internal_process");
-        row("change", "change", "", "fear_of_change");
         row("table wins over intent", "price", "BUYING_SIGNAL", "price");
-        row("table wins over seller behaviour", "vague_proof", "SELLER_BEHAVIOR", "vague_proof");
         row("intent BUYING_SIGNAL", "", "BUYING_SIGNAL", "buying_signal");
         row("intent CLOSING", "", "CLOSING", "buying_signal");
         row("sub-type contains buying_signal", "strong_buying_signal", "NEUTRAL", "buying_signal");
         row("seller behaviour", "monologue", "SELLER_BEHAVIOR", "overtalking");
         row("unmapped falls back to price", "weather", "OBJECTION", "price");
-        row("both empty", "", "", "price");
         row("sub-type is case-sensitive", "Competitor", "", "price");
-        row("intent is case-sensitive", "", "closing", "price");
         row("category name is not a sub-type", "competition", "", "price");
     }
 
@@ -151,7 +103,6 @@ private slots:
         QTest::newRow("the oldest leaves the window") << three << "trust" << Stage::presentation << 30.0 << 6.0;
 
         const QStringList talk{"manager_talking@0"};
-        QTest::newRow("talk less again at 24.9 s") << talk << "manager_talking" << Stage::discovery << 24.9 << -1.0;
         QTest::newRow("talk less again at 29.9 s") << talk << "manager_talking" << Stage::discovery << 29.9 << -1.0;
         QTest::newRow("talk less again at 30.0 s") << talk << "manager_talking" << Stage::discovery << 30.0 << 7.0;
     }
@@ -198,7 +149,6 @@ private slots:
         QTest::newRow("title case, two leading blanks") << "  Ask Who Else Owns This Decision" << true;
         QTest::newRow("trailing tab") << "ask who else owns this decision\t" << true;
         QTest::newRow("full stop at the end") << "Ask who else owns this decision." << false;
-        QTest::newRow("one word differs") << "Ask who else owns the decision" << false;
         QTest::newRow("line breaks are not trimmed") << "\nAsk who else owns this decision" << false;
         QTest::newRow("inner blanks are not collapsed") << "Ask who  else owns this decision" << false;
     }
@@ -249,20 +199,13 @@ private slots:
         row("no files", nullptr, nullptr, false, "");
         row("malformed files", "{oops", "not json", false, "");
         row("profile that is an array", R"([{"product_name":"Acme"}])", nullptr, false, "");
-        row("empty objects", "{}", "{}", false, "");
         row("name with empty value prop", R"({"product_name":"Acme","value_prop":""})", nullptr, true,
             "PRODUCT: Acme\n");
         row("name with value prop", R"({"product_name":"Acme","value_prop":"Fast CRM"})", nullptr, true,
             "PRODUCT: Acme — Fast CRM\n");
-        row("profile lines 1 to 4",
-            R"({"product_name":"Acme","target_customer":"Clinics","call_type":"demo","objections":["Too pricey","No time"]})",
-            nullptr, true,
-            "PRODUCT: Acme\nTARGET: Clinics\nCALL TYPE: demo\nKEY OBJECTIONS TO WATCH: Too pricey; No time\n");
         row("empty strings and empty objections give no lines",
             R"({"target_customer":"","call_type":"","objections":[]})", nullptr, true, "");
         row("objections with a non-string entry give no line", R"({"objections":["a",1]})", nullptr, true, "");
-        row("product line from the product file", nullptr,
-            R"({"product":{"name":"Acme","one_liner":"CRM for clinics"}})", true, "PRODUCT: Acme — CRM for clinics\n");
         row("product line without a one-liner ends in the dash", nullptr, R"({"product":{"name":"Acme"}})", true,
             "PRODUCT: Acme — \n");
         row("an empty profile name suppresses both product lines", R"({"product_name":""})",

@@ -16,26 +16,6 @@ class TestConversation : public QObject {
     Q_OBJECT
 
 private slots:
-    void rawValues()
-    {
-        QCOMPARE(contextLabel(Speaker::manager), QStringLiteral("SELLER"));
-        QCOMPARE(contextLabel(Speaker::client), QStringLiteral("CLIENT"));
-        for (const Speaker speaker : {Speaker::manager, Speaker::client})
-            QCOMPARE(speakerFromRawValue(rawValue(speaker)), speaker);
-        QCOMPARE(rawValue(Speaker::manager) + rawValue(Speaker::client), QStringLiteral("MANAGERCLIENT"));
-        QStringList names;
-        for (const Stage stage : allStages()) {
-            names.append(rawValue(stage));
-            QCOMPARE(stageFromRawValue(rawValue(stage)), stage);
-        }
-        QCOMPARE(names, (QStringList{"opening", "discovery", "presentation", "objection", "closing"}));
-        // Other spellings are refused, not guessed at.
-        for (const QString raw : {"manager", "Client", " CLIENT", "SELLER", "Opening", "CLOSING", "discovery ", ""}) {
-            QVERIFY2(!speakerFromRawValue(raw).has_value(), qPrintable(raw));
-            QVERIFY2(!stageFromRawValue(raw).has_value(), qPrintable(raw));
-        }
-    }
-
     void stageDetection_data()
     {
         QTest::addColumn<QString>("history");
@@ -44,7 +24,6 @@ private slots:
         const auto row = [](const char* name, const char* history, int turns, Stage stage) {
             QTest::newRow(name) << QString::fromUtf8(history) << turns << stage;
         };
-        row("no keyword, turn 1", "MANAGER: hello there", 1, Stage::opening);
         row("no keyword, turn 2", "MANAGER: hello\nCLIENT: hi", 2, Stage::opening);
         row("no keyword, turn 3", "MANAGER: hello\nCLIENT: hi\nMANAGER: ok", 3, Stage::discovery);
         row("keyword overrides the turn rule", "CLIENT: send the contract", 1, Stage::closing);
@@ -97,8 +76,6 @@ private slots:
         };
         row("nothing", "sounds good to me", false, true, false);
         row("pain: stem frustrat", "It is Frustrating every week", true, true, false);
-        row("pain: losing", "we keep losing leads", true, true, false);
-        row("pain: barely", "we barely cope", true, true, false);
         row("decision maker: boss", "I need to ask my boss", false, false, false);
         row("decision maker: phrase", "she controls the budget", false, false, true);
         row("decision maker: my team", "let me check with My Team", false, false, false);
@@ -106,7 +83,6 @@ private slots:
         row("budget: how much", "How much is it", false, true, true);
         row("budget: substring of costly", "that seems costly", false, true, true);
         row("pain and budget together", "I'm frustrated by the cost", true, true, true);
-        row("all three", "the issue is my director thinks the price is high", true, false, true);
     }
 
     void callStateKeywordRules()
@@ -154,9 +130,7 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("count");
-        QTest::newRow("empty") << "" << 0;
         QTest::newRow("blanks only") << "    " << 0;
-        QTest::newRow("one word") << "hello" << 1;
         QTest::newRow("runs of blanks count once") << "one  two   three" << 3;
         QTest::newRow("leading and trailing blanks") << "  one two  " << 2;
         QTest::newRow("a tab does not separate") << "one\ttwo" << 1;

@@ -6,7 +6,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QTest>
 #include <QThread>
 
@@ -15,13 +14,7 @@ namespace quiro::test {
 // A temporary home whose preferences hold no account.
 struct HistoryHome {
     TempHome home;
-    HistoryHome()
-    {
-        // QSettings remembers the configuration folder of its first use in a process; point it at
-        // this home so the account preference lands where the store (and quiro) read it.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.file(".config"));
-        Preferences::clearAccount();
-    }
+    HistoryHome() { Preferences::clearAccount(); }
 };
 
 // Session order follows the files' birth times, which no call can set: (re)writes `path` until

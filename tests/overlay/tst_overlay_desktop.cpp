@@ -1,6 +1,5 @@
 #include "core/Clock.h"
 #include "core/Paths.h"
-#include "overlay/Anchor.h"
 #include "overlay/DynamicIslandView.h"
 #include "overlay/FloatingWindow.h"
 #include "overlay/GlassButton.h"
@@ -127,8 +126,6 @@ private slots:
     void init();
     void cleanup();
 
-    void anchorsHoldTheirEdge_data();
-    void anchorsHoldTheirEdge();
     void panelSitsBelowTheTopAndGrowsDownward();
     void islandFollowsItsGeometryTable();
     void islandGrowthStaysCentredWhereItWasMoved();
@@ -234,23 +231,6 @@ QImage TestOverlayDesktop::shoot(const QString& name, const QRect& region)
     const QImage image = test::grabScreen(region);
     qInfo("screenshot: %s", qPrintable(test::saveScreenshot(image, name)));
     return image;
-}
-
-void TestOverlayDesktop::anchorsHoldTheirEdge_data()
-{
-    QTest::addColumn<Anchor>("anchor");
-    QTest::addColumn<QRectF>("frame");
-
-    QTest::newRow("top keeps the top edge") << Anchor::top(66) << QRectF(410, 66, 460, 200);
-    QTest::newRow("center keeps the centre line") << Anchor::center(43) << QRectF(450, -19, 380, 124);
-}
-
-void TestOverlayDesktop::anchorsHoldTheirEdge()
-{
-    QFETCH(Anchor, anchor);
-    QFETCH(QRectF, frame);
-    QCOMPARE(anchor.frameFor(640, frame.size()), frame);
-    QCOMPARE(anchor.retakenFrom(frame.translated(10, 25)).y, anchor.y + 25);
 }
 
 void TestOverlayDesktop::panelSitsBelowTheTopAndGrowsDownward()

@@ -83,12 +83,6 @@ private slots:
         row("change", "The learning curve worries me", "OBJECTION", "change", true);
         row("info stall", "Just send me some information by email", "STALL", "info_stall", true);
         row("buying signal", "How do we get started with this", "BUYING_SIGNAL", "buying_signal", true);
-        row("happy with the current tool", "We are pretty happy with what we have right now", "OBJECTION", "competitor",
-            true);
-        row("timing doubt", "I'm not sure this is the right time for us", "OBJECTION", "urgency", true);
-        row("the right time said plainly", "Now is the right time", "OBJECTION", "urgency", false);
-        row("burned before", "We tried something like this before and it didn't work", "OBJECTION", "trust", true);
-        row("dearer than today", "That's a lot more than we pay today", "OBJECTION", "price", true);
         row("asking for the contract is no stall", "Great, send me the contract today", "BUYING_SIGNAL",
             "buying_signal", true);
         row("small talk", "Hi, good morning, how are you", "NEUTRAL", "small_talk", false);
@@ -122,38 +116,17 @@ private slots:
         // Another vendor and a lower price in one breath: the alternative is the real objection.
         row("vendor with a discount", "We are also looking at another vendor and they offered us a big discount",
             "competitor");
-        row("competitor for less", "Your competitor offered us the same thing for less", "competitor");
         row("other company cheaper", "Honestly, the other company we talked to is a lot cheaper", "competitor");
-        row("cheaper vendor with a discount",
-            "We're talking to another vendor who gave us a discount, and they're just cheaper", "competitor");
         row("named rival quoted less", "Dentrix quoted us about half of what you're asking", "competitor");
-        row("elsewhere at a lower price", "We can get a similar tool elsewhere at a lower price", "competitor");
-        row("better deal from another provider", "Another provider gave us a better deal on the yearly plan",
-            "competitor");
-
-        // Price alone.
+        // One line of each other kind.
         row("over the budget", "That's way more than we budgeted for this year", "price");
-        row("too steep", "Forty dollars a seat is too steep for a clinic our size", "price");
-        row("too expensive", "Honestly this is too expensive for us", "price");
-
-        // The alternative alone.
         row("already use a named tool", "We already use OpenDental and it does most of this", "competitor");
-        row("happy with the provider", "We're pretty happy with our current provider", "competitor");
-        row("comparing options", "We're comparing a few other options at the moment", "competitor");
-
-        // Other objections and stalls.
         row("owner decides", "I'd have to run this by the practice owner first", "authority");
-        row("burned before", "We got burned by a tool like this last year", "trust");
         row("how do I know", "How do I know this will actually work for a clinic like ours?", "trust");
         row("after the busy season", "Let's revisit this after the busy season", "urgency");
         row("deck for the team", "Can you send me a deck I can share with the team?", "info_stall");
         row("procurement", "We'd need to put this through our procurement process", "process");
-
-        // Ready to buy.
         row("how soon", "How soon could we get this set up for both locations?", "buying_signal");
-        row("contract for two clinics", "What would the contract look like for two clinics?", "buying_signal");
-
-        // Nothing to hint.
         row("facts only", "We have three clinics and about forty staff", "");
         row("price is no issue", "Price is not an issue for us", "");
         row("greeting", "Good morning, can you hear me okay?", "small_talk");
@@ -336,17 +309,12 @@ private slots:
         row("price: a question about the price", price,
             "I hear you. What would the price have to be for this to make sense?", true);
         row("price: evidence", price, "Fair point. Bright Smile made the cost back in 2 months.", true);
-        row("vendor: a question about their offer", vendor, "What did the other vendor include at that discount?",
-            true);
         row("named competitor: a comparison", "We already use Dentrix for all of this",
             "Compared to Dentrix, setup takes one day instead of six weeks.", true);
-        row("authority: a question about the owner", "I'd have to run this by the practice owner first",
-            "Of course. What will the owner want to see before saying yes?", true);
 
         row("price: change of subject", price, "Let me show you the dashboard.", false);
         row("price: a question about something else", price, "Great. What else is on your wish list?", false);
         row("price: acknowledged only", price, "I understand the concern about price.", false);
-        row("vendor: a feature tour", vendor, "Sure. Our customers love the features and the roadmap.", false);
         row("no reply before the client spoke again", price, "", false);
     }
     void objectionHandled()
@@ -473,14 +441,9 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
         row("hint ok", "hint", QByteArray(R"({"phrase":"too expensive","context":"","stage":"opening"})"), 200);
-        row("hint phrase missing", "hint", QByteArray(R"({"context":""})"), 422);
-        row("hint phrase not a string", "hint", QByteArray(R"({"phrase":5})"), 422);
         row("hint ratio not a number", "hint", QByteArray(R"({"phrase":"x","seller_talk_ratio":"a"})"), 422);
         row("hint call_state not an object", "hint", QByteArray(R"({"phrase":"x","call_state":[]})"), 422);
-        row("malformed", "hint", QByteArray("{\"phrase\":"), 400);
         row("array", "extract", QByteArray("[]"), 400);
-        row("extract ok", "extract", QByteArray(R"({"phrase":"we have 5 reps"})"), 200);
-        row("assist ok", "assist", QByteArray(R"({"transcript":"CLT: hi","product_context":""})"), 200);
         row("assist transcript wrong type", "assist", QByteArray(R"({"transcript":[]})"), 422);
         row("analyze duration wrong type", "analyze", QByteArray(R"({"transcript":"MGR: hi","duration_sec":"5"})"),
             422);

@@ -4,6 +4,7 @@
 // here waits the defaults out.
 
 #include "ServiceProcess.h"
+#include "SttStream.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -78,28 +79,6 @@ struct Client {
     }
 };
 
-// A "/stt" stream collecting its messages.
-struct Stream {
-    QWebSocket socket;
-    QStringList messages;
-    QSignalSpy closed{&socket, &QWebSocket::disconnected};
-
-    Stream()
-    {
-        QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket,
-                         [this](const QString& message) { messages << message; });
-    }
-    void open(const ServiceProcess& service, const QByteArray& token)
-    {
-        QNetworkRequest request(QUrl(service.wsBase() + "/stt?lang=en&rate=16000"));
-        request.setRawHeader("Authorization", "Bearer " + token);
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setPeerVerifyMode(QSslSocket::VerifyNone); // the service's own certificate
-        socket.setSslConfiguration(tls);
-        socket.open(request);
-    }
-};
-
 } // namespace
 
 class TestServiceLimits : public QObject {
@@ -129,7 +108,7 @@ class TestServiceLimits : public QObject {
     }
 
     // Registers an account over a connection of its own and returns its token.
-    static QByteArray tokenFor(const ServiceProcess& service, const QString& email)
+    static QString tokenFor(const ServiceProcess& service, const QString& email)
     {
         const bool tls = service.apiBase().startsWith("https");
         Client client;
@@ -143,7 +122,7 @@ class TestServiceLimits : public QObject {
         timer.start();
         while (!client.answered() && timer.elapsed() < 20'000)
             client.socket.waitForReadyRead(100);
-        return client.body().value("token").toString().toLatin1();
+        return client.body().value("token").toString();
     }
 
 private slots:
@@ -207,9 +186,9 @@ private slots:
 
     void silentStreamIsClosed()
     {
-        const QByteArray token = tokenFor(*m_tight, "silent@example.com");
+        const QString token = tokenFor(*m_tight, "silent@example.com");
         QVERIFY(!token.isEmpty());
-        Stream stream;
+        SttStream stream;
         stream.open(*m_tight, token);
         QTRY_COMPARE_WITH_TIMEOUT(stream.closed.size(), 1, 15'000);
         QCOMPARE(int(stream.socket.closeCode()), 4408);
@@ -222,7 +201,7 @@ private slots:
     {
         // Two streams in all (--max-streams 2), whatever the account; audio keeps the short
         // silence deadline from ending them.
-        std::vector<std::unique_ptr<Stream>> streams;
+        std::vector<std::unique_ptr<SttStream>> streams;
         QTimer audio;
         connect(&audio, &QTimer::timeout, this, [&streams] {
             for (const auto& stream : streams) {
@@ -231,12 +210,12 @@ private slots:
             }
         });
         audio.start(100);
-        QList<QByteArray> tokens;
+        QStringList tokens;
         for (const char* email : {"one@example.com", "two@example.com", "three@example.com"})
             tokens << tokenFor(*m_tight, QString::fromLatin1(email));
-        for (const QByteArray& token : tokens) {
+        for (const QString& token : tokens) {
             QVERIFY(!token.isEmpty());
-            streams.push_back(std::make_unique<Stream>());
+            streams.push_back(std::make_unique<SttStream>());
             streams.back()->open(*m_tight, token);
             QTRY_VERIFY_WITH_TIMEOUT(!streams.back()->messages.isEmpty(), 15'000);
         }
@@ -252,9 +231,9 @@ private slots:
         // One 8 MiB frame: the peer is still sending it when the service closes, and the close
         // frame must reach it all the same.
         const int bytes = 8 * 1024 * 1024;
-        const QByteArray token = tokenFor(*m_tightTls, QStringLiteral("frames@example.com"));
+        const QString token = tokenFor(*m_tightTls, QStringLiteral("frames@example.com"));
         QVERIFY(!token.isEmpty());
-        Stream stream;
+        SttStream stream;
         stream.socket.setOutgoingFrameSize(quint64(bytes));
         stream.open(*m_tightTls, token);
         QTRY_VERIFY_WITH_TIMEOUT(!stream.messages.isEmpty(), 15'000);
@@ -280,11 +259,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(idle.front()->closed, 10'000);
 
         // Four streams cannot be pushed out: the next connection is told to come back.
-        const QByteArray token = tokenFor(*m_capped, "crowd@example.com");
+        const QString token = tokenFor(*m_capped, "crowd@example.com");
         QVERIFY(!token.isEmpty());
-        std::vector<std::unique_ptr<Stream>> streams;
+        std::vector<std::unique_ptr<SttStream>> streams;
         for (int i = 0; i < 4; ++i) {
-            streams.push_back(std::make_unique<Stream>());
+            streams.push_back(std::make_unique<SttStream>());
             streams.back()->open(*m_capped, token);
             QTRY_VERIFY_WITH_TIMEOUT(!streams.back()->messages.isEmpty(), 15'000);
         }
@@ -363,7 +342,7 @@ private slots:
         ServiceProcess service(QUIRO_SERVICE_BINARY, m_home->file("busy"), ServiceProcess::Tls::off);
         QString error;
         QVERIFY2(service.start(&error), qPrintable(error));
-        const QByteArray token = tokenFor(service, "busy@example.com");
+        const QString token = tokenFor(service, "busy@example.com");
         QVERIFY(!token.isEmpty());
         QStringList done; // the order the answers came in
         std::vector<std::unique_ptr<Client>> clients;
@@ -386,7 +365,7 @@ private slots:
             transcript += QStringLiteral("CLT: Line %1, and honestly the price is too expensive for us\n"
                                          "MGR: Let me show you feature %1 of the dashboard\n")
                               .arg(i);
-        send("analysis", post("/analyze", json({{"transcript", transcript}}), token));
+        send("analysis", post("/analyze", json({{"transcript", transcript}}), token.toLatin1()));
         QTRY_VERIFY_WITH_TIMEOUT(std::all_of(clients.begin(), clients.end(),
                                              [](const auto& c) { return c->socket.bytesToWrite() == 0 && c->ready(); }),
                                  20'000);

@@ -5,8 +5,8 @@
 #include "FakeChat.h"
 #include "FakeRecognizer.h"
 #include "ServiceProcess.h"
+#include "SttStream.h"
 #include "coaching/HintEngine.h"
-#include "coaching/Playbook.h"
 #include "coaching/ProductContext.h"
 #include "conversation/Stage.h"
 #include "core/AtomicFile.h"
@@ -63,24 +63,6 @@ quint16 closedPort()
     server.listen(QHostAddress::LocalHost, 0);
     return server.serverPort();
 }
-
-// A raw "/stt" stream collecting its text messages.
-struct Stream {
-    QWebSocket socket;
-    QList<QJsonValue> messages;
-    QSignalSpy closed{&socket, &QWebSocket::disconnected};
-
-    Stream()
-    {
-        QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket,
-                         [this](const QString& text) { messages << QJsonDocument::fromJson(text.toUtf8()).object(); });
-    }
-    void open(const ServiceProcess& service, const QString& token, const QString& language)
-    {
-        socket.open(ExternalService::request(
-            QUrl(service.wsBase() + QStringLiteral("/stt?lang=%1&rate=16000").arg(language)), token));
-    }
-};
 
 } // namespace
 
@@ -186,19 +168,11 @@ private slots:
         QVERIFY(m_unreachable->port() != 0);
     }
 
-    void hintFromTheModel_data()
-    {
-        QTest::addColumn<QString>("content");
-        const QString answer = hintAnswer("Ask which budget they **planned**");
-        QTest::newRow("bare JSON") << answer;
-        QTest::newRow("in a markdown fence") << "```json\n" + answer + "\n```";
-        QTest::newRow("with prose around")
-            << "Sure! Here is my reading of the moment:\n" + answer + "\nLet me know if you need more.";
-    }
     void hintFromTheModel()
     {
-        QFETCH(QString, content);
-        m_chat->enqueueReply(FakeChat::path, FakeChat::completion(content, 1000, 200));
+        // How the service reads a model's answer (fences, prose) is its own unit test; here the wiring.
+        m_chat->enqueueReply(FakeChat::path,
+                             FakeChat::completion(hintAnswer("Ask which budget they **planned**"), 1000, 200));
         const int before = m_chat->requestCount(FakeChat::path);
         HintEngine engine(config(*m_service), m_token, m_product);
         const auto hint =
@@ -214,10 +188,8 @@ private slots:
         QCOMPARE(body["model"].toString(), "test-model");
         QCOMPARE(body["response_format"]["type"].toString(), "json_object");
         QVERIFY(body["temperature"].isDouble());
-        const QString prompt = body["messages"][1]["content"].toString();
-        for (const QString& part : {objection, Playbook::stageGoal(Stage::objection), QStringLiteral("ClinicFlow"),
-                                    QStringLiteral("62%"), QStringLiteral("missed appointment")})
-            QVERIFY2(prompt.contains(part), qPrintable(part));
+        // What the prompt carries is the prompt's own test; that the app's request reaches it is this one's.
+        QVERIFY(body["messages"][1]["content"].toString().contains(objection));
     }
 
     void serverWithoutJsonMode()
@@ -251,9 +223,6 @@ private slots:
         QCOMPARE(analysis->value("next_steps").toArray(), QJsonArray{"Send the proposal"});
         // Only "/assist" carries a cost: 400 tokens in, 100 out.
         QCOMPARE(engine.totalLLMCost(), 0.35);
-        const QString analysisPrompt =
-            m_chat->requests(FakeChat::path).last().json()["messages"][1]["content"].toString();
-        QVERIFY(analysisPrompt.contains("420 s") && analysisPrompt.contains("45%"));
     }
 
     void fallsBackToTheRules_data()
@@ -266,12 +235,8 @@ private slots:
         QTest::newRow("too slow") << slow << "did not answer within 1 s" << 0.0;
         // Error bodies may quote the prompt; they must not reach the log.
         QTest::newRow("HTTP 429") << test::ScriptedReply::text(objection.toUtf8(), 429) << "HTTP 429" << 0.0;
-        QTest::newRow("HTTP 500") << test::ScriptedReply::text("{}", 500) << "HTTP 500" << 0.0;
         QTest::newRow("prose only") << FakeChat::completion("The client worries about the price.", 100, 10)
                                     << "holds no JSON object" << 0.065;
-        QTest::newRow("confidence in words")
-            << FakeChat::completion(QString(hintAnswer("Ask about budget")).replace("0.92", "\"high\""), 100, 10)
-            << "\"confidence\" is not a number" << 0.065;
     }
     void fallsBackToTheRules()
     {
@@ -294,15 +259,15 @@ private slots:
     void relayedStream()
     {
         // A raw stream first: announced as the relay, interim results passed on.
-        Stream raw;
-        raw.open(*m_service, m_token, "en");
+        SttStream raw;
+        raw.open(*m_service, m_token);
         QTRY_VERIFY_WITH_TIMEOUT(!raw.messages.isEmpty(), 10000);
-        QCOMPARE(raw.messages.first()["type"].toString(), "Metadata");
-        QVERIFY(raw.messages.first()["model_info"]["name"].toString().startsWith("relay to ws://127.0.0.1"));
+        QCOMPARE(raw.message(0)["type"].toString(), "Metadata");
+        QVERIFY(raw.message(0)["model_info"]["name"].toString().startsWith("relay to ws://127.0.0.1"));
         raw.socket.sendBinaryMessage(QByteArray(bytesPerLine, '\0'));
         QTRY_COMPARE_WITH_TIMEOUT(raw.messages.size(), 3, 10000);
-        QCOMPARE(raw.messages.at(1)["is_final"], QJsonValue(false));
-        QCOMPARE(raw.messages.at(2)["is_final"], QJsonValue(true));
+        QCOMPARE(raw.message(1)["is_final"], QJsonValue(false));
+        QCOMPARE(raw.message(2)["is_final"], QJsonValue(true));
         raw.socket.close();
 
         // The app's client in German, which this machine has no local model for: the upstream's.
@@ -342,18 +307,18 @@ private slots:
         const QString token = registerUser(*m_unreachable);
         QCOMPARE(hint(*m_unreachable, token), std::optional<HintEngine::CategoryAndText>({"price", rulesPriceHint}));
 
-        Stream english;
-        english.open(*m_unreachable, token, "en");
+        SttStream english;
+        english.open(*m_unreachable, token);
         QTRY_VERIFY_WITH_TIMEOUT(!english.messages.isEmpty(), 15000);
-        QCOMPARE(english.messages.first()["type"].toString(), "Metadata");
-        QVERIFY(english.messages.first()["model_info"]["name"].toString().startsWith("pocketsphinx"));
+        QCOMPARE(english.message(0)["type"].toString(), "Metadata");
+        QVERIFY(english.message(0)["model_info"]["name"].toString().startsWith("pocketsphinx"));
 
         // Nothing here takes German without the upstream.
-        Stream german;
-        german.open(*m_unreachable, token, "de");
+        SttStream german;
+        german.open(*m_unreachable, token, "?lang=de&rate=16000");
         QTRY_COMPARE_WITH_TIMEOUT(german.closed.size(), 1, 15000);
         QCOMPARE(int(german.socket.closeCode()), 1011);
-        QVERIFY(german.messages.last()["message"].toString().startsWith("Cannot reach the speech service at ws://"));
+        QVERIFY(german.message(-1)["message"].toString().startsWith("Cannot reach the speech service at ws://"));
 
         const QJsonValue health = get(*m_unreachable, "/health");
         QCOMPARE(health["status"].toString(), "ok");

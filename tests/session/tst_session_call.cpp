@@ -310,28 +310,23 @@ void TestSessionCall::consoleShowsTheCallAndLogsThePlumbing()
     // The terminal shows the call; what the streams and captures do goes to the log file, and to
     // standard error as well with --verbose.
     const auto console = [this](const QStringList& options) {
-        QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("API_BASE"), m_service->apiBase());
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(QUIRO_EXECUTABLE),
-                      QStringList{QStringLiteral("console"), QStringLiteral("--duration"), QStringLiteral("2")} +
-                          options);
-        process.closeWriteChannel();
-        const bool finished = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
-        return std::tuple{finished && process.exitCode() == 0, QString::fromUtf8(process.readAllStandardOutput()),
-                          QString::fromUtf8(process.readAllStandardError())};
+        return test::runProgram(
+            QStringLiteral(QUIRO_EXECUTABLE),
+            QStringList{QStringLiteral("console"), QStringLiteral("--duration"), QStringLiteral("2")} + options,
+            environment, {}, 60000);
     };
-    const auto [quietOk, quietOut, quietErr] = console({});
-    QVERIFY2(quietOk, qPrintable(quietOut + quietErr));
+    const auto [quietExit, quietOut, quietErr] = console({});
+    QVERIFY2(quietExit == 0, qPrintable(quietOut + quietErr));
     QVERIFY2(quietOut.contains(QStringLiteral("· Listening…")) && quietOut.contains(QStringLiteral("Call ended after")),
              qPrintable(quietOut));
     for (const QString& plumbing : {QStringLiteral("quiro.app.deepgram: Connecting"), QStringLiteral("[SysAudio]")}) {
         QVERIFY2(!quietOut.contains(plumbing) && !quietErr.contains(plumbing), qPrintable(quietOut + quietErr));
         QVERIFY(test::readFile(m_home->file(QStringLiteral(".quiroai/logs/quiro.log"))).contains(plumbing.toUtf8()));
     }
-    const auto [verboseOk, verboseOut, verboseErr] = console({QStringLiteral("--verbose")});
-    QVERIFY(verboseOk);
+    const auto [verboseExit, verboseOut, verboseErr] = console({QStringLiteral("--verbose")});
+    QVERIFY(verboseExit == 0);
     QVERIFY2(verboseErr.contains(QStringLiteral("[SysAudio] Started")), qPrintable(verboseErr));
 }
 

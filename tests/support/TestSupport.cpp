@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QProcess>
 #include <QSettings>
 #include <QTest>
 
@@ -72,6 +73,46 @@ QByteArray readFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+QFileDevice::Permissions modeBits(const QString& path)
+{
+    return QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+}
+
+bool makeCertificate(const QString& folder)
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -addext "
+                                 "subjectAltName=DNS:localhost,IP:127.0.0.1 -addext basicConstraints=critical,CA:FALSE")
+                          .split(QLatin1Char(' ')) +
+                      QStringList{QStringLiteral("-keyout"), folder + QStringLiteral("/key.pem"),
+                                  QStringLiteral("-out"), folder + QStringLiteral("/cert.pem")});
+    return openssl.waitForFinished(30'000) && openssl.exitCode() == 0;
+}
+
+ProgramRun runProgram(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
+                      const QByteArray& input, int timeoutMs)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForStarted(10'000))
+        return run;
+    process.write(input);
+    process.closeWriteChannel();
+    const bool finished = QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, timeoutMs);
+    if (!finished || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
 }
 
 } // namespace quiro::test

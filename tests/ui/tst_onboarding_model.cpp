@@ -95,9 +95,6 @@ void TestOnboardingModel::leavingThePlaybookWritesTheProfile_data()
         << QStringList{{}, {}, {}, {}, {}, QStringLiteral("We have no budget"), {}}
         << QByteArray(R"({"product_name":"","value_prop":"","target_customer":"","call_type":"",)"
                       R"("objections":["We have no budget"]})");
-    QTest::newRow("all empty") << QStringList(OnboardingModel::fieldCount, QString())
-                               << QByteArray(R"({"product_name":"","value_prop":"","target_customer":"",)"
-                                             R"("call_type":"","objections":[]})");
     QTest::newRow("as typed, blanks kept")
         << QStringList{QStringLiteral(" Acme "),      QStringLiteral("Hints live"),    QStringLiteral("SaaS teams"),
                        QStringLiteral("Demo"),        QStringLiteral("Too expensive"), {},
