@@ -15,7 +15,6 @@
 #include "service/http/ServiceServer.h"
 #include "service/http/TlsCertificate.h"
 #include "service/llm/ModelCoach.h"
-#include "service/stt/DecoderWarmUp.h"
 #include "service/stt/SpeechModel.h"
 #include "service/stt/SpeechService.h"
 
@@ -29,9 +28,9 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTextStream>
+#include <QThread>
 
 #include <csignal>
-#include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -193,15 +192,13 @@ int main(int argc, char* argv[])
     QSocketNotifier signalNotifier(s_signalFds[1], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
 
-    // A decoder for every stream the service admits, loaded ahead; one when a hosted recognizer
-    // takes the language and pocketsphinx only stands in for it.
-    speech.setPoolSize(size_t(options.limits.streams()));
+    // The first stream should not wait for the model to load.
     const QString warmLanguage = speech.languages().value(0);
-    std::optional<DecoderWarmUp> warmUp;
-    if (!warmLanguage.isEmpty()) {
-        warmUp.emplace(speech, warmLanguage, recognizers.relays(warmLanguage) ? 1 : size_t(options.limits.streams()));
-        warmUp->start();
-    }
+    std::unique_ptr<QThread> warmUp(QThread::create([&speech, warmLanguage] {
+        if (!warmLanguage.isEmpty())
+            speech.warmUp(warmLanguage, nullptr);
+    }));
+    warmUp->start();
 
     const QString scheme = options.tls ? QStringLiteral("https") : QStringLiteral("http");
     const QString shownHost = address.protocol() == QAbstractSocket::IPv6Protocol
@@ -224,7 +221,7 @@ int main(int argc, char* argv[])
                       .arg(options.limits.maxConnections));
     const int status = app.exec();
     workers.shutdown();
-    warmUp.reset();
+    warmUp->wait();
     Log::line(QStringLiteral("Service"), QStringLiteral("stopped"));
     return status;
 }

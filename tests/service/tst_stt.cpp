@@ -145,51 +145,6 @@ private slots:
         QCOMPARE(transcribe(model, audio), first);
     }
 
-    void shortPauseEndsTheUtterance()
-    {
-        // A turn in conversation: 600 ms after the words, the final result is out without a flush (the
-        // recognizer on its own waits a second).
-        QString error;
-        const QByteArray speech = synthesizeSpeech("we already work with another vendor", &error);
-        QVERIFY2(!speech.isEmpty(), qPrintable(error));
-        SpeechModel model;
-        SpeechDecoder decoder(model, "en", nullptr);
-        QSignalSpy utterances(&decoder, &SpeechDecoder::utterance);
-        decoder.start();
-        const QByteArray audio = QByteArray(8000, '\0') + speech + QByteArray(19200, '\0');
-        for (qsizetype at = 0; at < audio.size(); at += 3200)
-            decoder.feed(audio.mid(at, 3200));
-        QCOMPARE(utterances.size(), 1);
-        QVERIFY2(utterances.first().first().toString().contains("vendor"),
-                 qPrintable(utterances.first().first().toString()));
-    }
-
-    void poolHoldsAtMostItsSize()
-    {
-        SpeechModel model;
-        model.setPoolSize(2);
-        QString error;
-        const std::atomic<bool> stopped{true};
-        QVERIFY(model.warmUp("en", 2, stopped, &error));
-        QCOMPARE(model.idleDecoders("en"), size_t(0));
-        const std::atomic<bool> running{false};
-        QVERIFY2(model.warmUp("en", 5, running, &error), qPrintable(error));
-        QCOMPARE(model.idleDecoders("en"), size_t(2));
-
-        // A stream beyond the warm ones still gets a decoder; with all in use, the warm-up loads none.
-        std::vector<ps_decoder_s*> taken;
-        for (int i = 0; i < 3; ++i) {
-            taken.push_back(model.acquire("en", &error));
-            QVERIFY2(taken.back(), qPrintable(error));
-        }
-        QVERIFY(model.warmUp("en", 5, running, &error));
-        QCOMPARE(model.idleDecoders("en"), size_t(0));
-        // Given back, only the pool's size stays loaded.
-        for (ps_decoder_s* decoder : taken)
-            model.release("en", decoder);
-        QCOMPARE(model.idleDecoders("en"), size_t(2));
-    }
-
     void floodingClientIsStopped()
     {
         // A real WebSocket pair on loopback; the session is given a small queue to fill.
