@@ -1,6 +1,7 @@
-// quiro-service: speech-to-text real-time factor, the delay from the end of an utterance to its
-// final "Results", and "/hint" latency on loopback, alone and while sign-ins and a large analysis
-// keep the service busy.
+// quiro-service: speech-to-text real-time factor; the delay from the end of an utterance to its
+// final "Results" and the word error rate, on one stream and on eight opened at once, with the
+// service's memory around them; "/hint" latency on loopback, alone and while sign-ins and a large
+// analysis keep the service busy.
 
 #include "ServiceProcess.h"
 #include "service/stt/SpeechDecoder.h"
@@ -9,6 +10,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -16,10 +19,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebSocket>
+#include <QtEndian>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -30,18 +35,63 @@ using namespace quiro::service;
 
 namespace {
 
-const QString sentence = QStringLiteral("the price is too expensive for our team this quarter");
+// Sentences a client says on a sales call, spoken by flite's kal16 voice.
+const QStringList phrases{
+    QStringLiteral("the price is too expensive for our team this quarter"),
+    QStringLiteral("we already work with another vendor"),
+    QStringLiteral("can you send me a proposal by friday"),
+    QStringLiteral("i need to talk to my manager before we decide"),
+    QStringLiteral("how long does the setup take"),
+    QStringLiteral("we do not have the budget for this right now"),
+    QStringLiteral("what does the support contract include"),
+    QStringLiteral("our contract with them ends in march"),
+    QStringLiteral("could we start with a smaller pilot"),
+    QStringLiteral("the last system we bought was hard to use"),
+    QStringLiteral("who else in our industry uses your product"),
+    QStringLiteral("send me the pricing and i will look at it"),
+    QStringLiteral("we have three clinics and about forty people"),
+    QStringLiteral("that sounds interesting but the timing is bad"),
+    QStringLiteral("is there a discount if we sign for two years"),
+    QStringLiteral("i am not sure this solves our problem"),
+    QStringLiteral("let me check with the finance department"),
+    QStringLiteral("how does it work with our current software"),
+    QStringLiteral("we tried something similar last year and it failed"),
+    QStringLiteral("call me again next week and we can talk"),
+};
 
-QByteArray speech()
+constexpr qsizetype chunkBytes = 3200; // 100 ms
+// A turn's pause after each phrase: exact digital silence, as a muted source sends.
+constexpr qsizetype pauseBytes = 2 * 32000;
+
+struct Phrase {
+    QString text;
+    QByteArray words;
+    // The chunk holding the last audible sample (above -40 dBFS): flite ends its words with a
+    // fading tail, and the speaker has stopped once the tail is inaudible.
+    qsizetype lastSpeechChunk = 0;
+};
+
+std::vector<Phrase> spokenPhrases(qsizetype count)
 {
-    static const QByteArray audio = [] {
-        QString error;
-        QByteArray pcm = synthesizeSpeech(sentence, &error);
-        if (pcm.isEmpty())
-            std::fprintf(stderr, "%s\n", qPrintable(error));
-        return pcm;
+    static const std::vector<Phrase> all = [] {
+        std::vector<Phrase> spoken;
+        for (const QString& text : phrases) {
+            QString error;
+            const QByteArray words = synthesizeSpeech(text, &error);
+            if (words.isEmpty()) {
+                std::fprintf(stderr, "%s\n", qPrintable(error));
+                return std::vector<Phrase>{};
+            }
+            qsizetype lastAudible = 0;
+            for (qsizetype at = 0; at + 1 < words.size(); at += 2) {
+                if (std::abs(qFromLittleEndian<qint16>(words.constData() + at)) >= 328)
+                    lastAudible = at;
+            }
+            spoken.push_back({text, words, lastAudible / chunkBytes});
+        }
+        return spoken;
     }();
-    return audio;
+    return {all.begin(), all.begin() + std::min(count, qsizetype(all.size()))};
 }
 
 ServiceProcess* s_service = nullptr;
@@ -62,11 +112,12 @@ double audioSeconds(const QByteArray& pcm)
 // Decoding only: one decoder, fed the utterance and a second of silence per iteration.
 void BM_SttRealTimeFactor(benchmark::State& state)
 {
-    const QByteArray audio = speech() + QByteArray(32000, '\0');
-    if (speech().isEmpty()) {
+    const std::vector<Phrase> spoken = spokenPhrases(1);
+    if (spoken.empty()) {
         state.SkipWithError("no speech audio (flite missing)");
         return;
     }
+    const QByteArray audio = spoken.front().words + QByteArray(32000, '\0');
     SpeechModel model;
     SpeechDecoder decoder(model, QStringLiteral("en"), nullptr);
     decoder.start();
@@ -90,66 +141,290 @@ void BM_SttRealTimeFactor(benchmark::State& state)
 }
 BENCHMARK(BM_SttRealTimeFactor)->Unit(benchmark::kMillisecond)->Iterations(10);
 
-// Through the real service, paced like a microphone (one 100 ms chunk every 100 ms): the time
-// from sending the last chunk that holds speech to the arrival of its final "Results".
-void BM_SttFinalResultDelay(benchmark::State& state)
+QString registerAccount(const ServiceProcess& service)
 {
-    if (!s_service || speech().isEmpty()) {
+    QNetworkAccessManager network;
+    QNetworkRequest request(QUrl(service.apiBase() + QStringLiteral("/api/register")));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkReply* reply = network.post(request, R"({"email":"bench@example.com","password":"benchmark"})");
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QString token = QJsonDocument::fromJson(reply->readAll()).object().value("token").toString();
+    reply->deleteLater();
+    return token;
+}
+
+// One "/stt" stream fed like a microphone, one 100 ms chunk per pump() (called every 100 ms):
+// the phrases one after another, each followed by its pause. Finals come in order: they belong
+// to the oldest phrase still waiting for one, and the first that arrives after the sending of
+// that phrase's last audible chunk ends the wait and gives its delay. (A phrase the recognizer
+// cuts in two while it is still being spoken gets both parts.)
+class PacedStream {
+public:
+    PacedStream(const ServiceProcess& service, const QString& token, std::vector<Phrase> spoken)
+        : m_phrases(std::move(spoken))
+        , m_heard(m_phrases.size())
+        , m_delays(m_phrases.size(), -1)
+        , m_speechEndNs(m_phrases.size(), -1)
+    {
+        m_clock.start();
+        QObject::connect(&m_socket, &QWebSocket::textMessageReceived, &m_socket,
+                         [this](const QString& message) { onMessage(message); });
+        QNetworkRequest request(QUrl(service.wsBase() + QStringLiteral("/stt?lang=en&rate=16000")));
+        request.setRawHeader("Authorization", "Bearer " + token.toLatin1());
+        m_socket.open(request);
+    }
+
+    void pump()
+    {
+        if (!m_ready || sent())
+            return;
+        const Phrase& phrase = m_phrases[size_t(m_phrase)];
+        const QByteArray chunk = phrase.words.mid(m_chunk * chunkBytes, chunkBytes);
+        m_socket.sendBinaryMessage(chunk + QByteArray(chunkBytes - chunk.size(), '\0'));
+        if (m_chunk == phrase.lastSpeechChunk)
+            m_speechEndNs[size_t(m_phrase)] = m_clock.nsecsElapsed();
+        if (++m_chunk * chunkBytes >= phrase.words.size() + pauseBytes) {
+            m_chunk = 0;
+            ++m_phrase;
+        }
+    }
+    bool sent() const { return m_phrase >= qsizetype(m_phrases.size()); }
+    bool answered() const { return m_answered >= m_phrases.size(); }
+
+    // Per phrase: the finals' words, and the delay in seconds (-1 when no final followed).
+    const std::vector<QStringList>& heard() const { return m_heard; }
+    const std::vector<double>& delays() const { return m_delays; }
+
+private:
+    void onMessage(const QString& message)
+    {
+        const QJsonObject object = QJsonDocument::fromJson(message.toUtf8()).object();
+        const QString type = object.value("type").toString();
+        if (type == QLatin1String("Metadata"))
+            m_ready = true;
+        if (type != QLatin1String("Results") || !object.value("is_final").toBool())
+            return;
+        const qint64 now = m_clock.nsecsElapsed();
+        const size_t phrase = std::min(m_answered, m_phrases.size() - 1);
+        const QString transcript = object.value("channel")
+                                       .toObject()
+                                       .value("alternatives")
+                                       .toArray()
+                                       .first()
+                                       .toObject()
+                                       .value("transcript")
+                                       .toString();
+        m_heard[phrase] << transcript.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (!answered() && m_speechEndNs[phrase] >= 0) {
+            m_delays[phrase] = double(now - m_speechEndNs[phrase]) / 1e9;
+            ++m_answered;
+        }
+    }
+
+    std::vector<Phrase> m_phrases;
+    QWebSocket m_socket;
+    QElapsedTimer m_clock;
+    bool m_ready = false;
+    qsizetype m_phrase = 0;
+    qsizetype m_chunk = 0;
+    size_t m_answered = 0;
+    std::vector<QStringList> m_heard;
+    std::vector<double> m_delays;
+    std::vector<qint64> m_speechEndNs;
+};
+
+// Feeds the streams in real time, then waits until every phrase has its final (at most a
+// minute); `tick` runs every 100 ms meanwhile.
+void runPaced(std::vector<std::unique_ptr<PacedStream>>& streams, const std::function<void()>& tick = {})
+{
+    QEventLoop loop;
+    QTimer pump;
+    pump.setTimerType(Qt::PreciseTimer);
+    pump.setInterval(100);
+    QElapsedTimer draining;
+    QObject::connect(&pump, &QTimer::timeout, &loop, [&] {
+        bool allSent = true;
+        bool allAnswered = true;
+        for (auto& stream : streams) {
+            stream->pump();
+            allSent = allSent && stream->sent();
+            allAnswered = allAnswered && stream->answered();
+        }
+        if (tick)
+            tick();
+        if (allSent && !draining.isValid())
+            draining.start();
+        if (allAnswered || (draining.isValid() && draining.elapsed() > 60'000))
+            loop.quit();
+    });
+    pump.start();
+    loop.exec();
+}
+
+// Word-level edit distance between what was said and what was heard.
+qsizetype wordErrors(const QStringList& said, const QStringList& heard)
+{
+    std::vector<qsizetype> previous(size_t(heard.size()) + 1);
+    std::vector<qsizetype> current(previous.size());
+    for (size_t j = 0; j < previous.size(); ++j)
+        previous[j] = qsizetype(j);
+    for (qsizetype i = 1; i <= said.size(); ++i) {
+        current[0] = i;
+        for (qsizetype j = 1; j <= heard.size(); ++j)
+            current[size_t(j)] = std::min({previous[size_t(j)] + 1, current[size_t(j - 1)] + 1,
+                                           previous[size_t(j - 1)] + (said[i - 1] == heard[j - 1] ? 0 : 1)});
+        std::swap(previous, current);
+    }
+    return previous.back();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+// Through the real service, one stream paced like a microphone: the twenty phrases, each with a
+// pause after it. Counters: the delay from the speaker's last audible chunk to the final
+// "Results" (median, 90th percentile, max) and the word error rate of the finals.
+void BM_SttEndOfSpeech(benchmark::State& state)
+{
+    const std::vector<Phrase> spoken = spokenPhrases(qsizetype(phrases.size()));
+    if (!s_service || spoken.empty()) {
         state.SkipWithError("no service or no speech audio");
         return;
     }
-    const QByteArray words = speech();
-    const QByteArray silence(3 * 32000, '\0');
     std::vector<double> delays;
+    qsizetype errors = 0;
+    qsizetype words = 0;
     for (auto _ : state) {
-        QWebSocket socket;
-        QEventLoop loop;
-        bool ready = false;
-        qint64 lastSpeechSentNs = -1;
-        qint64 resultNs = -1;
-        QElapsedTimer clock;
-        clock.start();
-        QObject::connect(&socket, &QWebSocket::textMessageReceived, &loop, [&](const QString& message) {
-            const QString type = QJsonDocument::fromJson(message.toUtf8()).object().value("type").toString();
-            if (type == QLatin1String("Metadata"))
-                ready = true;
-            if (type == QLatin1String("Results") && resultNs < 0) {
-                resultNs = clock.nsecsElapsed();
-                loop.quit();
-            }
-        });
-        QNetworkRequest request(QUrl(s_service->wsBase() + QStringLiteral("/stt?lang=en&rate=16000")));
-        request.setRawHeader("Authorization", "Bearer " + s_token.toLatin1());
-        socket.open(request);
-        const QByteArray audio = words + silence;
-        qsizetype offset = 0;
-        QTimer pump;
-        pump.setInterval(100);
-        QObject::connect(&pump, &QTimer::timeout, &loop, [&] {
-            if (!ready || offset >= audio.size())
-                return;
-            socket.sendBinaryMessage(audio.mid(offset, 3200));
-            offset += 3200;
-            if (offset >= words.size() && lastSpeechSentNs < 0)
-                lastSpeechSentNs = clock.nsecsElapsed();
-        });
-        pump.start();
-        QTimer::singleShot(30'000, &loop, &QEventLoop::quit);
-        loop.exec();
-        socket.close();
-        if (resultNs < 0 || lastSpeechSentNs < 0) {
-            state.SkipWithError("no final result");
-            return;
+        std::vector<std::unique_ptr<PacedStream>> streams;
+        streams.push_back(std::make_unique<PacedStream>(*s_service, s_token, spoken));
+        runPaced(streams);
+        for (size_t i = 0; i < spoken.size(); ++i) {
+            const QStringList said = spoken[i].text.split(QLatin1Char(' '));
+            errors += wordErrors(said, streams[0]->heard()[i]);
+            words += said.size();
+            if (streams[0]->delays()[i] >= 0)
+                delays.push_back(streams[0]->delays()[i]);
         }
-        const double delay = double(resultNs - lastSpeechSentNs) / 1e9;
-        delays.push_back(delay);
-        state.SetIterationTime(delay);
+    }
+    if (delays.empty()) {
+        state.SkipWithError("no final result");
+        return;
     }
     std::sort(delays.begin(), delays.end());
-    state.counters["median_s"] = delays[delays.size() / 2];
+    state.counters["median_s"] = median(delays);
+    state.counters["p90_s"] = delays[delays.size() * 9 / 10];
     state.counters["max_s"] = delays.back();
+    state.counters["phrases_without_final"] = double(phrases.size() * state.iterations() - delays.size());
+    state.counters["wer"] = double(errors) / double(words);
 }
-BENCHMARK(BM_SttFinalResultDelay)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_SttEndOfSpeech)->Unit(benchmark::kSecond)->Iterations(1);
+
+// The service's resident memory in MB, or -1 when it cannot be read.
+double residentMb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+// The resident memory once it has stayed within 1 MB for 3 s (loading and freeing are over),
+// the event loop running meanwhile; -1 when it does not settle within `timeoutMs`.
+double settledResidentMb(qint64 pid, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    QElapsedTimer steady;
+    steady.start();
+    double settled = residentMb(pid);
+    while (waited.elapsed() < timeoutMs) {
+        QEventLoop pause;
+        QTimer::singleShot(250, &pause, &QEventLoop::quit);
+        pause.exec();
+        const double now = residentMb(pid);
+        if (std::abs(now - settled) > 1.0) {
+            settled = now;
+            steady.restart();
+        } else if (steady.elapsed() >= 3000) {
+            return now;
+        }
+    }
+    return -1;
+}
+
+// Eight streams opened at once on a service that admits eight, each saying three phrases, with the
+// argument's number of decoders loaded ahead (2 by default, 8 for all of them): with a decoder
+// waiting, the first final of a stream comes as soon after its speech as the later ones. Counters:
+// the delays of first and later finals, and the service's resident memory before the streams,
+// at its peak while they run, and after they have closed.
+void BM_SttEightStreams(benchmark::State& state)
+{
+    constexpr int streamCount = 8;
+    const std::vector<Phrase> spoken = spokenPhrases(3);
+    if (spoken.empty()) {
+        state.SkipWithError("no speech audio");
+        return;
+    }
+    QTemporaryDir dataDir;
+    ServiceProcess service(QStringLiteral(QUIRO_SERVICE_BINARY), dataDir.filePath(QStringLiteral("service")),
+                           ServiceProcess::Tls::off,
+                           {QStringLiteral("--max-streams"), QString::number(streamCount),
+                            QStringLiteral("--warm-decoders"), QString::number(state.range(0))});
+    QString error;
+    if (!service.start(&error)) {
+        state.SkipWithError(qPrintable(error));
+        return;
+    }
+    const QString token = registerAccount(service);
+    const qint64 pid = service.processId();
+    std::vector<double> first;
+    std::vector<double> later;
+    int missing = 0;
+    double before = -1;
+    double peak = -1;
+    double after = -1;
+    for (auto _ : state) {
+        before = settledResidentMb(pid, 180'000);
+        peak = before;
+        std::vector<std::unique_ptr<PacedStream>> streams;
+        for (int i = 0; i < streamCount; ++i)
+            streams.push_back(std::make_unique<PacedStream>(service, token, spoken));
+        runPaced(streams, [&] { peak = std::max(peak, residentMb(pid)); });
+        for (const auto& stream : streams) {
+            for (size_t i = 0; i < spoken.size(); ++i) {
+                const double delay = stream->delays()[i];
+                if (delay < 0)
+                    ++missing;
+                else
+                    (i == 0 ? first : later).push_back(delay);
+            }
+        }
+        streams.clear();
+        after = settledResidentMb(pid, 60'000);
+    }
+    if (first.empty() || later.empty()) {
+        state.SkipWithError("no final result");
+        return;
+    }
+    state.counters["first_final_median_s"] = median(first);
+    state.counters["first_final_max_s"] = *std::max_element(first.begin(), first.end());
+    state.counters["later_final_median_s"] = median(later);
+    state.counters["later_final_max_s"] = *std::max_element(later.begin(), later.end());
+    state.counters["phrases_without_final"] = double(missing);
+    state.counters["rss_before_mb"] = before;
+    state.counters["rss_peak_mb"] = peak;
+    state.counters["rss_after_mb"] = after;
+}
+BENCHMARK(BM_SttEightStreams)->Arg(2)->Arg(8)->Unit(benchmark::kSecond)->Iterations(1);
 
 // What the hint client sends for a client utterance.
 QByteArray hintBody()
@@ -302,20 +577,6 @@ void BM_HintLatencyUnderLoad(benchmark::State& state)
 }
 BENCHMARK(BM_HintLatencyUnderLoad)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(1000);
 
-QString registerAccount()
-{
-    QNetworkAccessManager network;
-    QNetworkRequest request(QUrl(s_service->apiBase() + QStringLiteral("/api/register")));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply* reply = network.post(request, R"({"email":"bench@example.com","password":"benchmark"})");
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    const QString token = QJsonDocument::fromJson(reply->readAll()).object().value("token").toString();
-    reply->deleteLater();
-    return token;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -328,7 +589,7 @@ int main(int argc, char** argv)
     QString error;
     if (service.start(&error)) {
         s_service = &service;
-        s_token = registerAccount();
+        s_token = registerAccount(service);
     } else {
         std::fprintf(stderr, "%s\n", qPrintable(error));
     }

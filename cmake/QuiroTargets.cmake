@@ -1,7 +1,10 @@
 # Shared compile settings and helpers for every target of the project.
 
 add_library(quiro_warnings INTERFACE)
-target_compile_options(quiro_warnings INTERFACE -Wall -Wextra -Wpedantic)
+# -Wshadow and the two virtual checks catch the mistakes reviewers kept finding by eye: a member
+# hidden by a local, an override that overloads instead, a base destroyed without its derived part.
+target_compile_options(quiro_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Woverloaded-virtual
+                                                -Wnon-virtual-dtor)
 if(QUIRO_WARNINGS_AS_ERRORS)
     target_compile_options(quiro_warnings INTERFACE -Werror)
 endif()

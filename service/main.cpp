@@ -15,6 +15,7 @@
 #include "service/http/ServiceServer.h"
 #include "service/http/TlsCertificate.h"
 #include "service/llm/ModelCoach.h"
+#include "service/stt/DecoderWarmUp.h"
 #include "service/stt/SpeechModel.h"
 #include "service/stt/SpeechService.h"
 
@@ -28,9 +29,10 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTextStream>
-#include <QThread>
 
+#include <algorithm>
 #include <csignal>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -192,13 +194,16 @@ int main(int argc, char* argv[])
     QSocketNotifier signalNotifier(s_signalFds[1], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
 
-    // The first stream should not wait for the model to load.
+    // Decoders loaded ahead of the streams; one when a hosted recognizer takes the language and
+    // pocketsphinx only stands in for it.
     const QString warmLanguage = speech.languages().value(0);
-    std::unique_ptr<QThread> warmUp(QThread::create([&speech, warmLanguage] {
-        if (!warmLanguage.isEmpty())
-            speech.warmUp(warmLanguage, nullptr);
-    }));
-    warmUp->start();
+    const int waiting = recognizers.relays(warmLanguage) ? 1 : options.limits.warmDecoders;
+    speech.setDecodersAhead(size_t(std::min(waiting, options.limits.streams())), size_t(options.limits.streams()));
+    std::optional<DecoderWarmUp> warmUp;
+    if (!warmLanguage.isEmpty()) {
+        warmUp.emplace(speech, warmLanguage);
+        warmUp->start();
+    }
 
     const QString scheme = options.tls ? QStringLiteral("https") : QStringLiteral("http");
     const QString shownHost = address.protocol() == QAbstractSocket::IPv6Protocol
@@ -221,7 +226,7 @@ int main(int argc, char* argv[])
                       .arg(options.limits.maxConnections));
     const int status = app.exec();
     workers.shutdown();
-    warmUp->wait();
+    warmUp.reset();
     Log::line(QStringLiteral("Service"), QStringLiteral("stopped"));
     return status;
 }

@@ -60,6 +60,7 @@ QString ServiceOptions::helpText(const QStringList& languages)
                "  --max-connections N             open connections (default 64, fewer if the descriptor\n"
                "                                  limit is lower)\n"
                "  --max-streams N                 concurrent /stt streams of all accounts (default 2 per core)\n"
+               "  --warm-decoders N               decoders loaded ahead of new streams, ~90 MB each (default 2)\n"
                "  --registrations-per-minute N    new accounts per minute, whole service (default 10)\n"
                "\n"
                "Model providers (each also read from the environment variable in brackets; API keys only\n"
@@ -115,6 +116,8 @@ ServiceOptions::Parsed ServiceOptions::parse(const QStringList& arguments, const
         {QCommandLineOption(QStringLiteral("max-connections"), QString(), QStringLiteral("n")), &limits.maxConnections,
          false},
         {QCommandLineOption(QStringLiteral("max-streams"), QString(), QStringLiteral("n")), &limits.maxStreams, false},
+        {QCommandLineOption(QStringLiteral("warm-decoders"), QString(), QStringLiteral("n")), &limits.warmDecoders,
+         false},
         {QCommandLineOption(QStringLiteral("registrations-per-minute"), QString(), QStringLiteral("n")),
          &limits.registrationsPerMinute, false},
     };

@@ -20,6 +20,9 @@ struct ServiceLimits {
     int maxConnections = 64;
     // Concurrent "/stt" streams of all accounts together; 0 means 2 per processor core.
     int maxStreams = 0;
+    // Decoders loaded and waiting for the next streams (at most maxStreams): a stream that finds
+    // one starts at once, the others wait most of a second for a load; each takes about 90 MB.
+    int warmDecoders = 2;
     int registrationsPerMinute = 10;
 
     // maxStreams with the default applied.

@@ -22,9 +22,10 @@ class SpeechDecoder : public QObject {
     Q_OBJECT
 
 public:
-    // Audio is decoded in blocks of 100 ms, so the voice detector is consulted that often
-    // however large the incoming chunks are.
-    static constexpr qsizetype blockSamples = 1600;
+    // Audio is decoded one 10 ms frame at a time, so an utterance ends on the frame where the voice
+    // detector falls silent, however large the incoming chunks are: the words that follow in the
+    // same chunk start the next utterance instead of being lost with the one that ends.
+    static constexpr qsizetype blockSamples = 160;
 
     // `queuedBytes` counts audio handed over but not decoded yet; the socket side adds, this
     // side subtracts, so a client sending faster than real time can be stopped.

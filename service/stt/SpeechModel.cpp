@@ -4,9 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <optional>
 #include <type_traits>
 
+#include <malloc.h>
 #include <pocketsphinx.h>
 #include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
@@ -39,6 +41,12 @@ std::optional<ModelFiles> filesIn(const QString& folder)
     return files;
 }
 
+// The voice detector ends an utterance after this many 10 ms frames of silence (the library's
+// default is 50). In a conversation the other side answers within a few hundred milliseconds,
+// so the final result has to come sooner; at 150 ms the pauses between words of one sentence
+// still do not cut it, fewer frames do (12 cut flite's phrases in two and cost words).
+constexpr const char* postSpeechFrames = "15";
+
 static_assert(std::is_same_v<mfcc_t, float>, "the pocketsphinx build uses floating-point features");
 
 // The running estimate of the cepstral mean: it adapts to every utterance decoded and outlives
@@ -70,8 +78,8 @@ SpeechModel::SpeechModel(QString modelRoot)
 SpeechModel::~SpeechModel()
 {
     const QMutexLocker lock(&m_mutex);
-    for (auto& [language, decoders] : m_idle) {
-        for (ps_decoder_s* decoder : decoders)
+    for (auto& [folder, pool] : m_pools) {
+        for (ps_decoder_s* decoder : pool.idle)
             ps_free(decoder);
     }
 }
@@ -114,25 +122,58 @@ QString SpeechModel::modelFolderFor(const QString& language) const
     return {};
 }
 
-ps_decoder_s* SpeechModel::acquire(const QString& language, QString* error)
+QString SpeechModel::folderFor(const QString& language, QString* error) const
 {
     const QString folder = modelFolderFor(language);
-    if (folder.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("no speech model for language '%1'").arg(language);
+    if (folder.isEmpty() && error)
+        *error = QStringLiteral("no speech model for language '%1'").arg(language);
+    return folder;
+}
+
+void SpeechModel::setDecodersAhead(size_t waiting, size_t mostLoaded)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_waiting = waiting;
+    m_mostLoaded = mostLoaded;
+}
+
+size_t SpeechModel::shortfall(const Pool& pool) const
+{
+    const size_t loaded = pool.idle.size() + pool.inUse + pool.warming;
+    const size_t ready = pool.idle.size() + pool.warming;
+    if (ready >= m_waiting || loaded >= m_mostLoaded)
+        return 0;
+    return std::min(m_waiting - ready, m_mostLoaded - loaded);
+}
+
+ps_decoder_s* SpeechModel::acquire(const QString& language, QString* error)
+{
+    const QString folder = folderFor(language, error);
+    if (folder.isEmpty())
         return nullptr;
-    }
     {
         const QMutexLocker lock(&m_mutex);
-        auto& idle = m_idle[folder];
-        if (!idle.empty()) {
-            ps_decoder_s* decoder = idle.back();
-            idle.pop_back();
+        Pool& pool = m_pools[folder];
+        ++pool.inUse;
+        if (!pool.idle.empty()) {
+            ps_decoder_s* decoder = pool.idle.back();
+            pool.idle.pop_back();
             startClean(decoder, m_initialMean[folder]);
+            m_demand.wakeAll();
             return decoder;
         }
     }
     // Loaded outside the lock: other streams keep taking pooled decoders meanwhile.
+    ps_decoder_s* decoder = load(folder, error);
+    if (!decoder) {
+        const QMutexLocker lock(&m_mutex);
+        --m_pools[folder].inUse;
+    }
+    return decoder;
+}
+
+ps_decoder_s* SpeechModel::load(const QString& folder, QString* error)
+{
     const auto files = filesIn(folder);
     if (!files) {
         if (error)
@@ -142,9 +183,9 @@ ps_decoder_s* SpeechModel::acquire(const QString& language, QString* error)
     const QByteArray acoustic = QFile::encodeName(files->acoustic);
     const QByteArray languageModel = QFile::encodeName(files->languageModel);
     const QByteArray dictionary = QFile::encodeName(files->dictionary);
-    cmd_ln_t* config =
-        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", acoustic.constData(), "-lm", languageModel.constData(), "-dict",
-                    dictionary.constData(), "-samprate", "16000", static_cast<const char*>(nullptr));
+    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", acoustic.constData(), "-lm",
+                                   languageModel.constData(), "-dict", dictionary.constData(), "-samprate", "16000",
+                                   "-vad_postspeech", postSpeechFrames, static_cast<const char*>(nullptr));
     if (!config) {
         if (error)
             *error = QStringLiteral("cannot configure the speech model in %1").arg(folder);
@@ -186,22 +227,72 @@ void SpeechModel::release(const QString& language, ps_decoder_s* decoder)
     const QString folder = modelFolderFor(language);
     {
         const QMutexLocker lock(&m_mutex);
-        auto& idle = m_idle[folder];
-        if (!folder.isEmpty() && idle.size() < maxIdleDecoders) {
-            idle.push_back(decoder);
+        Pool& pool = m_pools[folder];
+        pool.inUse -= std::min<size_t>(pool.inUse, 1);
+        if (pool.idle.size() < m_waiting) {
+            pool.idle.push_back(decoder);
             return;
         }
     }
-    ps_free(decoder);
+    unload(decoder);
 }
 
-bool SpeechModel::warmUp(const QString& language, QString* error)
+void SpeechModel::unload(ps_decoder_s* decoder)
 {
-    ps_decoder_s* decoder = acquire(language, error);
+    ps_free(decoder);
+    // A decoder is tens of megabytes in many small blocks; without a trim the allocator keeps
+    // most of them for the process after they are freed.
+    malloc_trim(0);
+}
+
+SpeechModel::LoadAhead SpeechModel::loadAhead(const QString& language, QString* error)
+{
+    const QString folder = folderFor(language, error);
+    if (folder.isEmpty())
+        return LoadAhead::failed;
+    {
+        const QMutexLocker lock(&m_mutex);
+        Pool& pool = m_pools[folder];
+        if (shortfall(pool) == 0)
+            return LoadAhead::notNeeded;
+        ++pool.warming;
+    }
+    ps_decoder_s* decoder = load(folder, error);
+    {
+        const QMutexLocker lock(&m_mutex);
+        Pool& pool = m_pools[folder];
+        --pool.warming;
+        // Streams that found the pool empty may have loaded their own meanwhile.
+        if (decoder && pool.idle.size() < m_waiting && pool.idle.size() + pool.inUse < m_mostLoaded) {
+            pool.idle.push_back(decoder);
+            return LoadAhead::loaded;
+        }
+    }
     if (!decoder)
-        return false;
-    release(language, decoder);
-    return true;
+        return LoadAhead::failed;
+    unload(decoder);
+    return LoadAhead::notNeeded;
+}
+
+void SpeechModel::waitForDemand(const QString& language, const std::atomic<bool>& stop)
+{
+    const QString folder = modelFolderFor(language);
+    const QMutexLocker lock(&m_mutex);
+    while (!stop && shortfall(m_pools[folder]) == 0)
+        m_demand.wait(&m_mutex);
+}
+
+void SpeechModel::wakeWaiters()
+{
+    const QMutexLocker lock(&m_mutex);
+    m_demand.wakeAll();
+}
+
+size_t SpeechModel::idleDecoders(const QString& language) const
+{
+    const QMutexLocker lock(&m_mutex);
+    const auto pool = m_pools.find(modelFolderFor(language));
+    return pool == m_pools.end() ? 0 : pool->second.idle.size();
 }
 
 } // namespace quiro::service

@@ -35,7 +35,7 @@ QStringList SpeechService::languages() const
     return languages;
 }
 
-bool SpeechService::upstreamServes(const QString& language) const
+bool SpeechService::relays(const QString& language) const
 {
     if (!m_upstream)
         return false;
@@ -54,12 +54,12 @@ bool SpeechService::localModelFor(const QString& language) const
 
 bool SpeechService::serves(const QString& language) const
 {
-    return upstreamServes(language) || localModelFor(language);
+    return relays(language) || localModelFor(language);
 }
 
 SpeechBackend* SpeechService::open(const QString& language, qint64 maxQueuedBytes, QObject* parent)
 {
-    if (upstreamServes(language)) {
+    if (relays(language)) {
         ++m_relayed;
         return new UpstreamSpeechBackend(*m_upstream, language, SpeechModel::sampleRate, maxQueuedBytes, parent);
     }
@@ -72,7 +72,7 @@ SpeechBackend* SpeechService::fallback(const QString& language, qint64 maxQueued
                                        QObject* parent)
 {
     // Only the hosted recognizer has pocketsphinx behind it.
-    if (!upstreamServes(language))
+    if (!relays(language))
         return nullptr;
     ++m_fallbacks;
     m_lastFallback = problem;

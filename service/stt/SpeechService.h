@@ -22,6 +22,8 @@ public:
     // Every language a stream may ask for, sorted.
     QStringList languages() const;
     bool serves(const QString& language) const;
+    // Whether streams in the language go to the hosted recognizer first.
+    bool relays(const QString& language) const;
 
     // The recognizer a new stream starts with (a child of `parent`); nullptr when none serves the
     // language. `maxQueuedBytes`: the audio it may have waiting.
@@ -33,7 +35,6 @@ public:
     QJsonObject status() const;
 
 private:
-    bool upstreamServes(const QString& language) const;
     bool localModelFor(const QString& language) const;
 
     SpeechModel& m_model;

@@ -3,7 +3,8 @@
 namespace quiro {
 
 AudioCapture::AudioCapture()
-    : PulseCapture(PulseRecorder::Device::defaultSource, QByteArrayLiteral("quiro.audio"),
+    // Fragments as long as the pump's tick: one wake-up per chunk.
+    : PulseCapture(PulseRecorder::Device::defaultSource, QByteArrayLiteral("quiro.audio"), pumpIntervalMs,
                    {QStringLiteral("Audio"), QStringLiteral("The microphone capture"),
                     QStringLiteral("Default microphone changed — now recording from %1 (%2)"),
                     QStringLiteral("Microphone stream stopped with error: %1")})

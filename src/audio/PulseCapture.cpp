@@ -7,15 +7,14 @@
 namespace quiro {
 
 namespace {
-// The latency we ask of the device. Each delivery wakes the capture thread, and the wake-ups are
-// nearly all of its CPU cost: 50 ms keeps both captures well under 1 % of a core, while the
-// transcription stream still hears a word within a twentieth of a second of the server.
-constexpr int fragmentMs = 50;
+// A probe only opens the device; how often it would deliver does not matter.
+constexpr int probeFragmentMs = 100;
 } // namespace
 
-PulseCapture::PulseCapture(PulseRecorder::Device device, QByteArray threadName, Wording wording)
+PulseCapture::PulseCapture(PulseRecorder::Device device, QByteArray threadName, int fragmentMs, Wording wording)
     : m_device(device)
     , m_threadName(std::move(threadName))
+    , m_fragmentMs(fragmentMs)
     , m_wording(std::move(wording))
 {
 }
@@ -75,7 +74,7 @@ QCoro::Task<std::optional<AudioSource::Failure>> PulseCapture::start()
         co_return std::nullopt;
     clearPending();
     m_started = false;
-    m_recorder = std::make_unique<PulseRecorder>(m_device, m_threadName, fragmentMs, callbacks());
+    m_recorder = std::make_unique<PulseRecorder>(m_device, m_threadName, m_fragmentMs, callbacks());
     const quint64 generation = ++m_generation;
     const std::weak_ptr<int> alive = m_lifetime;
     const QString capture = m_wording.capture; // still needed when this capture is gone
@@ -118,7 +117,7 @@ QString PulseCapture::deviceName() const
 
 bool PulseCapture::opens(PulseRecorder::Device device, QByteArray threadName)
 {
-    PulseRecorder probe(device, std::move(threadName), fragmentMs, {});
+    PulseRecorder probe(device, std::move(threadName), probeFragmentMs, {});
     const bool opened = !probe.openAndWait().has_value();
     probe.close();
     return opened;

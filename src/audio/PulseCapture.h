@@ -53,7 +53,9 @@ protected:
         QString streamError;   // the log line for a stream that ended on its own: %1 the error
     };
 
-    PulseCapture(PulseRecorder::Device device, QByteArray threadName, Wording wording);
+    // fragmentMs: the latency asked of the device. Each delivery wakes the capture thread, and the
+    // wake-ups are nearly all of its CPU cost.
+    PulseCapture(PulseRecorder::Device device, QByteArray threadName, int fragmentMs, Wording wording);
 
     // One fragment from the server. Capture thread.
     virtual void received(QByteArrayView fragment) = 0;
@@ -74,6 +76,7 @@ private:
 
     const PulseRecorder::Device m_device;
     const QByteArray m_threadName;
+    const int m_fragmentMs;
     const Wording m_wording;
     std::unique_ptr<PulseRecorder> m_recorder;
     bool m_started = false;

@@ -9,7 +9,8 @@ const QString tag = QStringLiteral("SysAudio");
 } // namespace
 
 SystemAudioCapture::SystemAudioCapture()
-    : PulseCapture(PulseRecorder::Device::defaultSinkMonitor, QByteArrayLiteral("quiro.sysaudio"),
+    // The transcription stream hears the client within a twentieth of a second of the server.
+    : PulseCapture(PulseRecorder::Device::defaultSinkMonitor, QByteArrayLiteral("quiro.sysaudio"), 50,
                    {tag, QStringLiteral("System audio capture"),
                     QStringLiteral("Default output changed — now capturing %1 (%2)"),
                     QStringLiteral("Stream stopped with error: %1")})

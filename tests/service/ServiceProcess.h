@@ -26,6 +26,7 @@ public:
     void setEnvironment(const QProcessEnvironment& environment) { m_process.setProcessEnvironment(environment); }
 
     quint16 port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
     // "http://127.0.0.1:PORT", or "https://localhost:PORT" with TLS (the name in the certificate
     // that the app uses by default).
     QString apiBase() const;

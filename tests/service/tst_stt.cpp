@@ -145,6 +145,52 @@ private slots:
         QCOMPARE(transcribe(model, audio), first);
     }
 
+    void shortPauseEndsTheUtterance()
+    {
+        // A turn in conversation: 600 ms after the words, the final result is out without a flush (the
+        // recognizer on its own waits a second).
+        QString error;
+        const QByteArray speech = synthesizeSpeech("we already work with another vendor", &error);
+        QVERIFY2(!speech.isEmpty(), qPrintable(error));
+        SpeechModel model;
+        SpeechDecoder decoder(model, "en", nullptr);
+        QSignalSpy utterances(&decoder, &SpeechDecoder::utterance);
+        decoder.start();
+        const QByteArray audio = QByteArray(8000, '\0') + speech + QByteArray(19200, '\0');
+        for (qsizetype at = 0; at < audio.size(); at += 3200)
+            decoder.feed(audio.mid(at, 3200));
+        QCOMPARE(utterances.size(), 1);
+        QVERIFY2(utterances.first().first().toString().contains("vendor"),
+                 qPrintable(utterances.first().first().toString()));
+    }
+
+    void poolLoadsAheadOfDemand()
+    {
+        SpeechModel model;
+        model.setDecodersAhead(2, 3);
+        QString error;
+        using LoadAhead = SpeechModel::LoadAhead;
+        QCOMPARE(model.loadAhead("en", &error), LoadAhead::loaded);
+        QCOMPARE(model.loadAhead("en", &error), LoadAhead::loaded);
+        QCOMPARE(model.loadAhead("en", &error), LoadAhead::notNeeded);
+
+        // A stream takes one: one more is loaded ahead, and the warm-up waiting for that wakes.
+        std::vector<ps_decoder_s*> taken{model.acquire("en", &error)};
+        const std::atomic<bool> running{false};
+        model.waitForDemand("en", running);
+        QCOMPARE(model.loadAhead("en", &error), LoadAhead::loaded);
+        // Beyond the most loaded, streams still get decoders but none is loaded ahead.
+        for (int i = 0; i < 3; ++i) {
+            taken.push_back(model.acquire("en", &error));
+            QVERIFY2(taken.back(), qPrintable(error));
+        }
+        QCOMPARE(model.loadAhead("en", &error), LoadAhead::notNeeded);
+        // Given back, only those waiting for the next streams stay loaded.
+        for (ps_decoder_s* decoder : taken)
+            model.release("en", decoder);
+        QCOMPARE(model.idleDecoders("en"), size_t(2));
+    }
+
     void floodingClientIsStopped()
     {
         // A real WebSocket pair on loopback; the session is given a small queue to fill.
