@@ -128,7 +128,14 @@ void AppDelegate::finishOnboarding()
     installHotKey();
 
     auto& center = NotificationCenter::instance();
-    center.observe(Notifications::showMain, this, [this](const Notification&) { showMainWindow(); });
+    // A call asked for while signed out (or with an expired sign-in) brings up the sign-in, not a
+    // main window without an account.
+    center.observe(Notifications::showMain, this, [this](const Notification&) {
+        if (AuthManager::shared().isLoggedIn())
+            showMainWindow();
+        else
+            showLogin(GateFlow::afterLogout);
+    });
     center.observe(Notifications::hideMain, this, [this](const Notification&) { closeMainWindow(); });
     center.observe(Notifications::loggedOut, this, [this](const Notification&) { loggedOut(); });
     connect(&session(), &SessionController::runningChanged, this, &AppDelegate::rebuildMenu);
