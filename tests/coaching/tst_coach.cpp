@@ -292,10 +292,14 @@ private slots:
         QVERIFY(m_server->requests().isEmpty());
     }
 
-    void sellerHintTextIsNotRemembered()
+    void sellerHintRepeatsAfterQuietSpellAndItsTextIsNotRemembered()
     {
         for (int words : {10, 30, 5, 30, 5})
             m_coach->buffer()->add(words == 30 ? Speaker::manager : Speaker::client, fillerWords(words));
+        QVERIFY(turn(Speaker::manager, fillerWords(20)).has_value());
+        m_clock->advance(29.9);
+        QCOMPARE(turn(Speaker::manager, fillerWords(20)), MaybeHint());
+        m_clock->advance(0.1);
         QVERIFY(turn(Speaker::manager, fillerWords(20)).has_value());
         m_clock->advance(31.0);
         m_server->setReply("/hint", hintReply("need", "Pause. Ask a question."));
