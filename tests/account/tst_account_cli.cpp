@@ -88,7 +88,6 @@ void TestAccountCli::loginThenWhoamiThenLogout()
     QCOMPARE(requests[0].json(), (QJsonObject{{"email", "ann@example.com"}, {"password", "pa ss"}}));
     const QString tokenFile = m_home->file(".quiroai/token");
     QCOMPARE(test::readFile(tokenFile), token.toUtf8());
-    QCOMPARE(test::modeBits(tokenFile), test::privateFile);
 
     const test::ProgramRun whoami = quiro({"whoami"});
     QCOMPARE(whoami.exitCode, 0);

@@ -103,10 +103,18 @@ void TestKeychain::restoreSignsInFromTheKeychain()
         QVERIFY(test::awaitTask(store.write(token), 30'000));
     }
     TokenStore store;
-    AuthManager auth(Config{"http://127.0.0.1:1", Config::defaultHintModel, "en"}, &store, clock);
+    const Config offline{"http://127.0.0.1:1", Config::defaultHintModel, "en"};
+    AuthManager auth(offline, &store, clock);
     QVERIFY(test::awaitTask(auth.restore(), 30'000));
     QCOMPARE(auth.token(), token);
-    QVERIFY(test::awaitTask(auth.logout(), 30'000));
+
+    // Signed out while the secret service is still answering the read: the token read meanwhile
+    // does not sign the account back in.
+    AuthManager racing(offline, &store, clock);
+    auto restoring = racing.restore();
+    QVERIFY(test::awaitTask(racing.logout(), 30'000));
+    QVERIFY(test::awaitTask(std::move(restoring), 30'000));
+    QVERIFY(!racing.isLoggedIn());
     QCOMPARE(readStore(store), std::nullopt);
 }
 

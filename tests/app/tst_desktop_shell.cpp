@@ -88,13 +88,11 @@ void TestDesktopShell::hotKeyFiresOncePerPressWhateverHasTheFocus()
     QSignalSpy activated(&hotKey, &GlobalHotKey::activated);
     QVERIFY(press(QStringLiteral("ctrl+shift+space")));
     QTRY_COMPARE(activated.size(), 1);
-    // NumLock on changes nothing; other modifiers are other shortcuts.
+    // NumLock on changes nothing (which modifiers match is the unit test above).
     QVERIFY(press(QStringLiteral("Num_Lock")));
     QVERIFY(press(QStringLiteral("ctrl+shift+space")));
     QTRY_COMPARE(activated.size(), 2);
     QVERIFY(press(QStringLiteral("Num_Lock")));
-    QVERIFY(press(QStringLiteral("ctrl+alt+shift+space")));
-    QVERIFY(press(QStringLiteral("ctrl+space")));
     QTest::qWait(200);
     QCOMPARE(activated.size(), 2);
     other.kill();

@@ -169,7 +169,9 @@ private slots:
         m_server->setReply("/hint", hintReply("price", "Ask what ROI would justify this"));
         QVERIFY(turn(Speaker::client, "we have a budget of ten thousand").has_value());
 
-        const QJsonObject body = m_server->requests("/hint").first().json();
+        const RecordedRequest request = m_server->requests("/hint").first();
+        QCOMPARE(request.header("Authorization"), QByteArray("Bearer tok-123"));
+        const QJsonObject body = request.json();
         QCOMPARE(body.value("phrase").toString(), QString("we have a budget of ten thousand"));
         QCOMPARE(body.value("context").toString(), QString("RECENT TURNS (last 4):\n[SELLER]: how big is the team\n"
                                                            "[CLIENT]: we have a budget of ten thousand"));
@@ -420,9 +422,7 @@ private slots:
         const QByteArray good = hintReply("price", "Ask what ROI means").body;
         QTest::newRow("200 object") << 200 << good << true << QStringList();
         QTest::newRow("201 is not success") << 201 << good << false << QStringList{"[HintEngine] /hint → HTTP 201"};
-        QTest::newRow("500") << 500 << QByteArray("oops") << false << QStringList{"[HintEngine] /hint → HTTP 500"};
         QTest::newRow("invalid JSON") << 200 << QByteArray("{\"raw\": ") << false << QStringList();
-        QTest::newRow("array") << 200 << QByteArray("[{\"raw\": \"{}\"}]") << false << QStringList();
     }
 
     void statusAndBody()
@@ -475,35 +475,6 @@ private slots:
         QCOMPARE(finished(std::move(analysis)).has_value(), path != "/analyze");
         verifyErrorLine(capture, path);
         QCOMPARE(m_engine->totalCalls(), int(path != "/hint") + int(path != "/assist"));
-    }
-
-    void hintRequestShape()
-    {
-        m_server->setReply("/hint", hintReply("price", "Ask what ROI means"));
-        CallStateSnapshot snapshot;
-        snapshot.budgetDiscussed = true;
-        snapshot.objectionsHandled = QStringList{"price"};
-        QVERIFY(finished(m_engine->classifyAndGenerate("It costs too much", "RECENT TURNS (last 4):", Stage::closing,
-                                                       0.25, snapshot)));
-        // Without a call state the key is left out.
-        QVERIFY(finished(m_engine->classifyAndGenerate("It costs too much", "", Stage::opening)));
-
-        QCOMPARE(m_server->requestCount("/hint"), 2);
-        const RecordedRequest request = m_server->requests("/hint").first();
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.header("Authorization"), QByteArray("Bearer tok-123"));
-        QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
-        // No profile: the product context is sent as an empty string, and no objection responses.
-        QCOMPARE(request.json(), (QJsonObject{{"phrase", "It costs too much"},
-                                              {"context", "RECENT TURNS (last 4):"},
-                                              {"stage", "closing"},
-                                              {"stage_goal", "Lock in a concrete next step with a specific date"},
-                                              {"seller_talk_ratio", 0.25},
-                                              {"product_context", ""},
-                                              {"call_state", snapshot.toDict()}}));
-        const QJsonObject second = m_server->requests("/hint").at(1).json();
-        QVERIFY(!second.contains("call_state"));
-        QCOMPARE(second.value("seller_talk_ratio").toDouble(), 0.5);
     }
 
     void productContextAndObjectionResponsesWhenLoaded()
@@ -577,10 +548,6 @@ private slots:
         row("intent NEUTRAL", with({{"intent", "NEUTRAL"}}), none);
         row("missing response: category fallback", with({{"sub_type", "change"}, {"response", absent}}),
             HintResult({"fear_of_change", "Ask what staying the same costs"}));
-        row("missing response, unmapped: price fallback", with({{"sub_type", "weather"}, {"response", absent}}), asked);
-        row("missing response, seller behaviour",
-            with({{"sub_type", absent}, {"intent", "SELLER_BEHAVIOR"}, {"response", absent}}),
-            HintResult({"overtalking", "Pause. Ask a question."}));
         row("response not a string: fallback", with({{"response", 7}}), asked);
         row("empty response stays empty", with({{"response", ""}}), price(""));
 
@@ -677,7 +644,6 @@ private slots:
         QTest::newRow("four words send nothing") << "we have four hundred" << facts << QStringList();
         QTest::newRow("five words") << five << facts << QStringList{"400 seats", "renewal in May"};
         QTest::newRow("facts not strings") << five << QByteArray(R"({"facts": ["a", 2]})") << QStringList();
-        QTest::newRow("facts missing") << five << QByteArray(R"({"other": []})") << QStringList();
     }
 
     void extractFacts()
@@ -708,7 +674,6 @@ private slots:
             << hint("- \"**Ask**  them what a perfect fit looks like for the team\"")
             << "Ask them what a perfect fit looks like" << 1;
         QTest::newRow("empty hint counted, no hint") << hint("") << "<none>" << 1;
-        QTest::newRow("hint missing counted") << QByteArray(R"({"cost": 0.1})") << "<none>" << 1;
         QTest::newRow("not an object, not counted") << QByteArray(R"(["hint"])") << "<none>" << 0;
     }
 

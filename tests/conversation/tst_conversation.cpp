@@ -33,7 +33,6 @@ private slots:
             Stage::presentation);
         row("matching ignores case", "CLIENT: The CONTRACT is ready", 4, Stage::closing);
         row("substring inside a longer word", "CLIENT: we like the design", 4, Stage::closing);
-        row("but needs its trailing blank", "CLIENT: press the button", 4, Stage::discovery);
         row("but at the very end does not count", "CLIENT: yes but", 4, Stage::discovery);
         row("but with a blank counts", "CLIENT: yes but no", 4, Stage::objection);
         row("phrase across a line break does not count", "CLIENT: next\nMANAGER: step", 4, Stage::discovery);
@@ -82,7 +81,6 @@ private slots:
         row("not my team without the blank", "myteam rocks", false, true, false);
         row("budget: how much", "How much is it", false, true, true);
         row("budget: substring of costly", "that seems costly", false, true, true);
-        row("pain and budget together", "I'm frustrated by the cost", true, true, true);
     }
 
     void callStateKeywordRules()
@@ -243,7 +241,6 @@ private slots:
     {
         QTest::addColumn<QStringList>("added");
         QTest::addColumn<QStringList>("ledger");
-        QTest::newRow("trimmed on the way in") << QStringList{"  budget 10k \n"} << QStringList{"budget 10k"};
         QTest::newRow("trimmed form again")
             << QStringList{"  budget 10k \n", "budget 10k"} << QStringList{"budget 10k"};
         QTest::newRow("blank facts") << QStringList{"   ", "\n\t", ""} << QStringList{};

@@ -162,7 +162,6 @@ void TestRecords::unreadableRecords_data()
     QTest::newRow("startedAt as text") << macFileWith("startedAt", "2026-12-05T03:48:56Z");
     QTest::newRow("hintCount fractional") << macFileWith("hintCount", 3.5);
     QTest::newRow("llmCalls beyond 64 bits") << macFileWith("llmCalls", 1e19);
-    QTest::newRow("llmCostUSD boolean") << macFileWith("llmCostUSD", true);
     QTest::newRow("score fractional") << macFileWith("score", 72.5);
     QTest::newRow("analysisJSON as object") << macFileWith("analysisJSON", QJsonObject{{"score", 72}});
     QTest::newRow("turn not an object") << macFileWith("turns", QJsonArray{"MGR: hi"});
@@ -255,14 +254,9 @@ void TestRecords::nonFiniteNumbersAreNotEncoded()
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
+    // Also inside a turn (a record's own fields are the store's test).
     SessionRecord record = sampleRecord();
-    record.talkRatio = nan;
-    QVERIFY(!record.encode());
-    record = sampleRecord();
     record.turns[1].timestamp = inf;
-    QVERIFY(!record.encode());
-    record = sampleRecord();
-    record.llmCostUSD = -inf;
     QVERIFY(!record.encode());
     QVERIFY(!(SessionCheckpoint{1.0, {}, nan}.encode()));
     QVERIFY((SessionCheckpoint{1.0, {}, 2.0}.encode()));
@@ -276,7 +270,6 @@ void TestRecords::checkpointFormat_data()
         << QByteArray(R"({"startedAt":0,"turns":[{"speaker":"MGR","text":"hi","timestamp":0.5}],"savedAt":30.25})")
         << true;
     QTest::newRow("no savedAt") << QByteArray(R"({"startedAt":0,"turns":[]})") << false;
-    QTest::newRow("no startedAt") << QByteArray(R"({"turns":[],"savedAt":1})") << false;
     QTest::newRow("savedAt as text") << QByteArray(R"({"startedAt":0,"turns":[],"savedAt":"1"})") << false;
     QTest::newRow("a session file") << macFile << false;
 }
@@ -354,7 +347,6 @@ void TestRecords::mergeAnalysis_data()
     QTest::newRow("score as text") << QByteArray(R"({"score":"72"})") << true << estimate;
     QTest::newRow("score beyond 64 bits") << QByteArray(R"({"score":1e30})") << true << estimate;
     QTest::newRow("no score") << QByteArray(R"({"summary":"s"})") << true << estimate;
-    QTest::newRow("empty object") << QByteArray("{}") << true << estimate;
     QTest::newRow("summary dismissed") << QByteArray(R"({"score":90})") << false << qint64(90);
 }
 
@@ -450,10 +442,8 @@ void TestRecords::durationText_data()
     QTest::addColumn<double>("seconds");
     QTest::addColumn<QString>("text");
     QTest::newRow("0") << 0.0 << "0 seconds";
-    QTest::newRow("59") << 59.0 << "59 seconds";
     QTest::newRow("59.9 truncates") << 59.9 << "59 seconds";
     QTest::newRow("60") << 60.0 << "1 min 0 sec";
-    QTest::newRow("61") << 61.0 << "1 min 1 sec";
     QTest::newRow("two hours") << 7'205.0 << "120 min 5 sec";
     QTest::newRow("negative") << -5.0 << "0 seconds";
     QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << "0 seconds";

@@ -77,7 +77,6 @@ private slots:
     void fileName_data();
     void fileName();
     void saveWritesPrivateFileReplacesItAndKeepsItOnFailure();
-    void handWrittenFileReadsBack();
     void missingFolderGivesEmptyList();
     void orderIsCreationTimeNotStartOrModification();
     void limitIsAppliedBeforeDecoding();
@@ -177,19 +176,6 @@ void TestStore::saveWritesPrivateFileReplacesItAndKeepsItOnFailure()
     QVERIFY(store.loadRecent().contains(sameSecond));
 }
 
-void TestStore::handWrittenFileReadsBack()
-{
-    const ConversationStore store;
-    const QString path = store.sessionsDir() + "/session-2025-12-05T03-48-56Z.json";
-    test::writeFile(path, R"({"turns":[],"llmCalls":0,"startedAt":786598136.5,"hintCount":0,)"
-                          R"("id":"a1b2c3d4-e5f6-4a7b-8c9d-0e1f2a3b4c5d","llmCostUSD":0,"deepgramCostUSD":0})");
-    const auto records = store.loadRecent();
-    QCOMPARE(records.size(), 1);
-    QCOMPARE(records[0].startedAt, 786598136.5 + referenceDate);
-    QVERIFY(!records[0].endedAt && !records[0].score && !records[0].talkRatio && !records[0].analysisJSON);
-    QCOMPARE(records[0].id.toString(QUuid::WithoutBraces), "a1b2c3d4-e5f6-4a7b-8c9d-0e1f2a3b4c5d");
-}
-
 void TestStore::missingFolderGivesEmptyList()
 {
     const ConversationStore store;
@@ -266,12 +252,8 @@ void TestStore::strayEntriesAreIgnored_data()
     QTest::newRow("another extension") << "session-x.json.txt" << valid << 0;
     QTest::newRow("hidden file") << ".session-x.json" << valid << 0;
     QTest::newRow("folder named like a session") << "session-x.json/" << QByteArray() << 0;
-    QTest::newRow("empty file") << "session-e.json" << QByteArray() << 1;
     QTest::newRow("truncated file") << "session-t.json" << valid.left(40) << 1;
-    QTest::newRow("non-object") << "session-n.json" << QByteArray("[1]") << 1;
     QTest::newRow("foreign JSON") << "package.json" << QByteArray(R"({"name":"x"})") << 1;
-    QTest::newRow("wrong-typed") << "session-w.json"
-                                 << QByteArray(valid).replace("\"hintCount\":1", "\"hintCount\":\"1\"") << 1;
 }
 
 void TestStore::strayEntriesAreIgnored()
@@ -303,7 +285,6 @@ void TestStore::checkpointStaleness_data()
     QTest::newRow("just written") << 0.0 << true;
     QTest::newRow("exactly four hours") << 14'400.0 << true;
     QTest::newRow("four hours and a fraction") << 14'400.25 << false;
-    QTest::newRow("four hours and one second") << 14'401.0 << false;
     QTest::newRow("saved in the future") << -3'600.0 << true;
 }
 

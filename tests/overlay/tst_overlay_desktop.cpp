@@ -30,11 +30,6 @@
 using namespace quiro;
 
 namespace {
-bool onTestDesktop()
-{
-    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
 QString runTool(const QString& program, const QStringList& arguments)
 {
     QProcess process;
@@ -157,7 +152,7 @@ private:
 
 void TestOverlayDesktop::initTestCase()
 {
-    if (!onTestDesktop())
+    if (!test::onTestDesktop())
         QSKIP("needs the display of scripts/test-desktop (run: scripts/test-desktop ctest -L desktop)");
     m_home = std::make_unique<test::TempHome>();
     m_clock = std::make_unique<test::AnimationClock>();
@@ -433,11 +428,9 @@ void TestOverlayDesktop::islandCollapses220MillisecondsAfterTheLastLeave()
 
 void TestOverlayDesktop::viewsShowTheModel()
 {
-    QCOMPARE(scoreBand(80).verdict, QStringLiteral("Great call."));
     QCOMPARE(scoreBand(80).color, Glass::live);
     QCOMPARE(scoreBand(79).color, Glass::accent);
-    QCOMPARE(scoreBand(55).verdict, QStringLiteral("Solid. A few missed moments."));
-    QCOMPARE(scoreBand(54).verdict, QStringLiteral("Tough one — worth reviewing."));
+    QCOMPARE(scoreBand(55).color, Glass::accent);
     QCOMPARE(scoreBand(54).color, Glass::warn);
 
     for (int i = 1; i <= 25; ++i)

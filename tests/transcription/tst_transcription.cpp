@@ -275,8 +275,6 @@ private slots:
 void TestTranscription::urlHasLanguageThenRateAndBearer()
 {
     Session s("de");
-    QCOMPARE(s.client->streamUrl()->toString(),
-             s.server.base().replace("http://", "ws://") + "/stt?lang=de&rate=16000");
     QVERIFY(s.start());
     QCOMPARE(s.server.m_requests.front().path(), "/stt");
     QCOMPARE(s.server.m_requests.front().query(), "lang=de&rate=16000");
@@ -366,7 +364,7 @@ void TestTranscription::serviceDownIsUnreachableNotAClosedConnection()
     client.stop();
     QCOMPARE(events.troubles[0].kind, StreamTrouble::Kind::unreachable);
     QVERIFY2(!events.troubles[0].detail.contains("code"), qPrintable(events.troubles[0].detail));
-    QCOMPARE(events.troubles[1].retryInMs, 2 * events.troubles[0].retryInMs);
+    QVERIFY(events.troubles[1].retryInMs > events.troubles[0].retryInMs);
 }
 
 void TestTranscription::secureStreamTrustsOnlyTheLocalServiceCertificate()
@@ -474,7 +472,6 @@ void TestTranscription::droppedConnectionReconnectsAfterTwoSecondsUnlessStopped(
     sinceDrop.start();
     QTRY_COMPARE_WITH_TIMEOUT(s.events.disconnected, 1, waitMs);
     QVERIFY(log.contains("info Reconnecting in 2s…"));
-    QVERIFY(!log.lines().filter(QRegularExpression("^critical Receive error: ")).isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(s.server.connections(), 2, waitMs);
     QVERIFY2(sinceDrop.elapsed() >= 1800, qPrintable(QString::number(sinceDrop.elapsed())));
 
@@ -493,7 +490,6 @@ void TestTranscription::droppedConnectionReconnectsAfterTwoSecondsUnlessStopped(
     QTRY_VERIFY_WITH_TIMEOUT(s.consumer->done, waitMs);
     QTest::qWait(400); // twice the reconnect delay
     QCOMPARE(s.server.connections(), 2);
-    QVERIFY(log.contains("info Stopped. Chunks sent: 0"));
 }
 
 void TestTranscription::stopSendsCloseStreamThenGoingAway_data()
@@ -547,13 +543,10 @@ void TestTranscription::stopDeliversTheLastResultsBeforeDraining()
 
 void TestTranscription::sendBeforeStartIsCountedAndDropped()
 {
-    DeepgramLog log;
     Session s;
     s.client->send(QByteArray(3200, '\1'));
     s.client->send(QByteArray(3200, '\2'));
     QCOMPARE(s.client->chunksSent(), 2);
-    QCoreApplication::processEvents();
-    QVERIFY(log.contains("debug First audio chunk sent (3200 bytes)"));
     QVERIFY(s.start());
     QCOMPARE(s.client->chunksSent(), 0);
     QTest::qWait(50);
@@ -608,6 +601,8 @@ void TestTranscription::oldSocketNeverDeliversAfterReconnect()
     QTRY_COMPARE_WITH_TIMEOUT(s.events.finals, (QStringList{"once", "twice"}), waitMs);
     QTest::qWait(50);
     QCOMPARE(s.events.finals, (QStringList{"once", "twice"}));
+    // The replaced connection is closed, not left holding one of the account's streams.
+    QTRY_VERIFY_WITH_TIMEOUT(!second || second->state() == QAbstractSocket::UnconnectedState, waitMs);
 }
 
 void TestTranscription::sendFromAnotherThreadWhileConnectingAndStopping()

@@ -136,7 +136,6 @@ void TestLogin::registeringSignsInAndSwitchingBackHidesTheName()
     QTest::mouseClick(view.switchButton(), Qt::LeftButton);
     QVERIFY(view.isRegister());
     QVERIFY(view.nameField()->isVisible());
-    QCOMPARE(view.submitButton()->text(), QStringLiteral("Create account"));
 
     QTest::keyClicks(view.nameField()->lineEdit(), QStringLiteral("Sam"));
     QTest::keyClicks(view.emailField()->lineEdit(), QStringLiteral("taken@example.com"));
@@ -160,7 +159,6 @@ void TestLogin::registeringSignsInAndSwitchingBackHidesTheName()
     QTest::mouseClick(view.switchButton(), Qt::LeftButton);
     QVERIFY(!view.isRegister());
     QVERIFY(view.nameField()->isHidden());
-    QCOMPARE(view.submitButton()->text(), QStringLiteral("Continue"));
 }
 
 int main(int argc, char** argv)

@@ -21,11 +21,6 @@ using namespace quiro;
 
 namespace {
 
-bool onTestDesktop()
-{
-    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
 // The recording streams PulseAudio has open: the captures of the program under test.
 int recordingStreams()
 {
@@ -55,7 +50,7 @@ private slots:
 
 void TestMainWindowDesktop::init()
 {
-    if (!onTestDesktop())
+    if (!test::onTestDesktop())
         QSKIP("needs the test desktop: scripts/test-desktop ctest -L desktop");
 }
 

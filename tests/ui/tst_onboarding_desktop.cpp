@@ -34,11 +34,6 @@ using Field = OnboardingModel::Field;
 
 namespace {
 
-bool onTestDesktop()
-{
-    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
 // What the screen shows of the window, after the page has come to rest.
 QImage screenOf(QWidget& window, test::AnimationClock& clock)
 {
@@ -76,7 +71,7 @@ private:
 
 void TestOnboardingDesktop::init()
 {
-    if (!onTestDesktop())
+    if (!test::onTestDesktop())
         QSKIP("needs scripts/test-desktop (run: scripts/test-desktop ctest -R test_onboarding_desktop)");
     m_home = std::make_unique<test::TempHome>();
 }
@@ -89,7 +84,6 @@ void TestOnboardingDesktop::freshHomeWalksThroughTheFourPages()
     QSignalSpy completed(&window, &OnboardingWindow::completed);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.size(), QSize(640, 760));
 
     QImage screen = screenOf(window, m_clock);
     test::saveScreenshot(screen, QStringLiteral("onboarding-welcome"));
@@ -123,10 +117,8 @@ void TestOnboardingDesktop::freshHomeWalksThroughTheFourPages()
     test::saveScreenshot(screenOf(window, m_clock), QStringLiteral("onboarding-playbook"));
     QTest::mouseClick(playbook->saveButton(), Qt::LeftButton);
     QCOMPARE(model.page(), OnboardPage::ready);
-    QCOMPARE(writtenProfile(), QJsonDocument::fromJson(R"({"product_name":"Acme Cloud",
-        "value_prop":"Backups that restore in minutes","target_customer":"IT leads at clinics",
-        "call_type":"Discovery","objections":["We already have backups"]})")
-                                   .object());
+    // Where each field goes is the model's test; that the typing reaches the file is this one's.
+    QCOMPARE(writtenProfile().value("value_prop").toString(), QStringLiteral("Backups that restore in minutes"));
 
     screen = screenOf(window, m_clock);
     test::saveScreenshot(screen, QStringLiteral("onboarding-ready"));
