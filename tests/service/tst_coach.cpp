@@ -393,6 +393,8 @@ private slots:
         const int goodScore = CallAnalyzer::analyze({good, 300.0, QString(), std::nullopt})->value("score").toInt();
         const int poorScore = CallAnalyzer::analyze({poor, 300.0, QString(), std::nullopt})->value("score").toInt();
         QVERIFY2(goodScore > poorScore + 30, qPrintable(QStringLiteral("%1 vs %2").arg(goodScore).arg(poorScore)));
+        // 50, less 10 for the monologue and 8 for the price objection left unanswered.
+        QCOMPARE(poorScore, 32);
     }
 
     void analyzeNeedsLines()
