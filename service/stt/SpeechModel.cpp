@@ -137,13 +137,10 @@ void SpeechModel::setDecodersAhead(size_t waiting, size_t mostLoaded)
     m_mostLoaded = mostLoaded;
 }
 
-size_t SpeechModel::shortfall(const Pool& pool) const
+bool SpeechModel::wantsOneMore(const Pool& pool) const
 {
-    const size_t loaded = pool.idle.size() + pool.inUse + pool.warming;
     const size_t ready = pool.idle.size() + pool.warming;
-    if (ready >= m_waiting || loaded >= m_mostLoaded)
-        return 0;
-    return std::min(m_waiting - ready, m_mostLoaded - loaded);
+    return ready < m_waiting && ready + pool.inUse < m_mostLoaded;
 }
 
 ps_decoder_s* SpeechModel::acquire(const QString& language, QString* error)
@@ -253,7 +250,7 @@ SpeechModel::LoadAhead SpeechModel::loadAhead(const QString& language, QString* 
     {
         const QMutexLocker lock(&m_mutex);
         Pool& pool = m_pools[folder];
-        if (shortfall(pool) == 0)
+        if (!wantsOneMore(pool))
             return LoadAhead::notNeeded;
         ++pool.warming;
     }
@@ -263,7 +260,7 @@ SpeechModel::LoadAhead SpeechModel::loadAhead(const QString& language, QString* 
         Pool& pool = m_pools[folder];
         --pool.warming;
         // Streams that found the pool empty may have loaded their own meanwhile.
-        if (decoder && pool.idle.size() < m_waiting && pool.idle.size() + pool.inUse < m_mostLoaded) {
+        if (decoder && wantsOneMore(pool)) {
             pool.idle.push_back(decoder);
             return LoadAhead::loaded;
         }
@@ -278,7 +275,7 @@ void SpeechModel::waitForDemand(const QString& language, const std::atomic<bool>
 {
     const QString folder = modelFolderFor(language);
     const QMutexLocker lock(&m_mutex);
-    while (!stop && shortfall(m_pools[folder]) == 0)
+    while (!stop && !wantsOneMore(m_pools[folder]))
         m_demand.wait(&m_mutex);
 }
 

@@ -66,8 +66,8 @@ private:
         size_t warming = 0; // being loaded by loadAhead()
     };
 
-    // How many decoders the pool should load ahead now. Called with the mutex held.
-    size_t shortfall(const Pool& pool) const;
+    // Whether the pool should load one more decoder ahead now. Called with the mutex held.
+    bool wantsOneMore(const Pool& pool) const;
 
     // modelFolderFor(), with `error` set when there is none.
     QString folderFor(const QString& language, QString* error) const;
