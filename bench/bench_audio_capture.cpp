@@ -133,7 +133,7 @@ void BM_FragmentsOneSecond(benchmark::State& state)
     quiro::FragmentChunker chunker;
     for (auto _ : state) {
         for (int i = 0; i < 100; ++i) {
-            auto chunk = chunker.take(i == 50 ? odd : fragment);
+            auto chunk = chunker.take(i == 50 ? odd : fragment, 1600);
             benchmark::DoNotOptimize(chunk);
         }
     }

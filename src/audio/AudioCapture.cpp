@@ -19,19 +19,29 @@ AudioCapture::~AudioCapture()
 void AudioCapture::received(QByteArrayView fragment)
 {
     m_pump.append(fragment);
+    pump();
 }
 
-void AudioCapture::started()
+void AudioCapture::pump()
 {
-    recorder().startTimer(pumpIntervalMs, [this] {
-        if (std::optional<QByteArray> chunk = m_pump.tick())
-            deliver(std::move(*chunk));
-    });
+    if (m_pump.pendingSamples() < chunkSamples)
+        return;
+    const qint64 sinceLast = m_sinceLastChunk.isValid() ? m_sinceLastChunk.elapsed() : pumpIntervalMs;
+    if (sinceLast < pumpIntervalMs - pumpJitterMs) {
+        recorder().callAfter(int(pumpIntervalMs - sinceLast), [this] { pump(); });
+        return;
+    }
+    std::optional<QByteArray> chunk = m_pump.tick();
+    m_sinceLastChunk.start();
+    deliver(std::move(*chunk));
+    if (m_pump.pendingSamples() >= chunkSamples)
+        recorder().callAfter(pumpIntervalMs, [this] { pump(); });
 }
 
 void AudioCapture::clearPending()
 {
     m_pump.clear();
+    m_sinceLastChunk.invalidate();
 }
 
 bool AudioCapture::isMicrophoneAuthorized()

@@ -2,7 +2,7 @@
 
 namespace quiro {
 
-std::optional<QByteArray> FragmentChunker::take(QByteArrayView fragment)
+std::optional<QByteArray> FragmentChunker::take(QByteArrayView fragment, qsizetype minChunkBytes)
 {
     m_pending.append(fragment);
     const qsizetype whole = m_pending.size() & ~qsizetype(1);

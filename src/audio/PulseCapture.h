@@ -60,7 +60,7 @@ protected:
     // One fragment from the server. Capture thread.
     virtual void received(QByteArrayView fragment) = 0;
     // Recording runs; start() is about to complete. Caller's thread.
-    virtual void started() = 0;
+    virtual void started() {}
     // Forgets whatever is pending. Called with the capture thread stopped.
     virtual void clearPending() = 0;
 

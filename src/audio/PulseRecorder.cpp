@@ -67,20 +67,15 @@ void PulseRecorder::open(OpenHandler done)
     m_openDone = std::move(done);
     m_phase = Phase::opening;
 
-    m_loop = pa_threaded_mainloop_new();
-    if (!m_loop) {
-        finishOpen(Failure{FailureKind::other, QStringLiteral("Could not create the audio thread")});
-        return;
-    }
-    pa_threaded_mainloop_set_name(m_loop, m_threadName.constData());
-    if (pa_threaded_mainloop_start(m_loop) < 0) {
-        pa_threaded_mainloop_free(m_loop);
-        m_loop = nullptr;
+    // The loop lets audio gather for one fragment between reads, whatever blocks the server sends.
+    m_loop = std::make_unique<PacedLoop>(m_threadName, m_fragmentMs);
+    if (!m_loop->start()) {
+        m_loop.reset();
         finishOpen(Failure{FailureKind::other, QStringLiteral("Could not start the audio thread")});
         return;
     }
 
-    pa_threaded_mainloop_lock(m_loop);
+    m_loop->lock();
     if (!newContext()) {
         finishOpen(Failure{FailureKind::other, QStringLiteral("Could not create a sound server connection")});
     } else if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
@@ -92,7 +87,7 @@ void PulseRecorder::open(OpenHandler done)
     } else {
         m_openTimeout = newTimer(openTimeoutMs, &PulseRecorder::openTimeoutCallback);
     }
-    pa_threaded_mainloop_unlock(m_loop);
+    m_loop->unlock();
 }
 
 QFuture<std::optional<PulseRecorder::Failure>> PulseRecorder::openAsync()
@@ -114,13 +109,13 @@ std::optional<PulseRecorder::Failure> PulseRecorder::openAndWait()
     open([this, &outcome](std::optional<Failure> failure) {
         outcome = std::move(failure);
         if (m_loop)
-            pa_threaded_mainloop_signal(m_loop, 0);
+            m_loop->signal();
     });
     if (m_loop) {
-        pa_threaded_mainloop_lock(m_loop);
+        m_loop->lock();
         while (!outcome)
-            pa_threaded_mainloop_wait(m_loop);
-        pa_threaded_mainloop_unlock(m_loop);
+            m_loop->wait();
+        m_loop->unlock();
     }
     std::optional<Failure> failure = outcome.value_or(std::nullopt);
     if (failure)
@@ -136,49 +131,48 @@ void PulseRecorder::close()
             pending(Failure{FailureKind::other, QStringLiteral("The capture was stopped before it started")});
         return;
     }
-    if (pa_threaded_mainloop_in_thread(m_loop)) {
+    if (m_loop->inThread()) {
         // Joining the loop from inside it would deadlock; the owner stops us from its own thread.
         Log::line(QStringLiteral("Audio"), QStringLiteral("A capture was stopped from its own audio thread; ignored"));
         return;
     }
 
-    pa_threaded_mainloop_lock(m_loop);
+    m_loop->lock();
     OpenHandler pending = std::exchange(m_openDone, nullptr);
     m_phase = Phase::closed;
     letNamingFinish();
     freeTimer(m_timer);
     releaseContext();
-    pa_threaded_mainloop_unlock(m_loop);
+    m_loop->unlock();
 
     // The loop thread is joined here: from now on no callback of ours can be running or start.
-    pa_threaded_mainloop_stop(m_loop);
-    pa_threaded_mainloop_free(m_loop);
-    m_loop = nullptr;
+    m_loop->stop();
+    m_loop.reset();
 
     if (pending)
         pending(Failure{FailureKind::other, QStringLiteral("The capture was stopped before it started")});
 }
 
-void PulseRecorder::startTimer(int intervalMs, std::function<void()> tick)
+void PulseRecorder::callAfter(int delayMs, std::function<void()> fn)
 {
     withLock([&] {
-        if (m_phase != Phase::running)
+        freeTimer(m_timer);
+        if (m_phase != Phase::running || !m_context || m_serverLost)
             return;
-        m_tick = std::move(tick);
-        m_tickIntervalUs = uint64_t(intervalMs) * 1000;
-        armTick();
+        m_timerCall = std::move(fn);
+        m_timer = newTimer(delayMs, &PulseRecorder::timerCallback);
     });
 }
 
 void PulseRecorder::withLock(const std::function<void()>& fn)
 {
-    if (!m_loop || pa_threaded_mainloop_in_thread(m_loop)) {
+    if (!m_loop || m_loop->inThread()) {
         fn();
         return;
     }
-    pa_threaded_mainloop_lock(m_loop);
+    m_loop->lock();
     fn();
-    pa_threaded_mainloop_unlock(m_loop);
+    m_loop->unlock();
 }
 
 PulseRecorder::DeviceInfo PulseRecorder::device()
@@ -192,7 +186,7 @@ PulseRecorder::DeviceInfo PulseRecorder::device()
 
 bool PulseRecorder::newContext()
 {
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Quiro");
+    m_context = pa_context_new(m_loop->api(), "Quiro");
     if (!m_context)
         return false;
     pa_context_set_state_callback(m_context, &PulseRecorder::contextStateCallback, this);
@@ -231,13 +225,13 @@ void PulseRecorder::letNamingFinish()
     pa_time_event* wake = newTimer(namingWaitMs, &PulseRecorder::wakeCallback);
     // The state callback and the timer wake us.
     while (pa_context_get_state(m_context) == PA_CONTEXT_SETTING_NAME && pa_rtclock_now() < deadline)
-        pa_threaded_mainloop_wait(m_loop);
+        m_loop->wait();
     freeTimer(wake);
 }
 
 void PulseRecorder::wakeCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
 {
-    pa_threaded_mainloop_signal(static_cast<PulseRecorder*>(self)->m_loop, 0);
+    static_cast<PulseRecorder*>(self)->m_loop->signal();
 }
 
 // Timers live on the loop, not on the connection, so they outlast a lost one; they are made through
@@ -250,16 +244,7 @@ pa_time_event* PulseRecorder::newTimer(int delayMs, pa_time_event_cb_t callback)
 void PulseRecorder::freeTimer(pa_time_event*& event)
 {
     if (event)
-        pa_threaded_mainloop_get_api(m_loop)->time_free(std::exchange(event, nullptr));
-}
-
-void PulseRecorder::armTick()
-{
-    freeTimer(m_timer);
-    if (!m_tick || !m_context || m_serverLost)
-        return;
-    m_nextTickUs = pa_rtclock_now() + m_tickIntervalUs;
-    m_timer = pa_context_rttime_new(m_context, m_nextTickUs, &PulseRecorder::timerCallback, this);
+        m_loop->api()->time_free(std::exchange(event, nullptr));
 }
 
 void PulseRecorder::finishOpen(std::optional<Failure> failure)
@@ -283,7 +268,7 @@ void PulseRecorder::contextStateCallback(pa_context* context, void* self)
 {
     auto* recorder = static_cast<PulseRecorder*>(self);
     // For close(), which may wait for the naming to finish.
-    pa_threaded_mainloop_signal(recorder->m_loop, 0);
+    recorder->m_loop->signal();
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
         // The first connection, or a new one after the server was lost: either way the default
@@ -316,7 +301,7 @@ void PulseRecorder::contextStateCallback(pa_context* context, void* self)
 void PulseRecorder::serverLost()
 {
     const QString error = contextError();
-    // The tick pauses with the server, so that nothing is delivered until audio flows again.
+    // A pending call goes with the server, so that nothing is delivered until audio flows again.
     freeTimer(m_timer);
     m_current = {};
     if (!m_serverLost) {
@@ -378,6 +363,7 @@ void PulseRecorder::resolveDefault()
         return;
     }
     m_resolving = true;
+    paceReads();
     pa_operation* op = pa_context_get_server_info(m_context, &PulseRecorder::serverInfoCallback, this);
     if (!op) {
         resolved(Failure{FailureKind::other, contextError()});
@@ -518,6 +504,7 @@ void PulseRecorder::resolved(std::optional<Failure> failure)
         m_resolveAgain = false;
         resolveDefault();
     }
+    paceReads();
 }
 
 void PulseRecorder::connectStream()
@@ -564,6 +551,14 @@ void PulseRecorder::dropStream()
         pa_stream_disconnect(m_stream);
     pa_stream_unref(m_stream);
     m_stream = nullptr;
+    paceReads();
+}
+
+// Reads wait for a fragment's worth of audio only while the stream records and nothing else is
+// asked of the server: the round trips of a device change or a reconnection are answered at once.
+void PulseRecorder::paceReads()
+{
+    m_loop->setPaced(m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY && !m_resolving);
 }
 
 void PulseRecorder::streamFailed(const QString& error)
@@ -626,6 +621,7 @@ void PulseRecorder::streamStateCallback(pa_stream* stream, void* self)
     switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY: {
         recorder->m_failuresSinceReady = 0;
+        recorder->paceReads();
         // After a device loss m_current is empty, so the device we are back on is always
         // announced; after a server loss the restored report names it instead.
         const bool switched = recorder->m_phase == Phase::running && !recorder->m_serverLost &&
@@ -657,7 +653,6 @@ void PulseRecorder::streamReadCallback(pa_stream* stream, size_t, void* self)
         // A hole (data == nullptr) means the server lost audio; there is nothing to hand on.
         if (data && recorder->m_phase == Phase::running) {
             if (std::exchange(recorder->m_serverLost, false)) {
-                recorder->armTick();
                 if (recorder->m_callbacks.serverLink)
                     recorder->m_callbacks.serverLink(AudioSource::ServerLink::restored);
             }
@@ -670,18 +665,13 @@ void PulseRecorder::streamReadCallback(pa_stream* stream, size_t, void* self)
     }
 }
 
-void PulseRecorder::timerCallback(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* self)
+void PulseRecorder::timerCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
 {
     auto* recorder = static_cast<PulseRecorder*>(self);
-    // The next deadline follows the schedule, not this (possibly late) wake-up; after a long
-    // stall the schedule restarts from now instead of firing a burst of catch-up ticks.
-    recorder->m_nextTickUs += recorder->m_tickIntervalUs;
-    const pa_usec_t now = pa_rtclock_now();
-    if (recorder->m_nextTickUs <= now)
-        recorder->m_nextTickUs = now + recorder->m_tickIntervalUs;
-    pa_context_rttime_restart(recorder->m_context, event, recorder->m_nextTickUs);
-    if (recorder->m_tick)
-        recorder->m_tick();
+    recorder->freeTimer(recorder->m_timer);
+    // The call may ask for the next one.
+    if (std::function<void()> call = std::exchange(recorder->m_timerCall, nullptr))
+        call();
 }
 
 void PulseRecorder::openTimeoutCallback(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)

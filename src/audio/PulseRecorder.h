@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioSource.h"
+#include "audio/PacedLoop.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -10,12 +11,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace quiro {
 
 // One PulseAudio record stream in s16le, 16000 Hz, mono (the server resamples and downmixes),
-// with its own thread: a pa_threaded_mainloop named after the capture. Every callback of this
+// with its own thread: a PacedLoop named after the capture, which wakes to read the recording
+// stream once per read pace, however small the blocks the server sends. Every callback of this
 // class runs on that thread with the loop lock held, so whatever the callbacks share needs no
 // other lock; code on other threads reaches that state through withLock().
 //
@@ -67,7 +70,7 @@ public:
     using OpenHandler = std::function<void(std::optional<Failure> failure)>;
 
     // threadName: the loop thread's name ("quiro.audio", "quiro.sysaudio"); fragmentMs: how much
-    // audio the server gathers before it wakes us.
+    // audio gathers before the thread wakes to read it.
     PulseRecorder(Device device, QByteArray threadName, int fragmentMs, Callbacks callbacks);
     ~PulseRecorder();
     PulseRecorder(const PulseRecorder&) = delete;
@@ -92,10 +95,13 @@ public:
     // thread cannot join itself).
     void close();
 
-    // Calls `tick` on the loop thread every intervalMs, on a fixed schedule measured on the
-    // monotonic clock (a late tick does not shift the following ones). Only while open; it pauses
-    // while the server is lost and starts over when audio flows again.
-    void startTimer(int intervalMs, std::function<void()> tick);
+    // Calls `fn` once on the loop thread delayMs from now (monotonic clock), in place of a call
+    // still pending. Only while open; a pending call is dropped when the server is lost.
+    void callAfter(int delayMs, std::function<void()> fn);
+
+    // How long audio gathers between reads while the stream records: fragmentMs until this is
+    // called. Loop thread.
+    void setReadPace(int ms) { m_loop->setPace(ms); }
 
     // Runs fn with the loop lock held (directly when already on the loop thread or not running).
     void withLock(const std::function<void()>& fn);
@@ -138,11 +144,11 @@ private:
     bool reconnectAfter(int delayMs);
     pa_time_event* newTimer(int delayMs, pa_time_event_cb_t callback);
     void freeTimer(pa_time_event*& event);
-    void armTick();
     void resolveDefault();
     void resolved(std::optional<Failure> failure);
     void connectStream();
     void dropStream();
+    void paceReads();
     void streamFailed(const QString& error);
     void reportLost(const QString& error);
     void finishOpen(std::optional<Failure> failure);
@@ -154,7 +160,7 @@ private:
     Callbacks m_callbacks;
 
     // Everything below is touched only with the loop lock held (or before the loop starts).
-    pa_threaded_mainloop* m_loop = nullptr;
+    std::unique_ptr<PacedLoop> m_loop;
     pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;
     pa_time_event* m_timer = nullptr;
@@ -164,9 +170,7 @@ private:
     Phase m_phase = Phase::idle;
     OpenHandler m_openDone;
 
-    std::function<void()> m_tick;
-    uint64_t m_tickIntervalUs = 0;
-    uint64_t m_nextTickUs = 0;
+    std::function<void()> m_timerCall;
 
     // Device resolution runs one at a time; a server change during one asks for another round.
     bool m_resolving = false;

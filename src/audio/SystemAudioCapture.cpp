@@ -1,16 +1,17 @@
 #include "audio/SystemAudioCapture.h"
 
+#include "audio/AudioLevel.h"
 #include "core/Log.h"
 
 namespace quiro {
 
 namespace {
 const QString tag = QStringLiteral("SysAudio");
+constexpr qsizetype bytesPerMs = 32; // 16 kHz mono s16le
 } // namespace
 
 SystemAudioCapture::SystemAudioCapture()
-    // The transcription stream hears the client within a twentieth of a second of the server.
-    : PulseCapture(PulseRecorder::Device::defaultSinkMonitor, QByteArrayLiteral("quiro.sysaudio"), 50,
+    : PulseCapture(PulseRecorder::Device::defaultSinkMonitor, QByteArrayLiteral("quiro.sysaudio"), promptReadMs,
                    {tag, QStringLiteral("System audio capture"),
                     QStringLiteral("Default output changed — now capturing %1 (%2)"),
                     QStringLiteral("Stream stopped with error: %1")})
@@ -30,7 +31,12 @@ void SystemAudioCapture::stop()
 
 void SystemAudioCapture::received(QByteArrayView fragment)
 {
-    if (std::optional<QByteArray> chunk = m_chunker.take(fragment))
+    if (AudioLevel::rmsDbfs(fragment) > soundDbfs)
+        m_sinceSound.start();
+    const bool prompt = m_sinceSound.isValid() && m_sinceSound.elapsed() < promptAfterSoundMs;
+    const int readMs = prompt ? promptReadMs : quietReadMs;
+    recorder().setReadPace(readMs);
+    if (std::optional<QByteArray> chunk = m_chunker.take(fragment, qsizetype(readMs) * bytesPerMs))
         deliver(std::move(*chunk));
 }
 
@@ -42,6 +48,7 @@ void SystemAudioCapture::started()
 void SystemAudioCapture::clearPending()
 {
     m_chunker.reset();
+    m_sinceSound.invalidate();
 }
 
 bool SystemAudioCapture::isScreenRecordingGranted()

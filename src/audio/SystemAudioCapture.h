@@ -3,11 +3,13 @@
 #include "audio/FragmentChunker.h"
 #include "audio/PulseCapture.h"
 
+#include <QElapsedTimer>
+
 namespace quiro {
 
 // What the computer plays — the other side of the call — recorded from the monitor of the sound
-// server's default output, as 16 kHz mono s16le. Each fragment the server delivers becomes one
-// chunk: never empty, always whole samples.
+// server's default output, as 16 kHz mono s16le, in chunks of what gathered between two reads:
+// never empty, always whole samples.
 //
 // The capture looks the monitor up itself (the default sink's monitor source) and records from it
 // by name. It never asks for "@DEFAULT_MONITOR@": PipeWire's PulseAudio layer does not resolve that
@@ -19,6 +21,16 @@ class SystemAudioCapture final : public PulseCapture {
 public:
     using CaptureError = AudioSource::CaptureError;
     using Failure = AudioSource::Failure;
+
+    // While the client is heard, and for a while after, the capture reads every promptReadMs:
+    // the recognizer ends the client's turn on the silence that follows, and the hint waits for
+    // it. In a quiet call it reads every quietReadMs. Each read sends one chunk and wakes both this
+    // thread and the transcription stream's.
+    static constexpr int promptReadMs = 50;
+    static constexpr int quietReadMs = 100;
+    static constexpr int promptAfterSoundMs = 1500;
+    // Louder than this is sound (speech is -30 to -10 dBFS); a call's idle line is far below it.
+    static constexpr double soundDbfs = -55.0;
 
     SystemAudioCapture();
     ~SystemAudioCapture() override;
@@ -37,6 +49,7 @@ private:
 
     // Guarded by the recorder's loop lock while the capture thread runs.
     FragmentChunker m_chunker;
+    QElapsedTimer m_sinceSound;
 };
 
 } // namespace quiro

@@ -136,7 +136,7 @@ private slots:
         QByteArray joined;
         int offset = 0;
         for (qsizetype i = 0; i < fragments.size(); ++i) {
-            const std::optional<QByteArray> chunk = chunker.take(source.sliced(offset, fragments[i]));
+            const std::optional<QByteArray> chunk = chunker.take(source.sliced(offset, fragments[i]), 1600);
             offset += fragments[i];
             QCOMPARE(chunk ? int(chunk->size()) : 0, chunks[i]);
             if (chunk) {
