@@ -22,11 +22,6 @@ using namespace quiro;
 
 namespace {
 
-bool onTestDesktop()
-{
-    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && qEnvironmentVariableIsSet("DISPLAY");
-}
-
 // Presses keys as a person would, through the X server (xdotool's XTEST), with another client's
 // window focused: the hot key must work while the call's window has the focus.
 bool press(const QString& keys)
@@ -70,8 +65,7 @@ void TestDesktopShell::hotKeyModifiers()
 
 void TestDesktopShell::hotKeyFiresOncePerPressWhateverHasTheFocus()
 {
-    if (!onTestDesktop())
-        QSKIP("needs the X server of scripts/test-desktop");
+    QUIRO_REQUIRE_TEST_DESKTOP();
     // Another program's window has the focus, as the video call would.
     QProcess other;
     other.start(QStringLiteral("xmessage"),
@@ -101,8 +95,7 @@ void TestDesktopShell::hotKeyFiresOncePerPressWhateverHasTheFocus()
 
 void TestDesktopShell::hotKeyTakenByAnotherProgramIsSaid()
 {
-    if (!onTestDesktop())
-        QSKIP("needs the X server of scripts/test-desktop");
+    QUIRO_REQUIRE_TEST_DESKTOP();
     // Another client (a connection of its own) holds the combination first.
     Display* display = XOpenDisplay(nullptr);
     QVERIFY(display);

@@ -39,31 +39,36 @@ QString runTool(const QString& program, const QStringList& arguments)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
-// The real pointer, as a person moves it: the window server sends the enter and leave events.
-void movePointer(const QPoint& at)
+QString xdotool(const QStringList& arguments)
 {
-    runTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())});
+    return runTool(QStringLiteral("xdotool"), arguments);
 }
 
-void clickAt(const QPoint& at)
+QStringList at(const QPoint& point)
 {
-    runTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
-                                        QStringLiteral("click"), QStringLiteral("1")});
+    return {QString::number(point.x()), QString::number(point.y())};
+}
+
+// The real pointer, as a person moves it: the window server sends the enter and leave events.
+void movePointer(const QPoint& to)
+{
+    xdotool(QStringList{"mousemove"} + at(to));
+}
+
+void clickAt(const QPoint& point)
+{
+    xdotool(QStringList{"mousemove"} + at(point) + QStringList{"click", "1"});
 }
 
 void drag(const QPoint& from, const QPoint& to)
 {
-    const auto number = [](int value) { return QString::number(value); };
-    runTool(QStringLiteral("xdotool"),
-            {QStringLiteral("mousemove"), number(from.x()), number(from.y()), QStringLiteral("mousedown"),
-             QStringLiteral("1"), QStringLiteral("mousemove"), number((from.x() + to.x()) / 2),
-             number((from.y() + to.y()) / 2), QStringLiteral("mousemove"), number(to.x()), number(to.y()),
-             QStringLiteral("mouseup"), QStringLiteral("1")});
+    xdotool(QStringList{"mousemove"} + at(from) + QStringList{"mousedown", "1", "mousemove"} + at((from + to) / 2) +
+            QStringList{"mousemove"} + at(to) + QStringList{"mouseup", "1"});
 }
 
 QString focusedWindow()
 {
-    return runTool(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")});
+    return xdotool({"getwindowfocus"});
 }
 
 // The control of `view` that shows `icon`.
@@ -152,18 +157,16 @@ private:
 
 void TestOverlayDesktop::initTestCase()
 {
-    if (!test::onTestDesktop())
-        QSKIP("needs the display of scripts/test-desktop (run: scripts/test-desktop ctest -L desktop)");
+    QUIRO_REQUIRE_TEST_DESKTOP();
     m_home = std::make_unique<test::TempHome>();
     m_clock = std::make_unique<test::AnimationClock>();
 
     m_call.start(QStringLiteral("xmessage"),
                  {QStringLiteral("-title"), QStringLiteral("quiro-test-call"), QStringLiteral("-geometry"),
-                  QStringLiteral("1280x800+0+0"), QStringLiteral("-bg"), test::describe(callBackdrop),
-                  QStringLiteral("-fg"), QStringLiteral("#C8D0D8"), QStringLiteral("A video call")});
+                  QStringLiteral("1280x800+0+0"), QStringLiteral("-bg"), callBackdrop.name(), QStringLiteral("-fg"),
+                  QStringLiteral("#C8D0D8"), QStringLiteral("A video call")});
     QVERIFY(m_call.waitForStarted());
-    m_callWindow = runTool(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--sync"),
-                                                       QStringLiteral("--name"), QStringLiteral("quiro-test-call")});
+    m_callWindow = xdotool({"search", "--sync", "--name", "quiro-test-call"});
     QVERIFY2(!m_callWindow.isEmpty() && !m_callWindow.startsWith(QLatin1Char('(')), qPrintable(m_callWindow));
 }
 
@@ -177,7 +180,7 @@ void TestOverlayDesktop::cleanupTestCase()
 
 void TestOverlayDesktop::init()
 {
-    runTool(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), m_callWindow});
+    xdotool({"windowfocus", "--sync", m_callWindow});
     movePointer(QPoint(5, area().bottom() - 5)); // away from where the overlay appears
     QFile::remove(Paths::userEnvFile());
     m_model = std::make_unique<SessionWindowModel>(m_modelClock);
@@ -309,8 +312,7 @@ void TestOverlayDesktop::islandGrowthStaysCentredWhereItWasMoved()
     showIn(WidgetMode::island);
     settleAt(islandFrame({130, 38}));
     const QString window = QString::number(m_controller->window()->winId());
-    runTool(QStringLiteral("xdotool"),
-            {QStringLiteral("windowmove"), window, QStringLiteral("300"), QStringLiteral("200")});
+    xdotool({"windowmove", window, "300", "200"});
     QTRY_COMPARE(m_controller->window()->geometry(), QRect(300, 200, 130, 38));
 
     m_model->showHint(QStringLiteral("🎯 Close"), QStringLiteral("Ask for the signature date"));
@@ -556,7 +558,7 @@ void TestOverlayDesktop::screenshotsOfEveryState()
     image = shoot(QStringLiteral("panel-score-card"), shot);
     const QColor pillGround = image.pixelColor(globalRect(pill).topLeft() + QPoint(6, 12) - shot.topLeft());
     QVERIFY2(test::sameColor(pillGround, over(withOpacity(Glass::accent, 0.18), panelGround)),
-             qPrintable(test::describe(pillGround)));
+             qPrintable(pillGround.name()));
     QVERIFY(showsColor(image, shot.topLeft(), panel->scoreCard()->geometry(), Glass::accent, 4));
     clickAt(centreOf(pill));
     QTRY_VERIFY(!panel->scoreCard());
@@ -596,14 +598,7 @@ void TestOverlayDesktop::screenshotsOfEveryState()
                             over(white(0.06), Glass::islandBackground), 3));
 }
 
-int main(int argc, char** argv)
-{
-    // Away from the test desktop there may be no display to open; the test then only skips.
-    if (!qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestOverlayDesktop test;
-    return QTest::qExec(&test, argc, argv);
-}
+// Away from the test desktop there may be no display to open; the test then only skips.
+QUIRO_OFFSCREEN_TEST_MAIN(TestOverlayDesktop, test::onTestDesktop())
 
 #include "tst_overlay_desktop.moc"

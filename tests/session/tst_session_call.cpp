@@ -14,7 +14,6 @@
 
 #include <QFileInfo>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <qcoro/qcorotask.h>
@@ -22,11 +21,6 @@
 using namespace quiro;
 
 namespace {
-
-bool onTestDesktop()
-{
-    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && qEnvironmentVariableIsSet("PULSE_SERVER");
-}
 
 struct Line {
     QString device; // "spk": the client through the speakers; "micfeed": the seller's microphone
@@ -128,8 +122,7 @@ private:
 
 void TestSessionCall::init()
 {
-    if (!onTestDesktop())
-        QSKIP("needs the sound server of scripts/test-desktop (run: scripts/test-desktop ctest -R test_session_call)");
+    QUIRO_REQUIRE_TEST_DESKTOP();
     m_home = std::make_unique<test::TempHome>();
     m_service = std::make_unique<ServiceProcess>(QStringLiteral(QUIRO_SERVICE_BINARY),
                                                  m_home->file(QStringLiteral("service")), ServiceProcess::Tls::off);

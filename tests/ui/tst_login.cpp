@@ -161,13 +161,6 @@ void TestLogin::registeringSignsInAndSwitchingBackHidesTheName()
     QVERIFY(view.nameField()->isHidden());
 }
 
-int main(int argc, char** argv)
-{
-    // Drawn off screen: the form does not depend on a display or a window manager.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestLogin test;
-    return QTest::qExec(&test, argc, argv);
-}
+QUIRO_OFFSCREEN_TEST_MAIN(TestLogin, false)
 
 #include "tst_login.moc"

@@ -31,12 +31,6 @@ int recordingStreams()
     return int(QString::fromUtf8(pactl.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts).size());
 }
 
-void settle(test::AnimationClock& clock)
-{
-    clock.advanceBy(1500);
-    QTest::qWait(100); // the window server draws what Qt sent it
-}
-
 } // namespace
 
 class TestMainWindowDesktop : public QObject {
@@ -50,8 +44,7 @@ private slots:
 
 void TestMainWindowDesktop::init()
 {
-    if (!test::onTestDesktop())
-        QSKIP("needs the test desktop: scripts/test-desktop ctest -L desktop");
+    QUIRO_REQUIRE_TEST_DESKTOP();
 }
 
 void TestMainWindowDesktop::opensCentredAndClosingKeepsTheProgram()
@@ -65,7 +58,8 @@ void TestMainWindowDesktop::opensCentredAndClosingKeepsTheProgram()
 
     window.present();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    settle(clock);
+    clock.advanceBy(1500);
+    QTest::qWait(100); // the window server draws what Qt sent it
     QCOMPARE(window.size(), MainWindow::openingSize);
     const QRect screen = window.screen()->availableGeometry();
     QVERIFY2((window.frameGeometry().center() - screen.center()).manhattanLength() <= 2,
@@ -144,14 +138,7 @@ void TestMainWindowDesktop::settingsHearBothSidesWhileShown()
     QFile::remove(wav);
 }
 
-int main(int argc, char** argv)
-{
-    // Away from the test desktop there may be no display to open; the test then only skips.
-    if (!qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestMainWindowDesktop test;
-    return QTest::qExec(&test, argc, argv);
-}
+// Away from the test desktop there may be no display to open; the test then only skips.
+QUIRO_OFFSCREEN_TEST_MAIN(TestMainWindowDesktop, test::onTestDesktop())
 
 #include "tst_main_window_desktop.moc"
