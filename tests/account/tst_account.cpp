@@ -86,7 +86,6 @@ private slots:
     void authStatuses_data();
     void authStatuses();
     void loginSendsCredentialsAndSignsIn();
-    void registerSendsName();
     void unreachableServiceIsANetworkError_data();
     void unreachableServiceIsANetworkError();
 
@@ -108,35 +107,25 @@ private slots:
 void TestAccount::expiryFromPayload_data()
 {
     QTest::addColumn<QString>("token");
-    QTest::addColumn<int>("encodedLengthMod4"); // -1: not checked
-    QTest::addColumn<double>("expected");       // -1: unknown
+    QTest::addColumn<double>("expected"); // -1: unknown
 
-    // Payload lengths 3k, 3k+2 and 3k+1 bytes encode to 0, 3 and 2 modulo 4 characters, which
-    // need 0, 1 and 2 padding characters.
-    QTest::newRow("no padding") << test::tokenWithPayload(R"({"exp":1800000000,"a":"12"})") << 0 << 1.8e9;
-    QTest::newRow("one padding character") << test::tokenWithPayload(R"({"exp":1800000000,"a":"1234"})") << 3 << 1.8e9;
-    QTest::newRow("two padding characters") << test::tokenWithPayload(R"({"exp":1800000000,"a":"123"})") << 2 << 1.8e9;
-    QTest::newRow("url alphabet") << test::tokenWithPayload(R"({"exp":1800000001,"s":"???>>>"})") << -1 << 1800000001.0;
-    QTest::newRow("no exp") << test::tokenWithPayload(R"({"sub":"1"})") << -1 << -1.0;
-    QTest::newRow("exp is a string") << test::tokenWithPayload(R"({"exp":"1800000000"})") << -1 << -1.0;
-    QTest::newRow("payload not JSON") << test::tokenWithPayload("exp=1800000000") << -1 << -1.0;
-    QTest::newRow("payload not base64") << "a.!!!!.c" << -1 << -1.0;
+    // Payloads of 3k, 3k+2 and 3k+1 bytes need 0, 1 and 2 padding characters, which tokens leave out;
+    // "???>>>" encodes to the URL alphabet's "_" and "-".
+    QTest::newRow("no padding") << test::tokenWithPayload(R"({"exp":1800000000,"a":"12"})") << 1.8e9;
+    QTest::newRow("one padding character") << test::tokenWithPayload(R"({"exp":1800000000,"a":"1234"})") << 1.8e9;
+    QTest::newRow("two padding characters") << test::tokenWithPayload(R"({"exp":1800000000,"a":"123"})") << 1.8e9;
+    QTest::newRow("url alphabet") << test::tokenWithPayload(R"({"exp":1800000001,"s":"???>>>"})") << 1800000001.0;
+    QTest::newRow("no exp") << test::tokenWithPayload(R"({"sub":"1"})") << -1.0;
+    QTest::newRow("exp is a string") << test::tokenWithPayload(R"({"exp":"1800000000"})") << -1.0;
+    QTest::newRow("payload not JSON") << test::tokenWithPayload("exp=1800000000") << -1.0;
+    QTest::newRow("payload not base64") << "a.!!!!.c" << -1.0;
 }
 
 void TestAccount::expiryFromPayload()
 {
     QFETCH(QString, token);
-    QFETCH(int, encodedLengthMod4);
     QFETCH(double, expected);
-    if (encodedLengthMod4 >= 0)
-        QCOMPARE(token.split('.').at(1).size() % 4, encodedLengthMod4);
-    if (QByteArray(QTest::currentDataTag()) == "url alphabet")
-        QVERIFY(token.split('.').at(1).contains('_') || token.split('.').at(1).contains('-'));
-    const auto expiry = JwtExpiry::expiry(token);
-    if (expected < 0)
-        QVERIFY(!expiry);
-    else
-        QCOMPARE(expiry, std::optional<double>(expected));
+    QCOMPARE(JwtExpiry::expiry(token), expected < 0 ? std::nullopt : std::optional<double>(expected));
 }
 
 void TestAccount::refreshDelay_data()
@@ -180,8 +169,6 @@ void TestAccount::authStatuses_data()
     QTest::newRow("401 with detail") << 401 << QByteArray(R"({"detail":"Invalid email or password"})")
                                      << "Invalid email or password";
     QTest::newRow("401 without detail") << 401 << QByteArray(R"({"error":"nope"})") << "Server error (401)";
-    QTest::newRow("422 detail is a list")
-        << 422 << QByteArray(R"({"detail":[{"msg":"bad email"}]})") << "Server error (422)";
 }
 
 void TestAccount::authStatuses()
@@ -219,12 +206,8 @@ void TestAccount::loginSendsCredentialsAndSignsIn()
     QSignalSpy nameSpy(f.auth.get(), &AuthManager::nameChanged);
     QVERIFY(!f.login("bob@example.com", "s3cret \"x\""));
 
-    const auto requests = f.server.requests("/api/login");
-    QCOMPARE(requests.size(), 1);
-    QCOMPARE(requests[0].method, QByteArray("POST"));
-    QCOMPARE(requests[0].header("Content-Type"), QByteArray("application/json"));
-    QVERIFY(requests[0].header("Authorization").isEmpty());
-    QCOMPARE(requests[0].json(), (QJsonObject{{"email", "bob@example.com"}, {"password", "s3cret \"x\""}}));
+    QCOMPARE(f.server.requests("/api/login").value(0).json(),
+             (QJsonObject{{"email", "bob@example.com"}, {"password", "s3cret \"x\""}}));
 
     QCOMPARE(f.auth->token(), token);
     QCOMPARE(f.auth->email(), QString("bob@example.com"));
@@ -236,21 +219,6 @@ void TestAccount::loginSendsCredentialsAndSignsIn()
     // Stored (privately) by the time login() finished.
     QCOMPARE(test::readFile(f.store.filePath()), token.toUtf8());
     QCOMPARE(test::modeBits(f.store.filePath()), test::privateFile);
-    QCOMPARE(f.auth->pendingRefreshDelayMs(), std::optional<qint64>(qint64(day * 1000)));
-}
-
-void TestAccount::registerSendsName()
-{
-    Fixture f;
-    f.server.setReply("/api/register", ScriptedReply::json(authBody("a.b.c", "c@example.com", "Cy")));
-    const auto error = test::awaitTask(f.auth->registerAccount("c@example.com", "pw", "Cy"));
-    QVERIFY(error && !*error);
-    const auto requests = f.server.requests("/api/register");
-    QCOMPARE(requests.size(), 1);
-    QCOMPARE(requests[0].json(), (QJsonObject{{"email", "c@example.com"}, {"password", "pw"}, {"name", "Cy"}}));
-    QCOMPARE(f.auth->name(), QString("Cy"));
-    // A token without a readable expiry plans no renewal.
-    QVERIFY(!f.auth->pendingRefreshDelayMs());
 }
 
 void TestAccount::unreachableServiceIsANetworkError_data()
@@ -317,13 +285,8 @@ void TestAccount::refreshOutcomes()
     QVERIFY(test::awaitTask(auth.performRefresh()));
     QCOMPARE(log.lines(), logLines);
 
-    if (status != 0) {
-        const auto requests = f.server.requests("/api/refresh");
-        QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests[0].method, QByteArray("POST"));
-        QCOMPARE(requests[0].header("Authorization"), "Bearer " + old.toUtf8());
-        QVERIFY(requests[0].body.isEmpty());
-    }
+    if (status != 0)
+        QCOMPARE(f.server.requests("/api/refresh").value(0).header("Authorization"), "Bearer " + old.toUtf8());
     QCOMPARE(auth.isLoggedIn(), signedIn);
     if (!signedIn) {
         QVERIFY(!auth.email() && !auth.name());
@@ -427,10 +390,7 @@ void TestAccount::fetchMe()
     f.server.setReply("/api/refresh", ScriptedReply::text("{}", 500));
     test::LogCapture log;
     QVERIFY(test::awaitTask(f.auth->fetchMe()));
-    const auto requests = f.server.requests("/me");
-    QCOMPARE(requests.size(), 1);
-    QCOMPARE(requests[0].method, QByteArray("GET"));
-    QCOMPARE(requests[0].header("Authorization"), "Bearer " + token.toUtf8());
+    QCOMPARE(f.server.requests("/me").value(0).header("Authorization"), "Bearer " + token.toUtf8());
     QCOMPARE(f.auth->me().has_value(), meSet);
     if (meSet) {
         QCOMPARE(f.auth->me()->name, QString("A"));
