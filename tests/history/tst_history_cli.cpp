@@ -124,10 +124,7 @@ void TestHistoryCli::jsonIsTheSessionFileFormat()
 
     const test::ProgramRun run = history({"--json"});
     QCOMPARE(run.exitCode, 0);
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(run.out.toUtf8(), &error);
-    QCOMPARE(error.error, QJsonParseError::NoError);
-    const QJsonArray array = document.array();
+    const QJsonArray array = QJsonDocument::fromJson(run.out.toUtf8()).array();
     QCOMPARE(array.size(), 2);
     const QList<SessionRecord> expected{second, first};
     for (int i = 0; i < 2; ++i)
@@ -150,8 +147,7 @@ void TestHistoryCli::emptyHistory()
     QCOMPARE(run.out, "Nobody is signed in: calls made without an account\nNo calls stored yet.\n");
     const test::ProgramRun json = history({"--json"});
     QCOMPARE(json.exitCode, 0);
-    const QJsonDocument document = QJsonDocument::fromJson(json.out.toUtf8());
-    QVERIFY(document.isArray() && document.array().isEmpty());
+    QVERIFY(QJsonDocument::fromJson(json.out.toUtf8()) == QJsonDocument(QJsonArray()));
 }
 
 void TestHistoryCli::reportsSkippedFiles()
@@ -304,7 +300,6 @@ void TestHistoryCli::wrongUsage_data()
     QTest::addColumn<int>("exitCode");
     QTest::newRow("help") << QStringList{"--help"} << 0;
     QTest::newRow("limit zero") << QStringList{"--limit", "0"} << 2;
-    QTest::newRow("unknown option") << QStringList{"--colour"} << 2;
     QTest::newRow("show without ID") << QStringList{"show"} << 2;
     QTest::newRow("show with too short a prefix") << QStringList{"show", "1a2"} << 2;
     QTest::newRow("json on show") << QStringList{"show", QUuid::createUuid().toString(), "--json"} << 2;

@@ -18,7 +18,6 @@
 using namespace quiro;
 
 Q_DECLARE_METATYPE(quiro::SessionRecord)
-Q_DECLARE_METATYPE(quiro::PostCallAnalysis)
 Q_DECLARE_METATYPE(quiro::PostCallSummary::DisplayState)
 Q_DECLARE_METATYPE(std::optional<QString>)
 
@@ -87,8 +86,7 @@ private slots:
     void mergeAnalysis_data();
     void mergeAnalysis();
     void mergeFailureLeavesRecord();
-    void analysisReaders_data();
-    void analysisReaders();
+    void analysisReaderIgnoresWrongTypes();
     void objectionFields_data();
     void objectionFields();
     void durationText_data();
@@ -113,8 +111,6 @@ void TestRecords::readsMacEditionFile()
     expected.analysisJSON = R"({"score":72,"summary":"Good call","strengths":["Clear opener"]})";
     const auto record = SessionRecord::decode(macFile);
     QCOMPARE(record, expected);
-    QCOMPARE(record->durationSeconds(), *expected.endedAt - expected.startedAt);
-    QCOMPARE(record->analysis()->value("summary").toString(), "Good call");
     // Written back, the same values come out again.
     QCOMPARE(SessionRecord::decode(record->encode().value()), record);
 }
@@ -162,7 +158,6 @@ void TestRecords::unreadableRecords_data()
     QTest::newRow("startedAt as text") << macFileWith("startedAt", "2026-12-05T03:48:56Z");
     QTest::newRow("hintCount fractional") << macFileWith("hintCount", 3.5);
     QTest::newRow("llmCalls beyond 64 bits") << macFileWith("llmCalls", 1e19);
-    QTest::newRow("score fractional") << macFileWith("score", 72.5);
     QTest::newRow("analysisJSON as object") << macFileWith("analysisJSON", QJsonObject{{"score", 72}});
     QTest::newRow("turn not an object") << macFileWith("turns", QJsonArray{"MGR: hi"});
     QTest::newRow("turn without speaker")
@@ -300,14 +295,10 @@ void TestRecords::summaryFromRecord_data()
     bare.talkRatio.reset();
     bare.analysisJSON.reset();
     QTest::newRow("no score, ratio or analysis") << bare << qint64(0) << 0.5 << PostCallSummary::DisplayState::failed;
-    // The analysis counts when its text is a JSON object.
-    using State = PostCallSummary::DisplayState;
-    const std::pair<const char*, State> analyses[] = {{"{}", State::present}, {"[1,2]", State::failed}};
-    for (const auto& [text, state] : analyses) {
-        SessionRecord other = sampleRecord();
-        other.analysisJSON = text;
-        QTest::addRow("analysis '%s'", text) << other << qint64(64) << 0.555 << state;
-    }
+    // The analysis counts only when its text is a JSON object.
+    SessionRecord array = sampleRecord();
+    array.analysisJSON = "[1,2]";
+    QTest::newRow("analysis not an object") << array << qint64(64) << 0.555 << PostCallSummary::DisplayState::failed;
 }
 
 void TestRecords::summaryFromRecord()
@@ -344,7 +335,6 @@ void TestRecords::mergeAnalysis_data()
     QTest::newRow("integral score") << QByteArray(R"({"score":72,"summary":"s"})") << true << qint64(72);
     QTest::newRow("score written 72.0") << QByteArray(R"({"score":72.0})") << true << qint64(72);
     QTest::newRow("fractional score") << QByteArray(R"({"score":72.5})") << true << estimate;
-    QTest::newRow("score as text") << QByteArray(R"({"score":"72"})") << true << estimate;
     QTest::newRow("score beyond 64 bits") << QByteArray(R"({"score":1e30})") << true << estimate;
     QTest::newRow("no score") << QByteArray(R"({"summary":"s"})") << true << estimate;
     QTest::newRow("summary dismissed") << QByteArray(R"({"score":90})") << false << qint64(90);
@@ -389,26 +379,14 @@ void TestRecords::mergeFailureLeavesRecord()
     QCOMPARE(record, before);
 }
 
-void TestRecords::analysisReaders_data()
+void TestRecords::analysisReaderIgnoresWrongTypes()
 {
-    QTest::addColumn<QByteArray>("analysis");
-    QTest::addColumn<PostCallAnalysis>("expected");
-    QTest::newRow("empty") << QByteArray("{}") << PostCallAnalysis{};
-
     // Every key read is what `quiro history show` prints; here, what a reader must not believe.
-    PostCallAnalysis partial;
-    partial.improvements = QStringList{"Ask more"};
-    QTest::newRow("wrong types count as missing")
-        << QByteArray(R"({"score":"80","summary":3,"strengths":["Opener",4],"improvements":["Ask more"],)"
-                      R"("missed_opportunities":"none","objections":[{"type":"price"},"cheap"],)"
-                      R"("next_steps":{},"talk_listen_note":null})")
-        << partial;
-}
-
-void TestRecords::analysisReaders()
-{
-    QFETCH(QByteArray, analysis);
-    QFETCH(PostCallAnalysis, expected);
+    PostCallAnalysis expected;
+    expected.improvements = QStringList{"Ask more"};
+    const QByteArray analysis = R"({"score":"80","summary":3,"strengths":["Opener",4],"improvements":["Ask more"],)"
+                                R"("missed_opportunities":"none","objections":[{"type":"price"},"cheap"],)"
+                                R"("next_steps":{},"talk_listen_note":null})";
     QCOMPARE(PostCallAnalysis::read(QJsonDocument::fromJson(analysis).object()), expected);
 }
 
@@ -441,7 +419,6 @@ void TestRecords::durationText_data()
 {
     QTest::addColumn<double>("seconds");
     QTest::addColumn<QString>("text");
-    QTest::newRow("0") << 0.0 << "0 seconds";
     QTest::newRow("59.9 truncates") << 59.9 << "59 seconds";
     QTest::newRow("60") << 60.0 << "1 min 0 sec";
     QTest::newRow("two hours") << 7'205.0 << "120 min 5 sec";

@@ -19,7 +19,6 @@ using namespace quiro;
 
 namespace {
 
-constexpr double referenceDate = 978'307'200.0;
 constexpr auto everyoneMayRun =
     test::privateDir | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
 
@@ -116,7 +115,6 @@ void TestStore::accountFolder()
     QCOMPARE(ConversationStore::accountName(), folder);
     QCOMPARE(store.sessionsDir(), Paths::home() + "/.quiroai/sessions/" + folder);
     QCOMPARE(store.checkpointPath(), Paths::home() + "/.quiroai/checkpoint_" + folder + ".json");
-    QVERIFY(QFileInfo(store.sessionsDir()).isDir());
     QCOMPARE(test::modeBits(store.sessionsDir()), test::privateDir);
     QCOMPARE(test::modeBits(Paths::sessionsRoot()), test::privateDir);
 
@@ -131,7 +129,6 @@ void TestStore::fileName_data()
     const double start = QDateTime::fromString("2026-12-05T03:48:56Z", Qt::ISODate).toSecsSinceEpoch();
     QTest::newRow("whole second") << start << "session-2026-12-05T03-48-56Z.json";
     QTest::newRow("fraction is dropped") << start + 0.999 << "session-2026-12-05T03-48-56Z.json";
-    QTest::newRow("reference date") << referenceDate << "session-2001-01-01T00-00-00Z.json";
     QTest::newRow("before 1970 rounds down") << -0.5 << "session-1969-12-31T23-59-59Z.json";
     QTest::newRow("year 10000") << 253'402'300'800.0 << QString();
     QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << QString();
@@ -166,7 +163,6 @@ void TestStore::saveWritesPrivateFileReplacesItAndKeepsItOnFailure()
     QVERIFY(store.save(sameSecond));
     QCOMPARE(jsonFiles(store.sessionsDir()),
              (QStringList{"session-2027-01-15T08-00-00Z-2.json", "session-2027-01-15T08-00-00Z.json"}));
-    QCOMPARE(store.loadRecent().size(), 2);
     QVERIFY(store.loadRecent().contains(second) && store.loadRecent().contains(sameSecond));
 
     // A record that cannot be encoded fails and leaves the stored file as it is.
@@ -282,7 +278,6 @@ void TestStore::checkpointStaleness_data()
 {
     QTest::addColumn<double>("ageSeconds");
     QTest::addColumn<bool>("fresh");
-    QTest::newRow("just written") << 0.0 << true;
     QTest::newRow("exactly four hours") << 14'400.0 << true;
     QTest::newRow("four hours and a fraction") << 14'400.25 << false;
     QTest::newRow("saved in the future") << -3'600.0 << true;
