@@ -3,7 +3,6 @@
 #include "overlay/SessionWindowModel.h"
 #include "support/TestSupport.h"
 
-#include <QFileInfo>
 #include <QTest>
 
 using namespace quiro;
@@ -27,7 +26,6 @@ void TestOverlayModel::linesMergeWithinFourSecondsForTheSameSpeaker_data()
     QTest::addColumn<QList<double>>("gapsSeconds"); // before each line after the first
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("3 s apart merge") << QStringList{"CLT", "CLT"} << QList<double>{3.0} << QStringList{"CLT:a b"};
     QTest::newRow("just under 4 s merge")
         << QStringList{"CLT", "CLT"} << QList<double>{3.999} << QStringList{"CLT:a b"};
     QTest::newRow("4 s apart do not") << QStringList{"CLT", "CLT"} << QList<double>{4.0}
@@ -109,7 +107,6 @@ void TestOverlayModel::persistedMode_data()
     QTest::addColumn<QByteArray>("envFile");
     QTest::addColumn<WidgetMode>("mode");
     QTest::newRow("no file") << QByteArray() << WidgetMode::panel;
-    QTest::newRow("island") << QByteArray("WIDGET_MODE=island") << WidgetMode::island;
     QTest::newRow("island with blanks") << QByteArray("A=1\nWIDGET_MODE=  island \t\n") << WidgetMode::island;
     QTest::newRow("first line wins") << QByteArray("WIDGET_MODE=panel\nWIDGET_MODE=island") << WidgetMode::panel;
     QTest::newRow("lower-case key") << QByteArray("widget_mode=island") << WidgetMode::panel;
