@@ -21,8 +21,6 @@
 #include "ui/onboarding/WelcomePage.h"
 
 #include <QApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -48,11 +46,6 @@ QColor capsuleOf(const QImage& screen, QWidget& window, QWidget* button)
     return screen.pixelColor(button->mapTo(&window, QPoint(14, button->height() / 2)));
 }
 
-QJsonObject writtenProfile()
-{
-    return QJsonDocument::fromJson(test::readFile(Paths::profileFile())).object();
-}
-
 } // namespace
 
 class TestOnboardingDesktop : public QObject {
@@ -71,8 +64,7 @@ private:
 
 void TestOnboardingDesktop::init()
 {
-    if (!test::onTestDesktop())
-        QSKIP("needs scripts/test-desktop (run: scripts/test-desktop ctest -R test_onboarding_desktop)");
+    QUIRO_REQUIRE_TEST_DESKTOP();
     m_home = std::make_unique<test::TempHome>();
 }
 
@@ -118,7 +110,7 @@ void TestOnboardingDesktop::freshHomeWalksThroughTheFourPages()
     QTest::mouseClick(playbook->saveButton(), Qt::LeftButton);
     QCOMPARE(model.page(), OnboardPage::ready);
     // Where each field goes is the model's test; that the typing reaches the file is this one's.
-    QCOMPARE(writtenProfile().value("value_prop").toString(), QStringLiteral("Backups that restore in minutes"));
+    QVERIFY(test::readFile(Paths::profileFile()).contains(R"("value_prop": "Backups that restore in minutes")"));
 
     screen = screenOf(window, m_clock);
     test::saveScreenshot(screen, QStringLiteral("onboarding-ready"));
@@ -162,21 +154,14 @@ void TestOnboardingDesktop::permissionsFollowTheSoundServerWithoutAClick()
         {QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=spk")}));
     QTRY_COMPARE_WITH_TIMEOUT(main->text(), QStringLiteral("Continue"), PermissionsPage::pollIntervalMs + 1500);
 
-    // On, and past the playbook with nothing typed: the profile is still written.
+    // On, and past the playbook with nothing typed: the profile is still written (how, the profile's test).
     QTest::mouseClick(main, Qt::LeftButton);
     QCOMPARE(model.page(), OnboardPage::playbook);
     QTest::mouseClick(window.view()->playbookPage()->skipButton(), Qt::LeftButton);
     QCOMPARE(model.page(), OnboardPage::ready);
-    QCOMPARE(writtenProfile(), QJsonDocument::fromJson(R"({"product_name":"","value_prop":"","target_customer":"",
-        "call_type":"","objections":[]})")
-                                   .object());
+    QVERIFY(QFile::exists(Paths::profileFile()));
 }
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    TestOnboardingDesktop test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestOnboardingDesktop)
 
 #include "tst_onboarding_desktop.moc"
