@@ -10,7 +10,6 @@
 
 #include <QElapsedTimer>
 #include <QMutex>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,32 +28,8 @@ constexpr int sampleRate = 16000;
 // above the resampler's ringing around silence, far below flite's voice.
 constexpr int speechThreshold = 200;
 
-bool inTestDesktop()
-{
-    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && qEnvironmentVariableIsSet("PULSE_SERVER");
-}
-
-#define REQUIRE_TEST_DESKTOP()                                                                                         \
-    if (!inTestDesktop())                                                                                              \
-    QSKIP("needs the sound server of scripts/test-desktop (run: scripts/test-desktop ctest -L audio)")
-
-// Standard output of a helper program, or nothing when it failed.
-std::optional<QString> run(const QString& program, const QStringList& arguments, int timeoutMs = 30000)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        qWarning().noquote() << program << arguments.join(' ') << "failed:" << process.readAllStandardError();
-        return std::nullopt;
-    }
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-bool pactl(const QStringList& arguments)
-{
-    return run("pactl", arguments).has_value();
-}
+// pactl against the test desktop's server: its output, or nothing when it failed.
+constexpr auto pactl = &test::PrivateSoundServer::pactl;
 
 // Makes `device` the default "sink" or "source" and waits until the server names it so: PipeWire's
 // session manager applies a new default a moment after pactl returns.
@@ -63,7 +38,7 @@ bool setDefault(const QString& kind, const QString& device)
     if (!pactl({"set-default-" + kind, device}))
         return false;
     for (int tries = 0; tries < 50; ++tries) {
-        if (run("pactl", {"get-default-" + kind}) == device)
+        if (pactl({"get-default-" + kind}) == device)
             return true;
         QTest::qWait(100);
     }
@@ -185,13 +160,13 @@ struct ServerChanges {
     }
     bool load(const QStringList& arguments)
     {
-        const std::optional<QString> index = run("pactl", QStringList{"load-module"} + arguments);
+        const std::optional<QString> index = pactl(QStringList{"load-module"} + arguments);
         if (index && !index->isEmpty())
             modules.append(*index);
         return index && !index->isEmpty();
     }
     // Unloads the newest module, as a device unplugged.
-    bool unplugNewest() { return pactl({"unload-module", modules.takeLast()}); }
+    bool unplugNewest() { return pactl({"unload-module", modules.takeLast()}).has_value(); }
     // An output with its description, as a headset plugged in.
     bool addOutput(const QString& sink, const QString& description)
     {
@@ -218,9 +193,9 @@ class TestAudioCapture : public QObject {
     // Plays the speech into `sink` and lets its last fragments arrive.
     bool play(const QString& sink)
     {
-        const bool played =
-            run("paplay", {"--raw", "--format=s16le", "--rate=16000", "--channels=1", "--device=" + sink, m_speechFile})
-                .has_value();
+        const bool played = test::runProgram("paplay", {"--raw", "--format=s16le", "--rate=16000", "--channels=1",
+                                                        "--device=" + sink, m_speechFile})
+                                .exitCode == 0;
         QTest::qWait(400);
         return played;
     }
@@ -252,7 +227,7 @@ class TestAudioCapture : public QObject {
 private slots:
     void initTestCase()
     {
-        REQUIRE_TEST_DESKTOP();
+        QUIRO_REQUIRE_TEST_DESKTOP();
         QString error;
         m_played = synthesizeSpeech(
             "We would like to talk about the budget for next quarter and the timeline of the rollout.", &error);
@@ -545,7 +520,7 @@ private slots:
         stopped.stop(); // while it waits to reconnect
         // Down long enough for attempts that fail.
         QTest::qWait(1000);
-        QVERIFY(server.restart());
+        QVERIFY(server.start());
 
         QTRY_VERIFY2_WITH_TIMEOUT(microphoneEvents.matches("Rccc") && systemEvents.matches("Rccc"),
                                   qPrintable(microphoneEvents.text() + " / " + systemEvents.text()), 10000);

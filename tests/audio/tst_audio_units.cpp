@@ -51,13 +51,11 @@ private slots:
         QTest::addColumn<QList<bool>>("chunkOnTick");
         QTest::addColumn<qsizetype>("pendingAfter");
 
-        QTest::newRow("empty") << qsizetype(0) << QList<bool>{false} << qsizetype(0);
         QTest::newRow("1599 is not enough") << qsizetype(1599) << QList<bool>{false, false} << qsizetype(1599);
         QTest::newRow("exactly 1600 leaves nothing") << qsizetype(1600) << QList<bool>{true, false} << qsizetype(0);
         QTest::newRow("1601 leaves one") << qsizetype(1601) << QList<bool>{true, false} << qsizetype(1);
         QTest::newRow("4000 never two on one tick")
             << qsizetype(4000) << QList<bool>{true, true, false} << qsizetype(800);
-        QTest::newRow("3200 over two ticks") << qsizetype(3200) << QList<bool>{true, true, false} << qsizetype(0);
     }
 
     void pumpCutsOneChunkPerTick()

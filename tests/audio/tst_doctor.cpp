@@ -21,16 +21,6 @@ using namespace quiro;
 
 namespace {
 
-bool inTestDesktop()
-{
-    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && qEnvironmentVariableIsSet("PULSE_SERVER") &&
-           qEnvironmentVariableIsSet("DISPLAY");
-}
-
-#define REQUIRE_TEST_DESKTOP()                                                                                         \
-    if (!inTestDesktop())                                                                                              \
-    QSKIP("needs scripts/test-desktop (run: scripts/test-desktop ctest -L audio)")
-
 struct Outcome {
     int exitCode = -1;
     QStringList lines;
@@ -153,7 +143,7 @@ private slots:
 
     void testDesktopWithoutService()
     {
-        REQUIRE_TEST_DESKTOP();
+        QUIRO_REQUIRE_TEST_DESKTOP();
         const Outcome outcome = runDoctor(environment());
         const QString all = outcome.lines.join('\n');
 
@@ -217,7 +207,7 @@ private slots:
 
     void serviceNamesItsCoachAndRecognizer()
     {
-        REQUIRE_TEST_DESKTOP();
+        QUIRO_REQUIRE_TEST_DESKTOP();
         QTemporaryDir certificates;
         QVERIFY(test::makeCertificate(certificates.path()));
         QVERIFY(QDir().mkpath(m_home->file(".quiroai/service")));
@@ -258,7 +248,7 @@ private slots:
 
     void serviceOverTls()
     {
-        REQUIRE_TEST_DESKTOP();
+        QUIRO_REQUIRE_TEST_DESKTOP();
         QFETCH(bool, trusted);
         QFETCH(QString, expectedLine);
         QFETCH(int, expectedExit);

@@ -13,6 +13,7 @@
 #include <QTest>
 
 using namespace quiro;
+using test::row;
 
 Q_DECLARE_METATYPE(quiro::Stage)
 
@@ -30,10 +31,6 @@ private slots:
         QTest::addColumn<QString>("subType");
         QTest::addColumn<QString>("intent");
         QTest::addColumn<QString>("category");
-        const auto row = [](const char* name, const char* subType, const char* intent, const char* category) {
-            QTest::newRow(name) << QString(subType) << QString(intent) << QString(category);
-        };
-        row("competitor", "competitor", "", "competition");
         row("table wins over intent", "price", "BUYING_SIGNAL", "price");
         row("intent BUYING_SIGNAL", "", "BUYING_SIGNAL", "buying_signal");
         row("intent CLOSING", "", "CLOSING", "buying_signal");
@@ -280,7 +277,6 @@ private slots:
         const QString heading = QStringLiteral("OBJECTION RESPONSES (use these exact phrases and proofs):");
 
         QTest::newRow("empty object") << QByteArray(R"({"objection_responses":{}})") << "<none>";
-        QTest::newRow("not an object") << QByteArray(R"({"objection_responses":["a"]})") << "<none>";
         QTest::newRow("only a phrase") << QByteArray(R"({"objection_responses":{"price":{"phrase":"Worth it"}}})")
                                        << heading + "\n  PRICE: phrase='Worth it' | proof='' | question=''";
         QTest::newRow("members sorted by key")

@@ -6,7 +6,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QTest>
 #include <QThread>
 
 namespace quiro::test {

@@ -1,8 +1,8 @@
 #include "ServiceProcess.h"
+#include "support/TestSupport.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -84,46 +84,19 @@ QString ServiceProcess::output()
 
 QByteArray synthesizeSpeech(const QString& text, QString* error)
 {
-    const QString flite = QStandardPaths::findExecutable(QStringLiteral("flite"));
-    if (flite.isEmpty()) {
-        *error = QStringLiteral("flite is not installed (scripts/bootstrap installs it)");
-        return {};
-    }
     QTemporaryDir dir;
     const QString wav = dir.filePath(QStringLiteral("speech.wav"));
-    QProcess process;
-    process.start(flite, {QStringLiteral("-voice"), QStringLiteral("kal16"), QStringLiteral("-t"), text,
-                          QStringLiteral("-o"), wav});
-    if (!process.waitForFinished(30'000) || process.exitCode() != 0) {
-        *error = QStringLiteral("flite failed: ") + QString::fromUtf8(process.readAllStandardError());
+    QProcess flite;
+    flite.start(QStringLiteral("flite"), {QStringLiteral("-voice"), QStringLiteral("kal16"), QStringLiteral("-t"), text,
+                                          QStringLiteral("-o"), wav});
+    flite.waitForFinished(30'000);
+    // kal16 speaks 16 kHz mono s16le: the samples follow the 8-byte head of the "data" chunk.
+    const QByteArray bytes = quiro::test::readFile(wav);
+    const qsizetype data = bytes.indexOf("data", 12);
+    if (data < 0) {
+        *error = QStringLiteral("flite made no speech (scripts/bootstrap installs it): ") +
+                 QString::fromUtf8(flite.readAllStandardError());
         return {};
     }
-    QFile file(wav);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("flite wrote no file");
-        return {};
-    }
-    const QByteArray bytes = file.readAll();
-    // RIFF chunks after the 12-byte header; kal16 writes 16 kHz mono s16le, checked in "fmt ".
-    qsizetype at = 12;
-    bool formatOk = false;
-    while (at + 8 <= bytes.size()) {
-        const QByteArray id = bytes.mid(at, 4);
-        const quint32 size = qFromLittleEndian<quint32>(bytes.constData() + at + 4);
-        if (id == "fmt " && size >= 16) {
-            const quint16 channels = qFromLittleEndian<quint16>(bytes.constData() + at + 10);
-            const quint32 rate = qFromLittleEndian<quint32>(bytes.constData() + at + 12);
-            const quint16 bits = qFromLittleEndian<quint16>(bytes.constData() + at + 22);
-            formatOk = channels == 1 && rate == 16000 && bits == 16;
-        } else if (id == "data") {
-            if (!formatOk) {
-                *error = QStringLiteral("flite's voice is not 16 kHz mono 16-bit");
-                return {};
-            }
-            return bytes.mid(at + 8, qsizetype(size));
-        }
-        at += 8 + qsizetype(size) + (size % 2);
-    }
-    *error = QStringLiteral("no audio in flite's output");
-    return {};
+    return bytes.mid(data + 8, qFromLittleEndian<quint32>(bytes.constData() + data + 4));
 }

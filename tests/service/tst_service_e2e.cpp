@@ -21,7 +21,6 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -159,17 +158,11 @@ private slots:
         const auto assist = QCoro::waitFor(engine.generateOnDemand("MGR: Here is our offer\nCLT: It is too expensive"));
         QVERIFY(assist && !assist->isEmpty());
 
-        const QString transcript = QStringLiteral("MGR: What is the biggest problem with scheduling today?\n"
-                                                  "CLT: We lose hours every week and it is too expensive\n"
-                                                  "MGR: I understand. What would a fix be worth to you?\n"
-                                                  "CLT: How do we get started?\n"
-                                                  "MGR: Let's book a kickoff call on Friday at 2pm.");
+        // What the analysis says is the analyser's own test; here, that it reaches the app.
         const auto analysis =
-            QCoro::waitFor(engine.analyze(transcript, 420.0, 0.45, 2, "2026-12-06T10:00:00Z", "2026-12-06T10:07:00Z"));
-        QVERIFY(analysis);
-        QVERIFY(analysis->value("score").isDouble());
-        for (const QJsonValue& objection : analysis->value("objections").toArray())
-            QVERIFY(transcript.split('\n').contains("CLT: " + objection["quote"].toString()));
+            QCoro::waitFor(engine.analyze("MGR: What is the problem today?\nCLT: It is too expensive", 420.0, 0.45, 2,
+                                          "2026-12-06T10:00:00Z", "2026-12-06T10:07:00Z"));
+        QVERIFY(analysis && analysis->value("objections").toArray().size() == 1);
     }
 
     void badInputsGetDetail_data()
@@ -180,7 +173,6 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::newRow("malformed login") << "/api/login" << QByteArray("{\"email\": ") << false << 400;
         QTest::newRow("hint without token") << "/hint" << QByteArray(R"({"phrase":"x"})") << false << 401;
-        QTest::newRow("hint wrong type") << "/hint" << QByteArray(R"({"phrase":["x"]})") << true << 422;
         QTest::newRow("huge body") << "/extract" << QByteArray(1024 * 1024 + 1, 'x') << true << 413;
         QTest::newRow("huge login body") << "/api/login" << QByteArray(2 * 1024 * 1024, ' ') << false << 413;
         // Refused while it is still arriving: the service never holds it whole.
@@ -396,40 +388,33 @@ private slots:
 
     void portInUseExitsWithMessage()
     {
-        QProcess second;
-        second.setProcessChannelMode(QProcess::MergedChannels);
-        second.start(QUIRO_SERVICE_BINARY,
-                     {"--no-tls", "--port", QString::number(m_service->port()), "--data-dir", m_home->file("second")});
-        QVERIFY(second.waitForFinished(20000));
-        QCOMPARE(second.exitCode(), 1);
-        const QString output = QString::fromUtf8(second.readAll());
-        QVERIFY2(output.contains(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(m_service->port())),
-                 qPrintable(output));
+        const test::ProgramRun second =
+            test::runProgram(QUIRO_SERVICE_BINARY, {"--no-tls", "--port", QString::number(m_service->port()),
+                                                    "--data-dir", m_home->file("second")});
+        QCOMPARE(second.exitCode, 1);
+        QVERIFY2(second.err.contains(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(m_service->port())),
+                 qPrintable(second.err));
     }
 
     void unreadableDataFolderExitsWithMessage()
     {
         const QString folder = m_home->file("locked");
         QVERIFY(QDir().mkpath(folder));
-        QProcess service;
-        service.setProcessChannelMode(QProcess::MergedChannels);
+        QString program = QUIRO_SERVICE_BINARY;
+        QStringList arguments{"--no-tls", "--port", "0", "--data-dir", folder};
         if (::geteuid() == 0) {
             // root reads everything; the folder is refused to an ordinary user instead.
-            QFile::setPermissions(m_home->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                      QFileDevice::ExeOwner | QFileDevice::ExeOther);
-            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-            service.start("setpriv",
-                          {"--reuid=nobody", "--regid=nogroup", "--clear-groups", QStringLiteral(QUIRO_SERVICE_BINARY),
-                           "--no-tls", "--port", "0", "--data-dir", folder});
+            QFile::setPermissions(m_home->path(), test::privateDir | QFileDevice::ExeOther);
+            QFile::setPermissions(folder, test::privateDir);
+            arguments = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program} + arguments;
+            program = "setpriv";
         } else {
             QFile::setPermissions(folder, QFileDevice::Permissions());
-            service.start(QStringLiteral(QUIRO_SERVICE_BINARY), {"--no-tls", "--port", "0", "--data-dir", folder});
         }
-        QVERIFY(service.waitForFinished(20000));
-        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        const QString output = QString::fromUtf8(service.readAll());
-        QCOMPARE(service.exitCode(), 1);
-        QVERIFY2(output.contains("quiro-service: cannot read and write the data folder"), qPrintable(output));
+        const test::ProgramRun run = test::runProgram(program, arguments);
+        QFile::setPermissions(folder, test::privateDir);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("quiro-service: cannot read and write the data folder"), qPrintable(run.err));
     }
 };
 

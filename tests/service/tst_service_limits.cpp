@@ -10,11 +10,9 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSignalSpy>
 #include <QSslSocket>
 #include <QTest>
 #include <QTimer>
-#include <QWebSocket>
 
 #include <memory>
 #include <vector>

@@ -25,7 +25,6 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QUrlQuery>
-#include <QWebSocket>
 
 #include <qcoro/qcorotask.h>
 
@@ -150,8 +149,7 @@ private slots:
         m_network = new QNetworkAccessManager(this);
         test::writeFile(m_home->file("product.json"), productJson);
         m_product = std::make_shared<const ProductContext>(m_home->file("product.json"));
-        QVERIFY(AtomicFile::write(m_home->file("llm.key"), llmKey.toUtf8() + "\n"));
-        QFile::setPermissions(m_home->file("llm.key"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(AtomicFile::write(m_home->file("llm.key"), llmKey.toUtf8() + "\n")); // a private file
 
         m_chat = new test::ScriptedHttpServer(this);
         QVERIFY(m_chat->start());

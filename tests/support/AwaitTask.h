@@ -36,23 +36,11 @@ template <typename T> std::optional<T> awaitTask(QCoro::Task<T>&& task, int time
 // The same for a task without a result: true when it finished in time.
 inline bool awaitTask(QCoro::Task<void>&& task, int timeoutMs = 5000)
 {
-    struct State {
-        bool done = false;
-        QEventLoop loop;
+    auto withResult = [](QCoro::Task<void> inner) -> QCoro::Task<bool> {
+        co_await std::move(inner);
+        co_return true;
     };
-    auto state = std::make_shared<State>();
-    std::weak_ptr<State> weak = state;
-    auto continuation = task.then([weak] {
-        if (auto alive = weak.lock()) {
-            alive->done = true;
-            alive->loop.quit();
-        }
-    });
-    if (!state->done) {
-        QTimer::singleShot(timeoutMs, &state->loop, [&loop = state->loop] { loop.quit(); });
-        state->loop.exec();
-    }
-    return state->done;
+    return awaitTask(withResult(std::move(task)), timeoutMs).has_value();
 }
 
 } // namespace quiro::test

@@ -13,12 +13,6 @@
 // colour checks that tell a test the design's colours landed where they belong.
 namespace quiro::test {
 
-// Whether this runs on the display of scripts/test-desktop.
-inline bool onTestDesktop()
-{
-    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
 // What the screen shows in `area` (the root window on X11, so every window is in it).
 inline QImage grabScreen(const QRect& area)
 {
@@ -43,11 +37,6 @@ inline bool sameColor(const QColor& actual, const QColor& expected, int toleranc
 {
     return qAbs(actual.red() - expected.red()) <= tolerance && qAbs(actual.green() - expected.green()) <= tolerance &&
            qAbs(actual.blue() - expected.blue()) <= tolerance;
-}
-
-inline QString describe(const QColor& color)
-{
-    return color.name(QColor::HexRgb);
 }
 
 } // namespace quiro::test

@@ -63,11 +63,6 @@ void PrivateSoundServer::kill()
     m_server.waitForFinished(5000);
 }
 
-bool PrivateSoundServer::restart()
-{
-    return start();
-}
-
 bool PrivateSoundServer::answers()
 {
     return pactl({QStringLiteral("info")}).has_value();

@@ -24,8 +24,8 @@ public:
 
     // Kills the server without letting it say goodbye to its clients, as a crash does.
     void kill();
-    // Starts it again after kill() and waits until it answers; false when it does not within 10 s.
-    bool restart();
+    // Starts it (again after kill()) and waits until it answers; false when it does not within 10 s.
+    bool start();
 
     // Whether the server answers.
     static bool answers();
@@ -33,8 +33,6 @@ public:
     static std::optional<QString> pactl(const QStringList& arguments);
 
 private:
-    bool start();
-
     QStringList m_arguments;
     QByteArray m_oldServer;
     QProcess m_server;

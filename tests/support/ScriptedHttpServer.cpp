@@ -12,10 +12,7 @@ namespace quiro::test {
 
 ScriptedReply ScriptedReply::json(const QJsonObject& object, int status)
 {
-    ScriptedReply reply;
-    reply.status = status;
-    reply.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    return reply;
+    return text(QJsonDocument(object).toJson(QJsonDocument::Compact), status);
 }
 
 ScriptedReply ScriptedReply::text(const QByteArray& body, int status)
@@ -91,7 +88,6 @@ bool ScriptedHttpServer::handleRequest(const QHttpServerRequest& request, QTcpSo
     const char* method = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(request.method()));
     recorded.method = QByteArray(method ? method : "UNKNOWN").toUpper();
     recorded.path = request.url().path();
-    recorded.query = request.url().query();
     for (const auto& [name, value] : request.headers())
         recorded.headers.insert(name.toLower(), value);
     recorded.body = request.body();

@@ -38,7 +38,6 @@ struct ScriptedReply {
 struct RecordedRequest {
     QByteArray method;
     QString path;
-    QString query;
     QHash<QByteArray, QByteArray> headers; // names lower-cased
     QByteArray body;
 

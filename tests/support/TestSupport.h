@@ -8,8 +8,38 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace quiro::test {
+
+// Whether this runs on scripts/test-desktop, with its display and sound server.
+inline bool onTestDesktop()
+{
+    return qEnvironmentVariableIsSet("QUIRO_TEST_DESKTOP") && qEnvironmentVariableIsSet("DISPLAY") &&
+           qEnvironmentVariableIsSet("PULSE_SERVER");
+}
+// Skips the test away from it.
+#define QUIRO_REQUIRE_TEST_DESKTOP()                                                                                   \
+    if (!quiro::test::onTestDesktop())                                                                                 \
+    QSKIP("needs scripts/test-desktop (run: scripts/test-desktop ctest -L 'audio|desktop')")
+
+// main() of a widget test drawn off screen (QT_QPA_PLATFORM=offscreen), where no display or window
+// manager changes what it shows; on scripts/test-desktop's display instead while `onTheDesktop`.
+#define QUIRO_OFFSCREEN_TEST_MAIN(TestClass, onTheDesktop)                                                             \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        if (!(onTheDesktop))                                                                                           \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                                                   \
+        QApplication app(argc, argv);                                                                                  \
+        TestClass test;                                                                                                \
+        return QTest::qExec(&test, argc, argv);                                                                        \
+    }
+
+// One row of a data-driven test, its values in column order.
+template <typename... Values> void row(const char* name, const Values&... values)
+{
+    (QTest::newRow(name) << ... << values);
+}
 
 // Points HOME and XDG_CONFIG_HOME at a fresh temporary folder for the lifetime of the object,
 // so ~/.quiroai and the preferences of a test never touch the real ones.

@@ -7,16 +7,12 @@
 
 namespace quiro::test {
 
-// base64url without padding, as tokens carry it.
-inline QByteArray base64Url(const QByteArray& bytes)
-{
-    return bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-}
-
-// A three-part token whose payload is exactly `payload`.
+// A three-part token whose payload is exactly `payload` (base64url without padding).
 inline QString tokenWithPayload(const QByteArray& payload)
 {
-    return QString::fromLatin1("eyJhbGciOiJIUzI1NiJ9." + base64Url(payload) + ".c2lnbmF0dXJl");
+    return QString::fromLatin1("eyJhbGciOiJIUzI1NiJ9." +
+                               payload.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals) +
+                               ".c2lnbmF0dXJl");
 }
 
 inline QString tokenExpiringAt(double expSeconds)

@@ -11,26 +11,26 @@
 namespace quiro::test {
 
 namespace {
-QByteArray recording(const QString& name)
+// A service nobody answers at.
+const Config nowhere{QStringLiteral("http://127.0.0.1:9"), Config::defaultHintModel, Config::defaultLanguage};
+
+template <typename T> T recording(const QString& name)
 {
-    return readFile(QStringLiteral(QUIRO_TEST_DATA_DIR "/") + name + QStringLiteral(".json"));
+    const std::optional<T> value = T::decode(readFile(QStringLiteral(QUIRO_TEST_DATA_DIR "/") + name + ".json"));
+    if (!value)
+        qFatal("the recording %s does not decode", qPrintable(name));
+    return *value;
 }
 } // namespace
 
 SessionRecord recordedCall(const QString& name)
 {
-    const std::optional<SessionRecord> record = SessionRecord::decode(recording(name));
-    if (!record)
-        qFatal("the recorded call %s does not decode", qPrintable(name));
-    return *record;
+    return recording<SessionRecord>(name);
 }
 
 SessionCheckpoint recordedCheckpoint(const QString& name)
 {
-    const std::optional<SessionCheckpoint> checkpoint = SessionCheckpoint::decode(recording(name));
-    if (!checkpoint)
-        qFatal("the recorded checkpoint %s does not decode", qPrintable(name));
-    return *checkpoint;
+    return recording<SessionCheckpoint>(name);
 }
 
 QImage wholePage(const QWidget* screen)
@@ -43,7 +43,7 @@ QImage wholePage(const QWidget* screen)
     return image;
 }
 
-MainWindowRig::MainWindowRig(const std::optional<QString>& name)
+MainWindowRig::MainWindowRig()
 {
     // A minute after the last recording, so the crashed call's checkpoint is still fresh.
     double latest = recordedCheckpoint(Recording::crashed).savedAt;
@@ -53,11 +53,8 @@ MainWindowRig::MainWindowRig(const std::optional<QString>& name)
     // The preferences file is named after the program, as the app names it.
     QCoreApplication::setOrganizationName(QStringLiteral("Quiro"));
     QCoreApplication::setApplicationName(QStringLiteral("quiro"));
-    if (name)
-        Preferences::setAccount(QStringLiteral("dana@example.com"), *name);
-    auth = std::make_unique<AuthManager>(
-        Config{QStringLiteral("http://127.0.0.1:9"), Config::defaultHintModel, Config::defaultLanguage}, &tokens,
-        clock);
+    Preferences::setAccount(QStringLiteral("dana@example.com"), QStringLiteral("Dana Whitfield"));
+    auth = std::make_unique<AuthManager>(nowhere, &tokens, clock);
     overlay = std::make_unique<SessionWindowModel>(clock, Paths::userEnvFile());
     services.store = &store;
     services.auth = auth.get();
@@ -71,7 +68,7 @@ MainWindowRig::MainWindowRig(const std::optional<QString>& name)
 void MainWindowRig::buildController()
 {
     SessionController::Environment env;
-    env.config = Config{QStringLiteral("http://127.0.0.1:9"), Config::defaultHintModel, Config::defaultLanguage};
+    env.config = nowhere;
     env.token = [] { return std::nullopt; };
     env.store = &store;
     env.clock = &clock;

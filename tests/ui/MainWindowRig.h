@@ -39,7 +39,7 @@ QImage wholePage(const QWidget* screen);
 // Everything the main window works with, in a temporary home: the signed-out account of "Dana
 // Whitfield", a controller without a token, and a clock standing a minute after the recordings.
 struct MainWindowRig {
-    explicit MainWindowRig(const std::optional<QString>& name = QStringLiteral("Dana Whitfield"));
+    MainWindowRig();
 
     // Builds the controller, which picks up a recovery checkpoint stored before.
     void buildController();

@@ -37,38 +37,6 @@
 
 using namespace quiro;
 
-class TestKit : public QObject {
-    Q_OBJECT
-
-private slots:
-    void hexColorLiterals_data();
-    void hexColorLiterals();
-    void springsOvershootOnceAndLandOnTarget();
-    void everySymbolIsOneGlyphOfTheIconFont();
-    void appIconIsTheAccentMarkOnInk();
-    void controlsPaintTheDesignColoursAndTheirHoverStates();
-    void soundSettingsOpenTheDesktopsOwnPanel();
-};
-
-void TestKit::hexColorLiterals_data()
-{
-    QTest::addColumn<QString>("literal");
-    QTest::addColumn<QColor>("expected");
-
-    QTest::newRow("accent") << "#CCFF00" << QColor(204, 255, 0);
-    QTest::newRow("lower case, no hash") << "0a0a0a" << QColor(10, 10, 10);
-    QTest::newRow("three digits") << "#FFF" << QColor();
-    QTest::newRow("not hexadecimal") << "#GG0000" << QColor();
-}
-
-void TestKit::hexColorLiterals()
-{
-    QFETCH(QString, literal);
-    QFETCH(QColor, expected);
-    const QByteArray bytes = literal.toLatin1();
-    QCOMPARE(hexColor(std::string_view(bytes.constData(), size_t(bytes.size()))), expected);
-}
-
 namespace {
 // A damped spring's one overshoot peaks after half a damped period, by exp(-pi * zeta / sqrt(1 - zeta^2)).
 template <Spring S> void checkSpring()
@@ -99,47 +67,7 @@ template <Spring S> void checkSpring()
     QVERIFY2(qAbs(highest - (1.0 + overshoot)) < 1.5e-3,
              qPrintable(QStringLiteral("peak %1, expected %2").arg(highest).arg(1.0 + overshoot)));
 }
-} // namespace
 
-void TestKit::springsOvershootOnceAndLandOnTarget()
-{
-    checkSpring<Springs::spring>();
-    checkSpring<Springs::springFast>();
-    checkSpring<Springs::morph>();
-    // The overlay's hover fades must feel quick: a fast spring settles well inside half a second.
-    QVERIFY(Springs::springFast.durationMs() < 500);
-    QVERIFY(Springs::spring.durationMs() > Springs::springFast.durationMs());
-}
-
-void TestKit::everySymbolIsOneGlyphOfTheIconFont()
-{
-    QVERIFY2(!Icons::family().isEmpty(), "the Material Icons font is not installed");
-    QVERIFY(Icons::ligature(u"no.such.symbol").isEmpty());
-    for (const QString& symbol : Icons::symbols()) {
-        // A misspelt ligature falls apart into one glyph per letter.
-        QTextLayout layout(Icons::ligature(symbol), Icons::font(24));
-        layout.beginLayout();
-        layout.createLine();
-        layout.endLayout();
-        const QList<QGlyphRun> runs = layout.glyphRuns();
-        QVERIFY2(runs.size() == 1 && runs.first().glyphIndexes().size() == 1,
-                 qPrintable(symbol + QStringLiteral(" is not one glyph")));
-        QCOMPARE(runs.first().rawFont().familyName(), Icons::family());
-    }
-}
-
-void TestKit::appIconIsTheAccentMarkOnInk()
-{
-    const QImage icon = appIcon().pixmap(256).toImage();
-    QCOMPARE(icon.size(), QSize(256, 256));
-    test::saveScreenshot(icon, QStringLiteral("app-icon"));
-    QCOMPARE(icon.pixelColor(0, 0).alpha(), 0); // rounded corners
-    QVERIFY(test::sameColor(icon.pixelColor(120, 120), DS::accent, 2));
-    QVERIFY(test::sameColor(icon.pixelColor(24, 230), DS::ink, 2));
-    QCOMPARE(icon.pixelColor(24, 230).alpha(), 255);
-}
-
-namespace {
 QColor pixelOf(const QImage& image, QWidget* gallery, QWidget* widget, QPoint at)
 {
     return image.pixelColor(widget->mapTo(gallery, at));
@@ -153,112 +81,167 @@ void hover(QWidget* widget, test::AnimationClock& clock)
 }
 } // namespace
 
-void TestKit::controlsPaintTheDesignColoursAndTheirHoverStates()
-{
-    test::AnimationClock clock;
-    ValleyBackground gallery;
-    gallery.resize(720, 620);
-    auto* page = new QVBoxLayout(&gallery);
-    page->setContentsMargins(32, 28, 32, 28);
-    page->addWidget(new QuiroSectionHeader(QStringLiteral("Design kit"),
-                                           QStringLiteral("The controls every Quiro window shares."), &gallery));
+class TestKit : public QObject {
+    Q_OBJECT
 
-    auto* card = new ValleyCard(&gallery);
-    card->contentLayout()->addWidget(new EditField(QStringLiteral("Product"), QStringLiteral("e.g. Quiro"), card));
-    card->contentLayout()->addWidget(new QuiroDivider(card));
-    auto* buttonRow = new QWidget(card);
-    auto* buttons = new QHBoxLayout(buttonRow);
-    auto* valley = new ValleyButton(QStringLiteral("Start call"), QStringLiteral("play.fill"), buttonRow);
-    auto* accent = new AccentButton(QStringLiteral("Continue"), QStringLiteral("arrow.right"), buttonRow);
-    auto* quiet = new QuietButton(QStringLiteral("Skip for now"), buttonRow);
-    auto* save = new SaveButton(buttonRow);
-    auto* saved = new SaveButton(buttonRow);
-    saved->setSaved(true);
-    for (QWidget* button : std::initializer_list<QWidget*>{valley, accent, quiet, save, saved})
-        buttons->addWidget(button, 0, Qt::AlignVCenter);
-    buttons->addStretch(1);
-    card->contentLayout()->addWidget(buttonRow);
-    card->contentLayout()->addWidget(new CostPill(QStringLiteral("Speech"), 0.01234, DS::blue, card), 0, Qt::AlignLeft);
-    page->addWidget(card);
+private slots:
+    void hexColorLiterals_data()
+    {
+        QTest::addColumn<QString>("literal");
+        QTest::addColumn<QColor>("expected");
 
-    auto* cardRow = new QWidget(&gallery);
-    auto* cards = new QHBoxLayout(cardRow);
-    auto* quiroCard = new QuiroCard(cardRow);
-    quiroCard->contentLayout()->addWidget(
-        new QuiroEmptyState(QStringLiteral("waveform"), QStringLiteral("No calls yet"), quiroCard));
-    auto* dawn = new DawnCard(cardRow);
-    dawn->contentLayout()->addWidget(new QLabel(QStringLiteral("Dawn card"), dawn));
-    auto* glass = new GlassCard(cardRow);
-    glass->contentLayout()->addWidget(new QLabel(QStringLiteral("Glass card"), glass));
-    for (QWidget* each : std::initializer_list<QWidget*>{quiroCard, dawn, glass})
-        cards->addWidget(each);
-    page->addWidget(cardRow);
-    page->addStretch(1);
-    gallery.show();
-    clock.advanceBy(100);
-
-    const QImage rest = gallery.grab().toImage();
-    test::saveScreenshot(rest, QStringLiteral("kit-gallery"));
-    const QPoint insideAccent(10, accent->height() / 2);
-    const QPoint insideSave(6, save->height() / 2);
-    const QPoint insideValleyCapsule(valley->width() / 2, valley->height() / 2 - 16);
-    QVERIFY(test::sameColor(pixelOf(rest, &gallery, accent, insideAccent), DS::accent, 2));
-    QVERIFY(test::sameColor(pixelOf(rest, &gallery, save, insideSave), DS::saveButton, 2));
-    QVERIFY(test::sameColor(pixelOf(rest, &gallery, saved, insideSave), DS::moss, 2));
-    QVERIFY(test::sameColor(pixelOf(rest, &gallery, valley, insideValleyCapsule), DS::ink, 2));
-    // The accent glow lights the upper right of the canvas and leaves the lower left white.
-    const QColor glow = rest.pixelColor(gallery.width() - 4, 4);
-    QVERIFY2(glow.blue() < 215 && glow.green() > 245, qPrintable(test::describe(glow)));
-    QVERIFY(test::sameColor(rest.pixelColor(2, gallery.height() - 3), DS::canvas, 2));
-
-    hover(accent, clock);
-    hover(save, clock);
-    const QImage hovered = gallery.grab().toImage();
-    test::saveScreenshot(hovered, QStringLiteral("kit-gallery-hovered"));
-    QVERIFY(test::sameColor(pixelOf(hovered, &gallery, accent, insideAccent), DS::accentH, 2));
-    QVERIFY(test::sameColor(pixelOf(hovered, &gallery, save, insideSave), DS::ink, 2));
-}
-
-void TestKit::soundSettingsOpenTheDesktopsOwnPanel()
-{
-    // Stand-ins for the three panels that note how they were started.
-    QTemporaryDir bin;
-    const QString opened = bin.filePath(QStringLiteral("opened"));
-    for (const char* program : {"pavucontrol", "gnome-control-center", "systemsettings"}) {
-        const QString path = bin.filePath(QLatin1String(program));
-        test::writeFile(path, QStringLiteral("#!/bin/sh\necho \"${0##*/} $*\" >> '%1'\n").arg(opened).toUtf8());
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QTest::newRow("accent") << "#CCFF00" << QColor(204, 255, 0);
+        QTest::newRow("lower case, no hash") << "0a0a0a" << QColor(10, 10, 10);
+        QTest::newRow("three digits") << "#FFF" << QColor();
+        QTest::newRow("not hexadecimal") << "#GG0000" << QColor();
     }
-    const QByteArray oldPath = qgetenv("PATH");
-    const QByteArray oldDesktop = qgetenv("XDG_CURRENT_DESKTOP");
-    const auto restore = qScopeGuard([&] {
-        qputenv("PATH", oldPath);
-        qputenv("XDG_CURRENT_DESKTOP", oldDesktop);
-    });
-    qputenv("PATH", bin.path().toUtf8());
 
-    qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
-    QCOMPARE(SoundSettings::open(), std::nullopt);
-    QTRY_COMPARE(test::readFile(opened), QByteArray("gnome-control-center sound\n"));
+    void hexColorLiterals()
+    {
+        QFETCH(QString, literal);
+        QFETCH(QColor, expected);
+        const QByteArray bytes = literal.toLatin1();
+        QCOMPARE(hexColor(std::string_view(bytes.constData(), size_t(bytes.size()))), expected);
+    }
 
-    qputenv("XDG_CURRENT_DESKTOP", "KDE");
-    QCOMPARE(SoundSettings::find()->arguments, QStringList{QStringLiteral("kcm_pulseaudio")});
-    qputenv("XDG_CURRENT_DESKTOP", "XFCE");
-    QVERIFY(SoundSettings::find()->program.endsWith(QStringLiteral("/pavucontrol")));
-    QVERIFY(QFile::remove(bin.filePath(QStringLiteral("pavucontrol"))));
-    QVERIFY(SoundSettings::find()->program.endsWith(QStringLiteral("/gnome-control-center")));
+    void springsOvershootOnceAndLandOnTarget()
+    {
+        checkSpring<Springs::spring>();
+        checkSpring<Springs::springFast>();
+        checkSpring<Springs::morph>();
+        // The overlay's hover fades must feel quick: a fast spring settles well inside half a second.
+        QVERIFY(Springs::springFast.durationMs() < 500);
+    }
 
-    qputenv("PATH", QFile::encodeName(bin.filePath(QStringLiteral("empty"))));
-    QCOMPARE(SoundSettings::open(), SoundSettings::notInstalled);
-}
+    void everySymbolIsOneGlyphOfTheIconFont()
+    {
+        QVERIFY2(!Icons::family().isEmpty(), "the Material Icons font is not installed");
+        QVERIFY(Icons::ligature(u"no.such.symbol").isEmpty());
+        for (const QString& symbol : Icons::symbols()) {
+            // A misspelt ligature falls apart into one glyph per letter.
+            QTextLayout layout(Icons::ligature(symbol), Icons::font(24));
+            layout.beginLayout();
+            layout.createLine();
+            layout.endLayout();
+            const QList<QGlyphRun> runs = layout.glyphRuns();
+            QVERIFY2(runs.size() == 1 && runs.first().glyphIndexes().size() == 1,
+                     qPrintable(symbol + QStringLiteral(" is not one glyph")));
+            QCOMPARE(runs.first().rawFont().familyName(), Icons::family());
+        }
+    }
 
-int main(int argc, char** argv)
-{
-    // Drawn off screen: the kit's pictures do not depend on a display or a window manager.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestKit test;
-    return QTest::qExec(&test, argc, argv);
-}
+    void appIconIsTheAccentMarkOnInk()
+    {
+        const QImage icon = appIcon().pixmap(256).toImage();
+        QCOMPARE(icon.size(), QSize(256, 256));
+        test::saveScreenshot(icon, QStringLiteral("app-icon"));
+        QCOMPARE(icon.pixelColor(0, 0).alpha(), 0); // rounded corners
+        QVERIFY(test::sameColor(icon.pixelColor(120, 120), DS::accent, 2));
+        QVERIFY(test::sameColor(icon.pixelColor(24, 230), DS::ink, 2));
+        QCOMPARE(icon.pixelColor(24, 230).alpha(), 255);
+    }
+
+    void controlsPaintTheDesignColoursAndTheirHoverStates()
+    {
+        test::AnimationClock clock;
+        ValleyBackground gallery;
+        gallery.resize(720, 620);
+        auto* page = new QVBoxLayout(&gallery);
+        page->setContentsMargins(32, 28, 32, 28);
+        page->addWidget(new QuiroSectionHeader(QStringLiteral("Design kit"),
+                                               QStringLiteral("The controls every Quiro window shares."), &gallery));
+
+        auto* card = new ValleyCard(&gallery);
+        card->contentLayout()->addWidget(new EditField(QStringLiteral("Product"), QStringLiteral("e.g. Quiro"), card));
+        card->contentLayout()->addWidget(new QuiroDivider(card));
+        auto* buttonRow = new QWidget(card);
+        auto* buttons = new QHBoxLayout(buttonRow);
+        auto* valley = new ValleyButton(QStringLiteral("Start call"), QStringLiteral("play.fill"), buttonRow);
+        auto* accent = new AccentButton(QStringLiteral("Continue"), QStringLiteral("arrow.right"), buttonRow);
+        auto* quiet = new QuietButton(QStringLiteral("Skip for now"), buttonRow);
+        auto* save = new SaveButton(buttonRow);
+        auto* saved = new SaveButton(buttonRow);
+        saved->setSaved(true);
+        for (QWidget* button : std::initializer_list<QWidget*>{valley, accent, quiet, save, saved})
+            buttons->addWidget(button, 0, Qt::AlignVCenter);
+        buttons->addStretch(1);
+        card->contentLayout()->addWidget(buttonRow);
+        card->contentLayout()->addWidget(new CostPill(QStringLiteral("Speech"), 0.01234, DS::blue, card), 0,
+                                         Qt::AlignLeft);
+        page->addWidget(card);
+
+        auto* cardRow = new QWidget(&gallery);
+        auto* cards = new QHBoxLayout(cardRow);
+        auto* quiroCard = new QuiroCard(cardRow);
+        quiroCard->contentLayout()->addWidget(
+            new QuiroEmptyState(QStringLiteral("waveform"), QStringLiteral("No calls yet"), quiroCard));
+        auto* dawn = new DawnCard(cardRow);
+        dawn->contentLayout()->addWidget(new QLabel(QStringLiteral("Dawn card"), dawn));
+        auto* glass = new GlassCard(cardRow);
+        glass->contentLayout()->addWidget(new QLabel(QStringLiteral("Glass card"), glass));
+        for (QWidget* each : std::initializer_list<QWidget*>{quiroCard, dawn, glass})
+            cards->addWidget(each);
+        page->addWidget(cardRow);
+        page->addStretch(1);
+        gallery.show();
+        clock.advanceBy(100);
+
+        const QImage rest = gallery.grab().toImage();
+        test::saveScreenshot(rest, QStringLiteral("kit-gallery"));
+        const QPoint insideAccent(10, accent->height() / 2);
+        const QPoint insideSave(6, save->height() / 2);
+        const QPoint insideValleyCapsule(valley->width() / 2, valley->height() / 2 - 16);
+        QVERIFY(test::sameColor(pixelOf(rest, &gallery, accent, insideAccent), DS::accent, 2));
+        QVERIFY(test::sameColor(pixelOf(rest, &gallery, save, insideSave), DS::saveButton, 2));
+        QVERIFY(test::sameColor(pixelOf(rest, &gallery, saved, insideSave), DS::moss, 2));
+        QVERIFY(test::sameColor(pixelOf(rest, &gallery, valley, insideValleyCapsule), DS::ink, 2));
+        // The accent glow lights the upper right of the canvas and leaves the lower left white.
+        const QColor glow = rest.pixelColor(gallery.width() - 4, 4);
+        QVERIFY2(glow.blue() < 215 && glow.green() > 245, qPrintable(glow.name()));
+        QVERIFY(test::sameColor(rest.pixelColor(2, gallery.height() - 3), DS::canvas, 2));
+
+        hover(accent, clock);
+        hover(save, clock);
+        const QImage hovered = gallery.grab().toImage();
+        test::saveScreenshot(hovered, QStringLiteral("kit-gallery-hovered"));
+        QVERIFY(test::sameColor(pixelOf(hovered, &gallery, accent, insideAccent), DS::accentH, 2));
+        QVERIFY(test::sameColor(pixelOf(hovered, &gallery, save, insideSave), DS::ink, 2));
+    }
+
+    void soundSettingsOpenTheDesktopsOwnPanel()
+    {
+        // Stand-ins for the three panels that note how they were started.
+        QTemporaryDir bin;
+        const QString opened = bin.filePath(QStringLiteral("opened"));
+        for (const char* program : {"pavucontrol", "gnome-control-center", "systemsettings"}) {
+            const QString path = bin.filePath(QLatin1String(program));
+            test::writeFile(path, QStringLiteral("#!/bin/sh\necho \"${0##*/} $*\" >> '%1'\n").arg(opened).toUtf8());
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        const QByteArray oldPath = qgetenv("PATH");
+        const QByteArray oldDesktop = qgetenv("XDG_CURRENT_DESKTOP");
+        const auto restore = qScopeGuard([&] {
+            qputenv("PATH", oldPath);
+            qputenv("XDG_CURRENT_DESKTOP", oldDesktop);
+        });
+        qputenv("PATH", bin.path().toUtf8());
+
+        qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+        QCOMPARE(SoundSettings::open(), std::nullopt);
+        QTRY_COMPARE(test::readFile(opened), QByteArray("gnome-control-center sound\n"));
+
+        qputenv("XDG_CURRENT_DESKTOP", "KDE");
+        QCOMPARE(SoundSettings::find()->arguments, QStringList{QStringLiteral("kcm_pulseaudio")});
+        qputenv("XDG_CURRENT_DESKTOP", "XFCE");
+        QVERIFY(SoundSettings::find()->program.endsWith(QStringLiteral("/pavucontrol")));
+        QVERIFY(QFile::remove(bin.filePath(QStringLiteral("pavucontrol"))));
+        QVERIFY(SoundSettings::find()->program.endsWith(QStringLiteral("/gnome-control-center")));
+
+        qputenv("PATH", QFile::encodeName(bin.filePath(QStringLiteral("empty"))));
+        QCOMPARE(SoundSettings::open(), SoundSettings::notInstalled);
+    }
+};
+
+QUIRO_OFFSCREEN_TEST_MAIN(TestKit, false)
 
 #include "tst_kit.moc"
