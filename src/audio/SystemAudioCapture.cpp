@@ -11,7 +11,7 @@ constexpr qsizetype bytesPerMs = 32; // 16 kHz mono s16le
 } // namespace
 
 SystemAudioCapture::SystemAudioCapture()
-    : PulseCapture(PulseRecorder::Device::defaultSinkMonitor, QByteArrayLiteral("quiro.sysaudio"), promptReadMs,
+    : PulseCapture(PulseRecorder::Device::defaultSinkMonitor, QByteArrayLiteral("quiro.sysaudio"), fragmentMs,
                    {tag, QStringLiteral("System audio capture"),
                     QStringLiteral("Default output changed — now capturing %1 (%2)"),
                     QStringLiteral("Stream stopped with error: %1")})

@@ -22,11 +22,13 @@ public:
     using CaptureError = AudioSource::CaptureError;
     using Failure = AudioSource::Failure;
 
-    // While the client is heard, and for a while after, the capture reads every promptReadMs:
-    // the recognizer ends the client's turn on the silence that follows, and the hint waits for
-    // it. In a quiet call it reads every quietReadMs. Each read sends one chunk and wakes both this
-    // thread and the transcription stream's.
-    static constexpr int promptReadMs = 50;
+    // The server is asked for fragmentMs fragments. While the client is heard, and for a while
+    // after, each is read as it comes (the read pace is a little shorter than a fragment, so one
+    // sent on time is never held back): the recognizer ends the client's turn on the silence that
+    // follows, and the hint waits for it. In a quiet call the capture reads every quietReadMs.
+    // Each read sends one chunk and wakes both this thread and the transcription stream's.
+    static constexpr int fragmentMs = 50;
+    static constexpr int promptReadMs = 40;
     static constexpr int quietReadMs = 100;
     static constexpr int promptAfterSoundMs = 1500;
     // Louder than this is sound (speech is -30 to -10 dBFS); a call's idle line is far below it.
