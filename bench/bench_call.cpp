@@ -238,12 +238,7 @@ void BM_SpeechEndToHint(benchmark::State& state)
         state.SkipWithError(qPrintable(error));
         return;
     }
-    qsizetype lastAudible = 0;
-    for (qsizetype at = 0; at + 1 < speech.size(); at += 2) {
-        if (std::abs(qFromLittleEndian<qint16>(speech.constData() + at)) >= 328)
-            lastAudible = at;
-    }
-    const double inaudibleTailS = double(speech.size() - lastAudible) / 32000.0;
+    const double inaudibleTailS = double(speech.size() - lastAudibleByte(speech)) / 32000.0;
     const QString raw = rig.file(QStringLiteral("objection.raw"));
     QFile file(raw);
     if (!file.open(QIODevice::WriteOnly) || file.write(speech) != speech.size()) {

@@ -82,12 +82,7 @@ std::vector<Phrase> spokenPhrases(qsizetype count)
                 std::fprintf(stderr, "%s\n", qPrintable(error));
                 return std::vector<Phrase>{};
             }
-            qsizetype lastAudible = 0;
-            for (qsizetype at = 0; at + 1 < words.size(); at += 2) {
-                if (std::abs(qFromLittleEndian<qint16>(words.constData() + at)) >= 328)
-                    lastAudible = at;
-            }
-            spoken.push_back({text, words, lastAudible / chunkBytes});
+            spoken.push_back({text, words, lastAudibleByte(words) / chunkBytes});
         }
         return spoken;
     }();

@@ -8,6 +8,8 @@
 
 #include <sys/resource.h>
 
+#include <cstdlib>
+
 ServiceProcess::ServiceProcess(QString binary, QString dataDir, Tls tls, QStringList extraArguments)
     : m_binary(std::move(binary))
     , m_dataDir(std::move(dataDir))
@@ -99,4 +101,14 @@ QByteArray synthesizeSpeech(const QString& text, QString* error)
         return {};
     }
     return bytes.mid(data + 8, qFromLittleEndian<quint32>(bytes.constData() + data + 4));
+}
+
+qsizetype lastAudibleByte(const QByteArray& speech)
+{
+    qsizetype last = 0;
+    for (qsizetype at = 0; at + 1 < speech.size(); at += 2) {
+        if (std::abs(qFromLittleEndian<qint16>(speech.constData() + at)) >= 328)
+            last = at;
+    }
+    return last;
 }

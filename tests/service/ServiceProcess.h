@@ -49,3 +49,7 @@ private:
 // PCM (16 kHz, mono, s16le, no header) of a sentence spoken by flite's kal16 voice; empty with
 // `error` set when flite is not installed.
 QByteArray synthesizeSpeech(const QString& text, QString* error);
+
+// The byte offset of the last audible sample (above -40 dBFS) of s16le speech: flite ends its
+// words with a fading tail, and the speaker has stopped once the tail is inaudible.
+qsizetype lastAudibleByte(const QByteArray& speech);
